@@ -1,0 +1,253 @@
+// The Win32-shaped services the libraries and the loader call.
+//
+// On Windows these are the operating system's own. Elsewhere platform/posix/ supplies
+// stand-ins with the same names and meanings, written from what the libraries expect:
+// device interfaces come from the USB transports, a device path names a transport and a
+// device, an open device is owned exclusively, I/O control requests go to the bus driver
+// stand-in, and the last error is kept per thread.
+//
+// This is the only header (besides include/ftdev.h) that knows which platform it is on.
+#ifndef CORVANE_PLATFORM_PLATFORM_H
+#define CORVANE_PLATFORM_PLATFORM_H
+
+#if defined(_WIN32)
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <commdlg.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+
+#else
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+
+using BOOL = int;
+using BYTE = uint8_t;
+using UCHAR = uint8_t;
+using CHAR = char;
+using WORD = uint16_t;
+using USHORT = uint16_t;
+using DWORD = uint32_t;
+using ULONG = uint32_t;
+using LONG = int32_t;
+using UINT = unsigned int;
+using ULONG_PTR = uintptr_t;
+using LONG_PTR = intptr_t;
+using PVOID = void *;
+using LPVOID = void *;
+using LPCVOID = const void *;
+using LPDWORD = DWORD *;
+using PDWORD = DWORD *;
+using PULONG = ULONG *;
+using LPSTR = char *;
+using LPCSTR = const char *;
+using PCSTR = const char *;
+using PSTR = char *;
+using PBYTE = BYTE *;
+using HANDLE = void *;
+using HWND = void *;
+using HINSTANCE = void *;
+using LPHANDLE = HANDLE *;
+using HDEVINFO = void *;
+using DEVINST = DWORD;
+using PDEVINST = DEVINST *;
+using CONFIGRET = DWORD;
+using HMACHINE = void *;
+using LPARAM = LONG_PTR;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INFINITE 0xFFFFFFFFu
+
+// Access, sharing and creation.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+
+// Error codes kept as the thread's last error.
+#define ERROR_SUCCESS 0u
+#define ERROR_INVALID_FUNCTION 1u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_GEN_FAILURE 31u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_SEM_TIMEOUT 121u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_NO_MORE_ITEMS 259u
+#define ERROR_OPERATION_ABORTED 995u
+#define ERROR_IO_INCOMPLETE 996u
+#define ERROR_IO_PENDING 997u
+#define ERROR_DEVICE_NOT_CONNECTED 1167u
+
+// Waits.
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+
+typedef struct _GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+using LPGUID = GUID *;
+using LPCGUID = const GUID *;
+
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    int64_t QuadPart;
+} LARGE_INTEGER;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    union {
+        struct {
+            DWORD Offset;
+            DWORD OffsetHigh;
+        } s;
+        PVOID Pointer;
+    } u;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+// ---- Handles, files, devices (kernel32) ----
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                            LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped,
+                                LPDWORD lpNumberOfBytesTransferred, BOOL bWait);
+BOOL WINAPI CancelIo(HANDLE hFile);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+
+// ---- Synchronisation ----
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                           BOOL bInitialState, LPCSTR lpName);
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+
+// ---- Time ----
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency);
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount);
+void WINAPI Sleep(DWORD dwMilliseconds);
+
+// ---- Device installation services (SetupAPI) ----
+#define DIGCF_DEFAULT 0x00000001u
+#define DIGCF_PRESENT 0x00000002u
+#define DIGCF_ALLCLASSES 0x00000004u
+#define DIGCF_PROFILE 0x00000008u
+#define DIGCF_DEVICEINTERFACE 0x00000010u
+
+typedef struct _SP_DEVICE_INTERFACE_DATA {
+    DWORD cbSize;
+    GUID InterfaceClassGuid;
+    DWORD Flags;
+    ULONG_PTR Reserved;
+} SP_DEVICE_INTERFACE_DATA, *PSP_DEVICE_INTERFACE_DATA;
+
+typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_A {
+    DWORD cbSize;           // set to 5 by callers (the size of the fixed part as Windows counts it)
+    CHAR DevicePath[1];
+} SP_DEVICE_INTERFACE_DETAIL_DATA_A, *PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
+
+typedef struct _SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags);
+BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        const GUID *InterfaceClassGuid, DWORD MemberIndex,
+                                        PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData);
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
+                                             PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+                                             PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
+                                             DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
+                                             PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+
+// ---- Common dialog (comdlg32) ----
+#define OFN_ENABLEHOOK 0x00000020u
+#define OFN_EXPLORER 0x00080000u
+#define OFN_ENABLESIZING 0x00800000u
+
+typedef struct tagOFNA {
+    DWORD lStructSize;
+    HWND hwndOwner;
+    HINSTANCE hInstance;
+    LPCSTR lpstrFilter;
+    LPSTR lpstrCustomFilter;
+    DWORD nMaxCustFilter;
+    DWORD nFilterIndex;
+    LPSTR lpstrFile;
+    DWORD nMaxFile;
+    LPSTR lpstrFileTitle;
+    DWORD nMaxFileTitle;
+    LPCSTR lpstrInitialDir;
+    LPCSTR lpstrTitle;
+    DWORD Flags;
+    WORD nFileOffset;
+    WORD nFileExtension;
+    LPCSTR lpstrDefExt;
+    LPARAM lCustData;
+    void *lpfnHook;
+    LPCSTR lpTemplateName;
+    void *pvReserved;
+    DWORD dwReserved;
+    DWORD FlagsEx;
+} OPENFILENAMEA, *LPOPENFILENAMEA;
+
+BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA ofn);
+
+#endif // !_WIN32
+
+#endif // CORVANE_PLATFORM_PLATFORM_H
