@@ -1,0 +1,1 @@
+/* libftdev is built from the device and EEPROM libraries linked whole. */
