@@ -1,0 +1,21 @@
+// The run's one file: opened for the dump's writing or for reading by every other step.
+#ifndef CORVANE_LOADER_IMAGE_FILE_H
+#define CORVANE_LOADER_IMAGE_FILE_H
+
+#include "loader/run_state.h"
+
+namespace corvane::loader {
+
+// The part of a file name after its last backslash or slash.
+const char *displayed_name(const char *file_name);
+
+// Opens the file named in the run state at its first byte; a file to read gives its
+// length as the transfer size.
+void open_image_file(RunState &state);
+
+// Closes the file; a dump's file that cannot be completed ends the run.
+void close_image_file(RunState &state);
+
+} // namespace corvane::loader
+
+#endif // CORVANE_LOADER_IMAGE_FILE_H

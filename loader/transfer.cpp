@@ -1,0 +1,158 @@
+#include "loader/transfer.h"
+
+#include "loader/console.h"
+#include "loader/fail.h"
+#include "loader/link.h"
+#include "loader/packets.h"
+#include "loader/progress.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+
+namespace corvane::loader {
+
+namespace {
+
+// Allocated once: nothing on the transfer path touches the heap.
+uint8_t buffer_storage[TRANSFER_BUFFER_SIZE];
+
+uint32_t in_units(uint32_t bytes, bool word_units)
+{
+    return word_units ? bytes / 2 : bytes;
+}
+
+} // namespace
+
+uint8_t *transfer_buffer()
+{
+    return buffer_storage;
+}
+
+int32_t counted_move(uint32_t moved, int32_t chunk, bool word_units)
+{
+    if (moved >= static_cast<uint32_t>(chunk))
+        return chunk;   // the whole chunk; a padding byte is not the image's
+    int32_t counted = static_cast<int32_t>(moved);
+    return word_units ? counted & ~1 : counted;
+}
+
+double transfer_rate(int32_t transfer_size, double seconds)
+{
+    uint32_t megabytes = static_cast<uint32_t>(transfer_size) >> 20;
+    if (!(seconds > 0.0))
+        return 0.0;
+    return megabytes / seconds;
+}
+
+void stream_file_to_device(RunState &state, const OutgoingStream &stream, int32_t total)
+{
+    uint8_t *buffer = transfer_buffer();
+    int32_t remaining = total;
+    int64_t done = 0;
+
+    while (remaining > 0) {
+        int32_t chunk = std::min(stream.chunk_limit, remaining);
+        // An odd chunk in word units goes with a zero byte of padding and announces the
+        // rounded-up word count, so that its last byte is not lost.
+        uint32_t sent = static_cast<uint32_t>(chunk);
+        if (stream.word_units && (chunk & 1) != 0)
+            ++sent;
+
+        send_packet(state.device,
+                    transfer_header(stream.command,
+                                    in_units(static_cast<uint32_t>(state.sdram_offset), stream.word_units),
+                                    in_units(sent, stream.word_units)),
+                    stream.status_fail_code);
+
+        size_t read = std::fread(buffer, 1, static_cast<size_t>(chunk), state.image);
+        if (read != static_cast<size_t>(chunk)) {
+            print("\n *** Couldn't read the file\n");
+            fail_now(stream.read_fail_code);
+        }
+        if (sent > static_cast<uint32_t>(chunk))
+            buffer[chunk] = 0;
+
+        uint32_t written = 0;
+        FtdevStatus status = FT_Write(state.device, buffer, sent, &written);
+        if (status != FTDEV_OK)
+            fail_now(stream.status_fail_code != 0 ? stream.status_fail_code : status);
+        if (written == 0)
+            fail_timed_out();
+
+        int32_t moved = counted_move(written, chunk, stream.word_units);
+        if (moved < chunk && std::fseek(state.image, moved - chunk, SEEK_CUR) != 0) {
+            print("\n *** Couldn't read the file\n");
+            fail_now(stream.read_fail_code);
+        }
+        done += moved;
+        remaining -= moved;
+        state.sdram_offset = advance(state.sdram_offset, moved);
+        draw_progress(done, state.transfer_size);
+    }
+}
+
+void load_image(RunState &state)
+{
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER start{};
+    LARGE_INTEGER end{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+
+    print(" - Writing to SDRAM at 0x%X \n", static_cast<unsigned>(state.sdram_offset));
+    OutgoingStream stream;
+    stream.command = CMD_SDRAM_WRITE;
+    stream.chunk_limit = SDRAM_CHUNK_LIMIT;
+    stream.word_units = true;
+    stream.status_fail_code = FAIL_LOAD;
+    stream.read_fail_code = FAIL_LOAD;
+    stream_file_to_device(state, stream, state.transfer_size);
+
+    QueryPerformanceCounter(&end);
+    double elapsed_ms = 0.0;
+    if (frequency.QuadPart > 0)
+        elapsed_ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+                     static_cast<double>(frequency.QuadPart);
+    wipe_line();
+    double seconds = elapsed_ms / 1000.0;
+    print(" - Completed in %.2f seconds (%.2f MB/sec)\n", seconds,
+          transfer_rate(state.transfer_size, seconds));
+}
+
+void dump_image(RunState &state)
+{
+    print(" - Dumping from SDRAM at 0x%X \n", static_cast<unsigned>(state.sdram_offset));
+    uint8_t *buffer = transfer_buffer();
+    int32_t remaining = state.transfer_size;
+    int64_t done = 0;
+
+    while (remaining > 0) {
+        int32_t chunk = std::min(SDRAM_CHUNK_LIMIT, remaining);
+        // The cartridge answers whole words: an odd chunk asks for one byte more, which
+        // stays out of the file.
+        uint32_t requested = static_cast<uint32_t>(chunk) + (static_cast<uint32_t>(chunk) & 1u);
+        send_packet(state.device,
+                    transfer_header(CMD_SDRAM_READ, static_cast<uint32_t>(state.sdram_offset) / 2,
+                                    requested / 2),
+                    FAIL_DUMP);
+
+        uint32_t received = 0;
+        if (FT_Read(state.device, buffer, requested, &received) != FTDEV_OK)
+            fail_now(FAIL_DUMP);
+        if (received == 0)
+            fail_timed_out();
+
+        int32_t moved = counted_move(received, chunk, true);
+        if (std::fwrite(buffer, 1, static_cast<size_t>(moved), state.image) != static_cast<size_t>(moved)) {
+            print("\n *** Couldn't write the file\n");
+            fail_now(FAIL_DUMP);
+        }
+        done += moved;
+        remaining -= moved;
+        state.sdram_offset = advance(state.sdram_offset, moved);
+        draw_progress(done, state.transfer_size);
+    }
+    wipe_line();
+}
+
+} // namespace corvane::loader

@@ -1,0 +1,94 @@
+#include "loader/progress.h"
+#include "loader/transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace corvane::loader {
+namespace {
+
+const BarGlyphs ascii{"#", "."};
+const BarGlyphs blocks{"\u2588", "\u2591"};
+
+std::string bar(int full, int empty, const BarGlyphs &glyphs = ascii)
+{
+    std::string line = "\r   ";
+    for (int cell = 0; cell < full; ++cell)
+        line += glyphs.full;
+    for (int cell = 0; cell < empty; ++cell)
+        line += glyphs.empty;
+    return line;
+}
+
+struct BarCase {
+    int64_t done;
+    int64_t whole;
+    int full_cells;
+};
+
+TEST(ProgressLine, CellsAreTheTruncatedShareOf64)
+{
+    const BarCase cases[] = {
+        {0, 0x80000, 0},           {0x40000, 0x80000, 32},   {0x80000, 0x80000, 64},
+        {0x7FFFF, 0x80000, 63},    {1, 0x80000, 0},          {0x100001, 0x100001, 64},
+        {0x80000, 0x100001, 31},   {3, 0, 0},                {0, 0, 0},
+        {0x90000, 0x80000, 64},    {-5, 0x80000, 0},         {0x7FFFFFFF, 0x7FFFFFFF, 64},
+    };
+    for (const BarCase &c : cases)
+        EXPECT_EQ(std::string(progress_line(c.done, c.whole, ascii).view()),
+                  bar(c.full_cells, BAR_CELLS - c.full_cells))
+            << c.done << " of " << c.whole;
+}
+
+TEST(ProgressLine, UsesTheGlyphsItIsGiven)
+{
+    EXPECT_EQ(std::string(progress_line(16, 64, blocks).view()), bar(16, 48, blocks));
+    EXPECT_EQ(progress_line(64, 64, blocks).view().size(), 4u + 64u * 3u);
+}
+
+TEST(BarGlyphsFor, BlocksOnlyOnUtf8)
+{
+    EXPECT_EQ(bar_glyphs_for("UTF-8").full, "\u2588");
+    EXPECT_EQ(bar_glyphs_for("UTF-8").empty, "\u2591");
+    EXPECT_EQ(bar_glyphs_for("ANSI_X3.4-1968").full, "#");
+    EXPECT_EQ(bar_glyphs_for("ISO-8859-1").empty, ".");
+}
+
+struct RateCase {
+    int32_t size;
+    double seconds;
+    double rate;
+};
+
+TEST(TransferRate, CountsWholeMebibytesOnly)
+{
+    const RateCase cases[] = {
+        {3 << 20, 2.5, 1.2}, {(3 << 19) - 1, 1.0, 1.0}, {(1 << 20) - 1, 0.5, 0.0},
+        {0, 0.001, 0.0},     {1 << 20, 0.0, 0.0},
+    };
+    for (const RateCase &c : cases)
+        EXPECT_DOUBLE_EQ(transfer_rate(c.size, c.seconds), c.rate) << c.size << " in " << c.seconds;
+}
+
+struct MoveCase {
+    uint32_t moved;
+    int32_t chunk;
+    bool words;
+    int32_t counted;
+};
+
+TEST(CountedMove, ShortWordTransfersStopAtAWholeWord)
+{
+    const MoveCase cases[] = {
+        {0x80000, 0x80000, true, 0x80000}, {2, 1, true, 1},   {1, 1, true, 1},
+        {0x1001, 0x80000, true, 0x1000},   {1, 0x400, true, 0}, {0x101, 0x400, false, 0x101},
+        {0, 0x400, false, 0},
+    };
+    for (const MoveCase &c : cases)
+        EXPECT_EQ(counted_move(c.moved, c.chunk, c.words), c.counted)
+            << c.moved << " of " << c.chunk << (c.words ? " in words" : " in bytes");
+}
+
+} // namespace
+} // namespace corvane::loader
