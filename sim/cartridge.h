@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace corvane::sim {
@@ -16,6 +17,7 @@ struct CartridgeCounters {
     uint64_t skipped_bytes = 0;     // bytes that formed no command, passed over
     uint64_t dropped_bytes = 0;     // addressed beyond a memory's end, dropped
     uint64_t commands = 0;
+    uint64_t zero_bytes = 0;        // zero bytes between packets (padding), passed over
 };
 
 class Cartridge : public ChannelPeer {
@@ -28,6 +30,9 @@ public:
     // Fault switch: a stalled cartridge takes and gives no bytes.
     virtual void set_stalled(bool stalled) = 0;
     virtual CartridgeCounters counters() const = 0;
+
+    // The last save type the host set (also in the file `savetype`); none before the first.
+    virtual std::optional<unsigned> save_type() const = 0;
 };
 
 } // namespace corvane::sim
