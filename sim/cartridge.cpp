@@ -95,6 +95,8 @@ size_t CartridgeModel::give(uint8_t *buffer, size_t size) {
     if (stalled_)
         return 0;
     const size_t count = static_cast<size_t>(std::min<uint64_t>(size, answer_remaining_));
+    if (count == 0)
+        return 0;
     const size_t inside =
         answer_address_ >= sdram_size ? 0 : static_cast<size_t>(std::min<uint64_t>(count, sdram_size - answer_address_));
     if (inside)

@@ -1,8 +1,6 @@
 // The bootloader's NOR flash driven by bus-cycle packets, and the FPGA configuration flash.
 #include "tests/unit/cartridge/cartridge_fixture.h"
 
-#include "sim/nor_flash.h"
-
 namespace corvane::sim::testing {
 namespace {
 
@@ -140,18 +138,10 @@ TEST_F(BootFlash, BootloaderChunkWithItsZeroPaddingProgramsEveryWord) {
     EXPECT_EQ(counters.commands, 7u + 4 * 8192);
 }
 
-TEST(NorFlashStates, ReturnToReadArrayAfterEachCommand) {
-    Bytes memory(NorFlash::size_bytes, 0xFF);
-    NorFlash flash(memory);
-    flash.write_cycle(0x5555, 0xAA);
-    EXPECT_EQ(flash.state(), NorFlash::State::unlocked_1);
-    flash.write_cycle(0x2AAA, 0x55);
-    flash.write_cycle(0x5555, 0xA0);
-    EXPECT_EQ(flash.state(), NorFlash::State::program);
-    // 0xF0 is data while a program waits for its word, not the reset command.
-    flash.write_cycle(3, 0xF0F0);
-    EXPECT_EQ(flash.read_word(3), 0xF0F0);
-    EXPECT_EQ(flash.state(), NorFlash::State::read_array);
+TEST_F(BootFlash, ResetCodeIsPlainDataInTheProgramCycle) {
+    send(program_group(6, 0xF0, 0xF0));
+    send(program_group(8, 0x00, 0xF0));
+    EXPECT_EQ(bootflash(6, 4), (Bytes{0xF0, 0xF0, 0x00, 0xF0}));
 }
 
 using FpgaConfig = CartridgeTest;

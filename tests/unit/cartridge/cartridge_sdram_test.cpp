@@ -40,26 +40,18 @@ TEST_F(SdramTransfer, ReadAnswersWithExactlyTheRequestedBytes) {
     EXPECT_TRUE(receive(16).empty());
 }
 
-TEST_F(SdramTransfer, PacketsSplitAtEveryByteGiveTheSameResult) {
+TEST_F(SdramTransfer, PacketsSplitAtEveryByteWorkAsWhole) {
     const Bytes data = pattern(0x40, 9);
     const Bytes stream = concat({transfer_header(0x10, 0x20, 0x80), data, {0, 0, 0},
-                                 transfer_header(0x10, 1, 0x7F), {0xAB, 0xCD}});
+                                 transfer_header(0x10, 1, 0x7F), {0xAB, 0xCD}, transfer_header(0x20, 0x21, 0x7F)});
     send(stream, 1);
 
-    EXPECT_EQ(sdram(0xFE, 2), (Bytes{0xAB, 0xCD}));
-    EXPECT_EQ(sdram(0x100, 0x40), data);
-    EXPECT_EQ(cartridge_->counters().commands, 2u);
+    EXPECT_EQ(cartridge_->counters().commands, 3u);
     EXPECT_EQ(cartridge_->counters().zero_bytes, 3u);
-}
-
-TEST_F(SdramTransfer, ReadHeaderSplitFromItsAnswerAndReadOutBytewise) {
-    const Bytes data = pattern(0x21, 1);
-    send(concat({transfer_header(0x10, 0x10, 0), data}));
-    send(transfer_header(0x20, 0x10, 0), 3);
     Bytes answer;
     while (cartridge_->pending())
         answer.push_back(receive(1).at(0));
-    EXPECT_EQ(answer, Bytes(data.begin(), data.begin() + 0x20));
+    EXPECT_EQ(answer, concat({{0xAB, 0xCD}, data}));
 }
 
 // An odd chunk is announced with its byte count halved, yet carries every byte: the
