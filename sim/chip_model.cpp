@@ -1,0 +1,392 @@
+#include "sim/chip_model.h"
+
+#include "sim/cartridge.h"
+#include "sim/default_eeprom.h"
+#include "sim/eeprom_identity.h"
+#include "sim/loopback.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace corvane::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace ftdi = usb::ftdi;
+
+constexpr size_t control_log_limit = 100000;
+// Bits 0-3 of the modem status byte are reserved; the chips do not keep them at zero, so
+// the model does not either, and hosts must mask them.
+constexpr uint8_t modem_reserved_bits = 0x01;
+
+std::vector<uint16_t> initial_eeprom(const ChipPlacement &placement, const ChipProfile &profile,
+                                     unsigned words, std::string &error) {
+    if (profile.kind != ChipKind::corvane)
+        return std::vector<uint16_t>(words, 0xFFFF);
+    std::string_view product =
+        placement.spec.description.empty() ? profile.default_product : placement.spec.description;
+    return make_default_eeprom(words, {default_manufacturer, product, placement.serial}, error);
+}
+
+std::unique_ptr<ChannelPeer> make_peer(const ChipProfile &profile, unsigned channel,
+                                       const std::filesystem::path &state_dir, std::string &error) {
+    if (profile.cartridge_on_a && channel == 1)
+        return Cartridge::open(state_dir, error);
+    return std::make_unique<Loopback>();
+}
+
+} // namespace
+
+ChipModel::ChipModel(const ChipPlacement &placement)
+    : placement_(placement), profile_(profile_of(placement.spec.kind)) {}
+
+ChipModel::~ChipModel() = default;
+
+std::unique_ptr<ChipModel> ChipModel::create(const ChipPlacement &placement,
+                                             const std::filesystem::path &state_dir, std::string &error) {
+    std::unique_ptr<ChipModel> chip(new ChipModel(placement));
+    const ChipProfile &profile = chip->profile_;
+
+    unsigned words = placement.spec.eeprom_words.value_or(profile.default_eeprom_words);
+    std::vector<uint16_t> initial;
+    if (words > 0) {
+        initial = initial_eeprom(placement, profile, words, error);
+        if (initial.empty())
+            return nullptr;
+    }
+    std::filesystem::path file = state_dir / ("eeprom-" + placement.serial + ".bin");
+    chip->eeprom_ = EepromPart::open(profile.eeprom, words, file, initial, error);
+    if (!chip->eeprom_)
+        return nullptr;
+
+    chip->channels_.resize(profile.identity->channels);
+    for (unsigned k = 0; k < chip->channels_.size(); ++k) {
+        Channel &channel = chip->channels_[k];
+        channel.loopback = !(profile.cartridge_on_a && k == 0);
+        channel.peer = make_peer(profile, k + 1, state_dir, error);
+        if (!channel.peer)
+            return nullptr;
+    }
+    chip->power_on_channels();
+    chip->read_identity();
+    return chip;
+}
+
+void ChipModel::read_identity() {
+    const ftdi::ChipIdentity &chip = *profile_.identity;
+    usb::DeviceIdentity identity;
+    identity.id = placement_.id;
+    identity.bcd_device = chip.bcd_device;
+    identity.channels = chip.channels;
+    identity.packet_size = chip.high_speed ? 512 : 64;
+    identity.location = placement_.location;
+    identity.virtual_model = true;
+    identity.alternate_codes_only = placement_.spec.alternate_codes_only;
+
+    const unsigned image_words = profile_.eeprom == EepromKind::internal_x ? 1024 : 128;
+    std::vector<uint16_t> words(image_words);
+    for (unsigned address = 0; address < image_words; ++address)
+        words[address] = eeprom_->read(static_cast<uint16_t>(address));
+    if (std::optional<EepromIdentity> stored = decode_eeprom_identity(chip.family, words)) {
+        identity.vendor_id = stored->vendor_id;
+        identity.product_id = stored->product_id;
+        identity.manufacturer = std::move(stored->manufacturer);
+        identity.product = std::move(stored->product);
+        identity.serial = std::move(stored->serial);
+    } else {
+        identity.vendor_id = ftdi::vendor_id;
+        identity.product_id = chip.default_product_id;
+        identity.manufacturer = default_manufacturer;
+        identity.product = placement_.spec.description.empty() ? std::string(profile_.default_product)
+                                                               : placement_.spec.description;
+        identity.serial = placement_.serial;
+    }
+    identity_ = std::move(identity);
+}
+
+// Power-on state: default settings, empty buffers, the plug's lines following DTR/RTS.
+void ChipModel::power_on_channels() {
+    for (Channel &channel : channels_) {
+        channel.settings = ChannelSettings{};
+        channel.peer->purge();
+        channel.line_errors = 0;
+        channel.modem_changed = false;
+        channel.modem_lines = 0;
+    }
+}
+
+std::optional<usb::DeviceIdentity> ChipModel::listed_identity() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!plugged_)
+        return std::nullopt;
+    return identity_;
+}
+
+bool ChipModel::owns(ClientId client, unsigned channel) const {
+    return plugged_ && client != 0 && channel >= 1 && channel <= channels_.size() &&
+           channels_[channel - 1].owner == client;
+}
+
+bool ChipModel::owns_any(ClientId client) const {
+    for (unsigned k = 1; k <= channels_.size(); ++k)
+        if (owns(client, k))
+            return true;
+    return false;
+}
+
+usb::Status ChipModel::claim(ClientId client, unsigned channel) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!plugged_)
+        return usb::Status::no_device;
+    if (channel < 1 || channel > channels_.size())
+        return usb::Status::invalid;
+    if (channels_[channel - 1].owner != 0)
+        return usb::Status::busy;
+    channels_[channel - 1].owner = client;
+    return usb::Status::ok;
+}
+
+void ChipModel::release(ClientId client, unsigned channel) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (channel >= 1 && channel <= channels_.size() && channels_[channel - 1].owner == client)
+        channels_[channel - 1].owner = 0;
+    changed_.notify_all();
+}
+
+void ChipModel::release_all(ClientId client) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (Channel &channel : channels_)
+        if (channel.owner == client)
+            channel.owner = 0;
+    changed_.notify_all();
+}
+
+void ChipModel::end_claims() {
+    for (Channel &channel : channels_)
+        channel.owner = 0;
+    changed_.notify_all();
+}
+
+uint8_t ChipModel::modem_status_byte(const Channel &channel) const {
+    return static_cast<uint8_t>(modem_reserved_bits | channel.modem_lines);
+}
+
+uint8_t ChipModel::line_status_byte(const Channel &channel) const {
+    uint8_t status = static_cast<uint8_t>(ftdi::line_tx_holding_empty | ftdi::line_tx_empty | channel.line_errors);
+    // A break sent into the loopback plug is a break received.
+    if (channel.loopback && (channel.settings.data_characteristics & 0x4000))
+        status |= ftdi::line_break;
+    return status;
+}
+
+void ChipModel::set_lines(Channel &channel, uint8_t lines) {
+    lines &= static_cast<uint8_t>(~ftdi::modem_reserved_mask);
+    if (lines != channel.modem_lines) {
+        channel.modem_lines = lines;
+        channel.modem_changed = true;
+        changed_.notify_all();
+    }
+}
+
+usb::Status ChipModel::control(ClientId client, unsigned channel, const usb::ControlSetup &setup,
+                               uint8_t *data, uint16_t *transferred) {
+    std::lock_guard<std::mutex> guard(lock_);
+    *transferred = 0;
+    if (!owns(client, channel))
+        return usb::Status::no_device;
+    if (setup.length > 0 && data == nullptr)
+        return usb::Status::invalid;
+    Reply reply = answer(setup, data);
+    if (reply.status == usb::Status::ok)
+        *transferred = reply.length;
+    if (logging_) {
+        bool device_to_host = setup.request_type & 0x80;
+        log_control(setup, data, device_to_host ? *transferred : setup.length);
+    }
+    return reply.status;
+}
+
+void ChipModel::log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length) {
+    if (control_log_.size() == control_log_limit)
+        control_log_.pop_front();
+    ControlRecord record{setup, {}};
+    if (length > 0)
+        record.data.assign(data, data + length);
+    control_log_.push_back(std::move(record));
+}
+
+// Writes whole packets into `buffer`, each starting with the two status bytes and then as
+// many of the peer's bytes as fit; a short packet ends the transfer.
+size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size) {
+    const size_t packet = identity_.packet_size;
+    const uint8_t modem = modem_status_byte(channel), line = line_status_byte(channel);
+    size_t done = 0;
+    while (done + ftdi::status_bytes <= size) {
+        size_t room = std::min(packet, size - done);
+        buffer[done] = modem;
+        buffer[done + 1] = line;
+        size_t given = channel.peer->give(buffer + done + ftdi::status_bytes, room - ftdi::status_bytes);
+        done += ftdi::status_bytes + given;
+        if (ftdi::status_bytes + given < room)
+            break;
+    }
+    channel.modem_changed = false;
+    return done;
+}
+
+usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t *buffer, size_t size,
+                               unsigned timeout_ms, size_t *transferred) {
+    *transferred = 0;
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!owns(client, channel_number))
+        return usb::Status::no_device;
+    if (size < ftdi::status_bytes || buffer == nullptr)
+        return usb::Status::invalid;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        Channel &channel = channels_[channel_number - 1];
+        // The latency timer counts from the start of this wait, standing in for the
+        // chip's last packet, which the host fetched just before.
+        const Clock::time_point latency_due =
+            start + std::chrono::milliseconds(channel.settings.latency_ms);
+        const bool latency_counts = latency_due <= deadline;
+        const Clock::time_point now = Clock::now();
+        if (!stalled_) {
+            bool due = channel.peer->pending() > 0 || channel.modem_changed ||
+                       (latency_counts && now >= latency_due);
+            if (due) {
+                *transferred = fill_packets(channel, buffer, size);
+                changed_.notify_all();
+                return usb::Status::ok;
+            }
+        }
+        if (now >= deadline)
+            return usb::Status::timeout;
+        changed_.wait_until(guard, stalled_ || !latency_counts ? deadline : latency_due);
+        if (!owns(client, channel_number))
+            return usb::Status::no_device;
+    }
+}
+
+usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const uint8_t *data,
+                                size_t size, unsigned timeout_ms, size_t *transferred) {
+    *transferred = 0;
+    std::unique_lock<std::mutex> guard(lock_);
+    if (!owns(client, channel_number))
+        return usb::Status::no_device;
+    if (size > 0 && data == nullptr)
+        return usb::Status::invalid;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    size_t done = 0;
+    for (;;) {
+        Channel &channel = channels_[channel_number - 1];
+        if (!stalled_ && done < size) {
+            size_t taken = channel.peer->take(data + done, size - done);
+            uint8_t mode = channel.settings.bit_mode;
+            // Asynchronous and synchronous bit-bang: the bytes drive the output pins.
+            if (taken > 0 && (mode == 0x01 || mode == 0x04))
+                channel.settings.pin_latch = data[done + taken - 1];
+            done += taken;
+            *transferred = done;
+            if (taken > 0)
+                changed_.notify_all();
+        }
+        if (done == size)
+            return usb::Status::ok;
+        if (Clock::now() >= deadline)
+            return usb::Status::timeout;
+        changed_.wait_until(guard, deadline);
+        if (!owns(client, channel_number))
+            return usb::Status::no_device;
+    }
+}
+
+// A port reset restarts the chip: buffers emptied, settings back to their power-on values.
+usb::Status ChipModel::reset_device(ClientId client) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!owns_any(client))
+        return usb::Status::no_device;
+    power_on_channels();
+    changed_.notify_all();
+    return usb::Status::ok;
+}
+
+usb::Status ChipModel::reenumerate(ClientId client) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!owns_any(client))
+        return usb::Status::no_device;
+    end_claims();
+    power_on_channels();
+    read_identity();
+    return usb::Status::ok;
+}
+
+void ChipModel::set_plugged(bool plugged) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (plugged == plugged_)
+        return;
+    plugged_ = plugged;
+    end_claims();
+    power_on_channels();
+    if (plugged)
+        read_identity();
+}
+
+void ChipModel::set_stalled(bool stalled) {
+    std::lock_guard<std::mutex> guard(lock_);
+    stalled_ = stalled;
+    changed_.notify_all();
+}
+
+void ChipModel::set_control_logging(bool enabled) {
+    std::lock_guard<std::mutex> guard(lock_);
+    logging_ = enabled;
+}
+
+std::vector<ControlRecord> ChipModel::control_log() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return {control_log_.begin(), control_log_.end()};
+}
+
+void ChipModel::clear_control_log() {
+    std::lock_guard<std::mutex> guard(lock_);
+    control_log_.clear();
+}
+
+std::vector<uint16_t> ChipModel::eeprom_words() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return eeprom_->contents();
+}
+
+bool ChipModel::set_eeprom_words(const std::vector<uint16_t> &words) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return eeprom_->set_contents(words);
+}
+
+bool ChipModel::set_factory_word(uint16_t address, uint16_t value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return eeprom_->set_factory_word(address, value);
+}
+
+bool ChipModel::set_modem_lines(unsigned channel, uint8_t modem_status) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (channel < 1 || channel > channels_.size())
+        return false;
+    set_lines(channels_[channel - 1], modem_status);
+    return true;
+}
+
+std::optional<ChannelSettings> ChipModel::channel_settings(unsigned channel) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (channel < 1 || channel > channels_.size())
+        return std::nullopt;
+    return channels_[channel - 1].settings;
+}
+
+void ChipModel::set_error_correction_word(uint16_t value) {
+    std::lock_guard<std::mutex> guard(lock_);
+    error_correction_word_ = value;
+}
+
+} // namespace corvane::sim

@@ -1,0 +1,147 @@
+// One virtual FTDI chip on the virtual bus: its identity, its channels with their UART
+// state and the peer behind each (a loopback plug, or the cartridge), its EEPROM, and the
+// claims clients hold on its channels.
+//
+// One lock per chip guards all of it; bulk transfers wait on the chip's condition
+// variable, which releases the lock while they wait.
+#ifndef CORVANE_SIM_CHIP_MODEL_H
+#define CORVANE_SIM_CHIP_MODEL_H
+
+#include "sim/channel_peer.h"
+#include "sim/chip_kind.h"
+#include "sim/eeprom_part.h"
+#include "sim/virtual_bus.h"
+#include "usb/transport.h"
+
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace corvane::sim {
+
+using ClientId = VirtualBus::ClientId;
+
+// A control request as the chip received it, with its data as sent or as answered.
+struct ControlRecord {
+    usb::ControlSetup setup;
+    std::vector<uint8_t> data;
+};
+
+// The UART and bit-mode settings of one channel, as the vendor requests left them.
+struct ChannelSettings {
+    uint32_t baud_divisor = 0;
+    uint16_t data_characteristics = 8;   // 8 data bits, no parity, one stop bit, no break
+    uint16_t flow_mode = 0;              // wIndex high byte of the flow control request, shifted
+    uint8_t xon = 0x11, xoff = 0x13;
+    bool dtr = false, rts = false;
+    uint8_t event_char = 0x0E;
+    bool event_enabled = false;
+    uint8_t error_char = 0;
+    bool error_enabled = false;
+    uint8_t latency_ms = 16;
+    uint8_t bit_mask = 0, bit_mode = 0;
+    uint8_t pin_latch = 0;               // last byte written in a bit-bang mode
+};
+
+// Everything the bus decides for a chip before building it.
+struct ChipPlacement {
+    ChipSpec spec;
+    std::string id;           // bus position as decimal text
+    std::string serial;       // the --chip serial or the position's default
+    uint32_t location = 0;    // low hexadecimal digit 0
+};
+
+class ChipModel {
+public:
+    static std::unique_ptr<ChipModel> create(const ChipPlacement &placement,
+                                             const std::filesystem::path &state_dir, std::string &error);
+    ~ChipModel();
+
+    const std::string &id() const { return placement_.id; }
+    // The identity as last read from the EEPROM; nullopt while unplugged.
+    std::optional<usb::DeviceIdentity> listed_identity();
+
+    usb::Status claim(ClientId client, unsigned channel);
+    void release(ClientId client, unsigned channel);
+    void release_all(ClientId client);
+
+    usb::Status control(ClientId client, unsigned channel, const usb::ControlSetup &setup,
+                        uint8_t *data, uint16_t *transferred);
+    usb::Status bulk_out(ClientId client, unsigned channel, const uint8_t *data, size_t size,
+                         unsigned timeout_ms, size_t *transferred);
+    usb::Status bulk_in(ClientId client, unsigned channel, uint8_t *buffer, size_t size,
+                        unsigned timeout_ms, size_t *transferred);
+    usb::Status reset_device(ClientId client);
+    usb::Status reenumerate(ClientId client);
+    void set_plugged(bool plugged);
+    void set_stalled(bool stalled);
+
+    // Test hooks.
+    void set_control_logging(bool enabled);
+    std::vector<ControlRecord> control_log();
+    void clear_control_log();
+    std::vector<uint16_t> eeprom_words();
+    bool set_eeprom_words(const std::vector<uint16_t> &words);
+    bool set_factory_word(uint16_t address, uint16_t value);
+    bool set_modem_lines(unsigned channel, uint8_t modem_status);
+    std::optional<ChannelSettings> channel_settings(unsigned channel);
+    void set_error_correction_word(uint16_t value);
+
+private:
+    struct Channel {
+        ChannelSettings settings;
+        std::unique_ptr<ChannelPeer> peer;
+        bool loopback = true;          // the plug wires RTS to CTS, DTR to DSR and DCD
+        uint8_t modem_lines = 0;       // CTS, DSR, RI, DCD bits of the modem status
+        bool modem_changed = false;    // a packet is due at once
+        uint8_t line_errors = 0;
+        ClientId owner = 0;
+    };
+    struct Reply {
+        usb::Status status;
+        uint16_t length = 0;
+    };
+
+    explicit ChipModel(const ChipPlacement &placement);
+    bool owns(ClientId client, unsigned channel) const;
+    bool owns_any(ClientId client) const;
+    void read_identity();
+    void end_claims();
+    void power_on_channels();
+    uint8_t modem_status_byte(const Channel &channel) const;
+    uint8_t line_status_byte(const Channel &channel) const;
+    void set_lines(Channel &channel, uint8_t lines);
+    size_t fill_packets(Channel &channel, uint8_t *buffer, size_t size);
+    void log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length);
+
+    // Vendor requests (chip_requests.cpp), with the lock held.
+    Reply answer(const usb::ControlSetup &setup, uint8_t *data);
+    Channel *addressed_channel(uint16_t index);
+    Reply answer_channel_request(Channel &channel, const usb::ControlSetup &setup, uint8_t *data);
+    Reply answer_eeprom_request(const usb::ControlSetup &setup, uint8_t *data);
+    Reply answer_model_request(const usb::ControlSetup &setup, uint8_t *data);
+
+    ChipPlacement placement_;
+    const ChipProfile &profile_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<Channel> channels_;
+    std::unique_ptr<EepromPart> eeprom_;
+    usb::DeviceIdentity identity_;
+    bool plugged_ = true;
+    bool stalled_ = false;
+    std::array<uint8_t, 256> config_bytes_{};
+    uint16_t error_correction_word_ = 0;
+    bool logging_ = false;
+    std::deque<ControlRecord> control_log_;
+};
+
+} // namespace corvane::sim
+
+#endif // CORVANE_SIM_CHIP_MODEL_H

@@ -1,0 +1,129 @@
+// The --chip option: KIND[,key=value]...
+#include "sim/chip_kind.h"
+#include "sim/virtual_bus.h"
+
+#include <charconv>
+#include <set>
+
+namespace corvane::sim {
+namespace {
+
+// The device list keeps a serial in 16 bytes: the serial, the channel letter the host
+// adds, and the terminator.
+constexpr size_t max_serial_length = 14;
+// Likewise 64 bytes for the description, with a blank and the channel letter.
+constexpr size_t max_description_length = 61;
+
+bool valid_serial(std::string_view serial) {
+    if (serial.empty() || serial.size() > max_serial_length)
+        return false;
+    for (char c : serial) {
+        bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        bool digit = c >= '0' && c <= '9';
+        if (!letter && !digit && c != '-' && c != '_')
+            return false;
+    }
+    return true;
+}
+
+bool valid_description(std::string_view text) {
+    if (text.empty() || text.size() > max_description_length)
+        return false;
+    for (char c : text)
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    return true;
+}
+
+std::optional<uint32_t> parse_hex(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
+    if (text.empty() || text.size() > 8)
+        return std::nullopt;
+    uint32_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<unsigned> parse_decimal(std::string_view text) {
+    unsigned value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// Applies one key=value item; returns the reason when it is refused.
+std::string apply_item(ChipSpec &spec, std::string_view key, std::string_view value) {
+    const ChipProfile &profile = profile_of(spec.kind);
+    if (key == "serial") {
+        if (!valid_serial(value))
+            return "serial '" + std::string(value) + "': 1 to 14 letters, digits, '-' or '_'";
+        spec.serial = value;
+    } else if (key == "description") {
+        if (!valid_description(value))
+            return "description: 1 to 61 printable characters";
+        spec.description = value;
+    } else if (key == "location") {
+        std::optional<uint32_t> location = parse_hex(value);
+        if (!location || *location == 0)
+            return "location '" + std::string(value) + "': not a hexadecimal number";
+        // The host adds the channel number in the low digit.
+        if ((*location & 0xF) != 0)
+            return "location '" + std::string(value) + "': the low hexadecimal digit must be 0";
+        spec.location = *location;
+    } else if (key == "eeprom") {
+        if (profile.eeprom != EepromKind::external)
+            return "eeprom: " + std::string(profile.name) + " has its EEPROM inside the chip";
+        std::optional<unsigned> words = parse_decimal(value);
+        if (!words || (*words != 0 && *words != 64 && *words != 128 && *words != 256))
+            return "eeprom '" + std::string(value) + "': 0, 64, 128 or 256 words";
+        spec.eeprom_words = *words;
+    } else if (key == "alt") {
+        if (value != "0" && value != "1")
+            return "alt '" + std::string(value) + "': 0 or 1";
+        spec.alternate_codes_only = value == "1";
+    } else {
+        return "unknown key '" + std::string(key) + "'";
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<ChipSpec> parse_chip_spec(std::string_view text, std::string &error) {
+    size_t comma = text.find(',');
+    std::string_view kind_name = text.substr(0, comma);
+    std::optional<ChipKind> kind = kind_from_name(kind_name);
+    if (!kind) {
+        error = "unknown chip kind '" + std::string(kind_name) +
+                "' (corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h, ftx)";
+        return std::nullopt;
+    }
+    ChipSpec spec;
+    spec.kind = *kind;
+    std::set<std::string_view> seen;
+    while (comma != std::string_view::npos) {
+        text.remove_prefix(comma + 1);
+        comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        size_t equals = item.find('=');
+        if (equals == std::string_view::npos || equals == 0) {
+            error = "'" + std::string(item) + "': expected key=value";
+            return std::nullopt;
+        }
+        std::string_view key = item.substr(0, equals);
+        if (!seen.insert(key).second) {
+            error = "key '" + std::string(key) + "' given twice";
+            return std::nullopt;
+        }
+        error = apply_item(spec, key, item.substr(equals + 1));
+        if (!error.empty())
+            return std::nullopt;
+    }
+    return spec;
+}
+
+} // namespace corvane::sim
