@@ -182,8 +182,390 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfoDetail(uint32_t index, uint3
                                                            char *serial_number, char *description,
                                                            FtdevHandle *handle);
 
+/* ---- Event masks -----------------------------------------------------------------
+ * What FT_SetEventNotification and FT_SetWaitMask ask to be told of, and what
+ * FT_GetEventStatus, FT_GetStatus and FT_WaitOnMask report. FT_SetEventNotification's
+ * parameter is an event handle, signalled when one of its events happens. */
+enum {
+    FTDEV_EVENT_RX_CHAR = 1,        /* bytes arrived in the receive queue */
+    FTDEV_EVENT_MODEM_STATUS = 2    /* CTS, DSR, RI or DCD changed */
+};
+
 /* ---- EEPROM functions ------------------------------------------------------------
  * (owned by the EEPROM library: eeprom/) */
+
+/* The caller's view of an EEPROM image for FT_EE_Program and FT_EE_Read, without the
+ * signature block: the "unsigned" form. Text pointers name the caller's texts when
+ * programming and the caller's buffers (64 bytes each) when reading. Byte flags count as
+ * set when non-zero. The chip blocks follow one another; a caller fills the common
+ * fields and the block of its chip. */
+typedef struct ProgramDataUnsigned {
+    uint16_t vendor_id;             /* must not be 0 when programming */
+    uint16_t product_id;            /* must not be 0 when programming; bits 0-1 seed an automatic serial */
+    char *manufacturer;
+    char *manufacturer_id;          /* prefix of an automatic serial; reading gives the serial's first two characters */
+    char *description;
+    char *serial_number;            /* NULL or empty asks for an automatic serial */
+    uint16_t max_power;             /* mA; above 500 counts as 500 */
+    uint16_t tail_flag;             /* stored inverted in the word behind the strings */
+    uint16_t self_powered;
+    uint16_t remote_wakeup;
+    /* FT232B family */
+    uint8_t release_0400;           /* release 0x0400 when set, else 0x0200 */
+    uint8_t option_bit0;
+    uint8_t option_bit1;
+    uint8_t option_bit2;
+    uint8_t option_bit3;
+    uint8_t option_bit4;
+    uint16_t usb_version;           /* BCD */
+    /* FT2232 */
+    uint8_t dual_release_0500;      /* set by reading, ignored by programming */
+    uint8_t dual_option_bit0;
+    uint8_t dual_option_bit5;
+    uint8_t dual_option_bit1;
+    uint8_t dual_option_bit6;
+    uint8_t dual_option_bit2;
+    uint8_t dual_option_bit3;
+    uint8_t dual_option_bit4;
+    uint16_t dual_usb_version;
+    uint8_t dual_w0_bit4;
+    uint8_t dual_w0_bit12;
+    uint8_t dual_w0_bit0;
+    uint8_t dual_w0_bit1;
+    uint8_t dual_w0_bit2;
+    uint8_t dual_w0_bit3;
+    uint8_t dual_w0_bit8;
+    uint8_t dual_w0_bit9;
+    uint8_t dual_w0_bit10;
+    uint8_t dual_w0_bit11;
+    /* FT232R */
+    uint8_t r_w0_bit1;
+    uint8_t r_w0_bit2;
+    uint8_t r_byte1;                /* as read; programming always writes 0x40 */
+    uint8_t r_option_bit2;
+    uint8_t r_option_bit3;
+    uint8_t r_byte11_bit0;
+    uint8_t r_byte11_bit1;
+    uint8_t r_byte11_bit2;
+    uint8_t r_byte11_bit3;
+    uint8_t r_byte11_bit4;
+    uint8_t r_byte11_bit5;
+    uint8_t r_byte11_bit6;
+    uint8_t r_byte11_bit7;
+    uint8_t r_select0;              /* 4-bit pin functions */
+    uint8_t r_select1;
+    uint8_t r_select2;
+    uint8_t r_select3;
+    uint8_t r_select4;
+    uint8_t r_w0_bit3;
+    /* FT2232H */
+    uint8_t ft2232h_option_bit2;
+    uint8_t ft2232h_option_bit3;
+    uint8_t ft2232h_group0_slow_slew;
+    uint8_t ft2232h_group0_schmitt;
+    uint8_t ft2232h_group0_drive;   /* mA: 4, 8, 12 or 16 */
+    uint8_t ft2232h_group1_slow_slew;
+    uint8_t ft2232h_group1_schmitt;
+    uint8_t ft2232h_group1_drive;
+    uint8_t ft2232h_group2_slow_slew;
+    uint8_t ft2232h_group2_schmitt;
+    uint8_t ft2232h_group2_drive;
+    uint8_t ft2232h_group3_slow_slew;
+    uint8_t ft2232h_group3_schmitt;
+    uint8_t ft2232h_group3_drive;
+    uint8_t ft2232h_w0_bit0;
+    uint8_t ft2232h_w0_bit1;
+    uint8_t ft2232h_w0_bit2;
+    uint8_t ft2232h_driver_type_a;
+    uint8_t ft2232h_w0_bit8;
+    uint8_t ft2232h_w0_bit9;
+    uint8_t ft2232h_w0_bit10;
+    uint8_t ft2232h_driver_type_b;
+    uint8_t ft2232h_w0_bit15;
+    /* FT4232H */
+    uint8_t ft4232h_option_bit2;
+    uint8_t ft4232h_option_bit3;
+    uint8_t ft4232h_group0_slow_slew;
+    uint8_t ft4232h_group0_schmitt;
+    uint8_t ft4232h_group0_drive;
+    uint8_t ft4232h_group1_slow_slew;
+    uint8_t ft4232h_group1_schmitt;
+    uint8_t ft4232h_group1_drive;
+    uint8_t ft4232h_group2_slow_slew;
+    uint8_t ft4232h_group2_schmitt;
+    uint8_t ft4232h_group2_drive;
+    uint8_t ft4232h_group3_slow_slew;
+    uint8_t ft4232h_group3_schmitt;
+    uint8_t ft4232h_group3_drive;
+    uint8_t ft4232h_byte11_bit4;
+    uint8_t ft4232h_byte11_bit5;
+    uint8_t ft4232h_byte11_bit6;
+    uint8_t ft4232h_byte11_bit7;
+    uint8_t ft4232h_driver_type_a;
+    uint8_t ft4232h_driver_type_b;
+    uint8_t ft4232h_driver_type_c;
+    uint8_t ft4232h_driver_type_d;
+    /* FT232H */
+    uint8_t ft232h_option_bit2;
+    uint8_t ft232h_option_bit3;
+    uint8_t ft232h_group0_slow_slew;
+    uint8_t ft232h_group0_schmitt;
+    uint8_t ft232h_group0_drive;
+    uint8_t ft232h_group1_slow_slew;
+    uint8_t ft232h_group1_schmitt;
+    uint8_t ft232h_group1_drive;
+    uint8_t ft232h_cbus_mux0;
+    uint8_t ft232h_cbus_mux1;
+    uint8_t ft232h_cbus_mux2;
+    uint8_t ft232h_cbus_mux3;
+    uint8_t ft232h_cbus_mux4;
+    uint8_t ft232h_cbus_mux5;
+    uint8_t ft232h_cbus_mux6;
+    uint8_t ft232h_cbus_mux7;
+    uint8_t ft232h_cbus_mux8;
+    uint8_t ft232h_cbus_mux9;
+    uint8_t ft232h_w0_bit0;
+    uint8_t ft232h_w0_bit1;
+    uint8_t ft232h_w0_bit2;
+    uint8_t ft232h_w0_bit3;
+    uint8_t ft232h_w0_bit8;
+    uint8_t ft232h_w0_bit9;
+    uint8_t ft232h_w0_bit10;
+    uint8_t ft232h_driver_type;
+    uint8_t ft232h_w0_bit15;
+} ProgramDataUnsigned;
+
+/* The signed form: a signature block, then the fields above. A record is signed when
+ * signature_1 is FTDEV_PROGRAM_SIGNATURE_1 and signature_2 FTDEV_PROGRAM_SIGNATURE_2; any
+ * other record is taken as a ProgramDataUnsigned. Older callers fill only the blocks up
+ * to their chip and say so in `version` (FTDEV_PROGRAM_VERSION_*). */
+typedef struct ProgramData {
+    uint32_t signature_1;
+    uint32_t signature_2;
+    uint32_t version;
+    ProgramDataUnsigned fields;
+} ProgramData;
+
+#define FTDEV_PROGRAM_SIGNATURE_1 0x00000000u
+#define FTDEV_PROGRAM_SIGNATURE_2 0xFFFFFFFFu
+enum {
+    FTDEV_PROGRAM_VERSION_232B = 0,     /* FT232B block only */
+    FTDEV_PROGRAM_VERSION_2232 = 1,     /* adds the FT2232 block (and the FT232R block) */
+    FTDEV_PROGRAM_VERSION_2232H = 3,
+    FTDEV_PROGRAM_VERSION_4232H = 4,
+    FTDEV_PROGRAM_VERSION_232H = 5
+};
+
+/* FT_EEPROM_Read / FT_EEPROM_Program: every settings structure begins with this header;
+ * the caller passes the whole structure's size, which must match its chip. */
+typedef struct SettingsHeader {
+    uint32_t device_type;           /* must equal the open device's type */
+    uint16_t vendor_id;             /* must not be 0 when programming */
+    uint16_t product_id;            /* must not be 0 when programming */
+    uint8_t option_bit3;
+    uint8_t reserved_9;
+    uint16_t max_power;             /* mA; above 500 counts as 500 */
+    uint8_t self_powered;
+    uint8_t remote_wakeup;
+    uint8_t option_bit2;
+    uint8_t reserved_15;
+} SettingsHeader;
+
+/* FT232B family (device types 0). */
+typedef struct Settings232B {
+    SettingsHeader header;
+} Settings232B;
+
+/* FT2232 (device type 4). */
+typedef struct Settings2232 {
+    SettingsHeader header;
+    uint8_t w0_bit4;
+    uint8_t w0_bit12;
+    uint8_t w0_bit0;
+    uint8_t w0_bit1;
+    uint8_t w0_bit2;
+    uint8_t w0_bit8;
+    uint8_t w0_bit9;
+    uint8_t w0_bit10;
+    uint8_t w0_bit3;                /* only the value 1 sets it */
+    uint8_t w0_bit11;               /* only the value 1 sets it */
+    uint8_t reserved[2];
+} Settings2232;
+
+/* FT232R (device type 5). */
+typedef struct Settings232R {
+    SettingsHeader header;
+    uint8_t w0_bit2;
+    uint8_t w0_bit1;
+    uint8_t byte11_bit0;
+    uint8_t byte11_bit1;
+    uint8_t byte11_bit2;
+    uint8_t byte11_bit3;
+    uint8_t byte11_bit4;
+    uint8_t byte11_bit5;
+    uint8_t byte11_bit6;
+    uint8_t byte11_bit7;
+    uint8_t select0;                /* pin functions 0 to 12 */
+    uint8_t select1;
+    uint8_t select2;
+    uint8_t select3;
+    uint8_t select4;
+    uint8_t w0_bit3_clear;          /* word 0 bit 3 is set when this is 0 */
+} Settings232R;
+
+/* FT2232H (device type 6). Drive currents in mA: 4, 8, 12 or 16. */
+typedef struct Settings2232H {
+    SettingsHeader header;
+    uint8_t group0_slow_slew;
+    uint8_t group0_schmitt;
+    uint8_t group0_drive;
+    uint8_t group1_slow_slew;
+    uint8_t group1_schmitt;
+    uint8_t group1_drive;
+    uint8_t group2_slow_slew;
+    uint8_t group2_schmitt;
+    uint8_t group2_drive;
+    uint8_t group3_slow_slew;
+    uint8_t group3_schmitt;
+    uint8_t group3_drive;
+    uint8_t w0_bit0;
+    uint8_t w0_bit1;
+    uint8_t w0_bit2;
+    uint8_t w0_bit8;
+    uint8_t w0_bit9;
+    uint8_t w0_bit10;
+    uint8_t w0_bit15;
+    uint8_t driver_type_a;          /* only the value 1 sets it */
+    uint8_t driver_type_b;          /* only the value 1 sets it */
+    uint8_t reserved[3];
+} Settings2232H;
+
+/* FT4232H (device type 7). */
+typedef struct Settings4232H {
+    SettingsHeader header;
+    uint8_t group0_slow_slew;
+    uint8_t group0_schmitt;
+    uint8_t group0_drive;
+    uint8_t group1_slow_slew;
+    uint8_t group1_schmitt;
+    uint8_t group1_drive;
+    uint8_t group2_slow_slew;
+    uint8_t group2_schmitt;
+    uint8_t group2_drive;
+    uint8_t group3_slow_slew;
+    uint8_t group3_schmitt;
+    uint8_t group3_drive;
+    uint8_t byte11_bit4;
+    uint8_t byte11_bit5;
+    uint8_t byte11_bit6;
+    uint8_t byte11_bit7;
+    uint8_t driver_type_a;
+    uint8_t driver_type_b;
+    uint8_t driver_type_c;
+    uint8_t driver_type_d;
+} Settings4232H;
+
+/* FT232H (device type 8). */
+typedef struct Settings232H {
+    SettingsHeader header;
+    uint8_t group0_slow_slew;
+    uint8_t group0_schmitt;
+    uint8_t group0_drive;
+    uint8_t group1_slow_slew;
+    uint8_t group1_schmitt;
+    uint8_t group1_drive;
+    uint8_t cbus_mux0;              /* pin functions 0 to 12 */
+    uint8_t cbus_mux1;
+    uint8_t cbus_mux2;
+    uint8_t cbus_mux3;
+    uint8_t cbus_mux4;
+    uint8_t cbus_mux5;
+    uint8_t cbus_mux6;
+    uint8_t cbus_mux7;
+    uint8_t cbus_mux8;
+    uint8_t cbus_mux9;
+    uint8_t w0_bit8;
+    uint8_t w0_bit9;
+    uint8_t w0_bit10;
+    uint8_t w0_bit0;
+    uint8_t w0_bit1;
+    uint8_t w0_bit2;
+    uint8_t w0_bit3;
+    uint8_t w0_bit15;
+    uint8_t driver_type;            /* only the value 1 sets it */
+    uint8_t reserved[3];
+} Settings232H;
+
+/* FT-X series (device type 9). Pin group 1 comes before pin group 0. */
+typedef struct SettingsX {
+    SettingsHeader header;
+    uint8_t group1_slow_slew;
+    uint8_t group1_schmitt;
+    uint8_t group1_drive;
+    uint8_t group0_slow_slew;
+    uint8_t group0_schmitt;
+    uint8_t group0_drive;
+    uint8_t cbus_mux0;              /* pin functions 0 to 21 */
+    uint8_t cbus_mux1;
+    uint8_t cbus_mux2;
+    uint8_t cbus_mux3;
+    uint8_t cbus_mux4;
+    uint8_t cbus_mux5;
+    uint8_t cbus_mux6;
+    uint8_t byte11_bit0;
+    uint8_t byte11_bit1;
+    uint8_t byte11_bit2;
+    uint8_t byte11_bit3;
+    uint8_t byte11_bit4;
+    uint8_t byte11_bit5;
+    uint8_t byte11_bit6;
+    uint8_t byte11_bit7;
+    uint8_t w0_bit0;
+    uint8_t w0_bit1;
+    uint8_t w0_bit2;
+    uint16_t aux_value16;
+    uint8_t reserved_42[2];
+    uint32_t aux_value24;           /* bits 24-31 are not stored */
+    uint8_t option_bit7;
+    uint8_t option_bit4;
+    uint8_t option_bit5;
+    uint8_t option_bit6;
+    uint8_t w0_bit3;
+    uint8_t w0_bit6;
+    uint8_t driver_type;            /* only the value 1 sets it */
+    uint8_t reserved_55;
+} SettingsX;
+
+/* Read and program the EEPROM through a ProgramData record (signed or unsigned form). */
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_Program(FtdevHandle handle, ProgramData *data);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ProgramEx(FtdevHandle handle, ProgramData *data, char *manufacturer,
+                                                    char *manufacturer_id, char *description,
+                                                    char *serial_number);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_Read(FtdevHandle handle, ProgramData *data);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadEx(FtdevHandle handle, ProgramData *data, char *manufacturer,
+                                                 char *manufacturer_id, char *description,
+                                                 char *serial_number);
+
+/* The user area: the free words behind the strings. Sizes and counts in bytes. */
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UASize(FtdevHandle handle, uint32_t *size);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UAWrite(FtdevHandle handle, const uint8_t *data, uint32_t count);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UARead(FtdevHandle handle, uint8_t *buffer, uint32_t count,
+                                                 uint32_t *bytes_read);
+
+/* Read and program the EEPROM through a settings structure of the device's chip. Text
+ * buffers of the read hold 64 bytes each. */
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Read(FtdevHandle handle, SettingsHeader *settings, uint32_t size,
+                                                   char *manufacturer, char *manufacturer_id,
+                                                   char *description, char *serial_number);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const SettingsHeader *settings,
+                                                      uint32_t size, const char *manufacturer,
+                                                      const char *manufacturer_id, const char *description,
+                                                      const char *serial_number);
+
+/* Configuration byte and error-correction word of the FT232H and FT-X series. */
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadConfig(FtdevHandle handle, uint8_t address, uint8_t *value);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_WriteConfig(FtdevHandle handle, uint8_t address, uint8_t value);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadECC(FtdevHandle handle, uint8_t option, uint16_t *value);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,93 @@
+#include "eeprom/external_eeprom.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace corvane::eeprom {
+
+namespace {
+constexpr uint16_t probe_address = 0xC0;
+constexpr uint16_t probe_marker = 0x00C0;
+} // namespace
+
+bool ExternalEepromLayout::large_part() const
+{
+    return eeprom_type == part_128_words || eeprom_type == part_256_words;
+}
+
+bool ExternalEepromLayout::ProbeEepromType()
+{
+    Erase();
+    WriteWord(probe_address, probe_marker);
+    uint16_t word = 0;
+    if (!ReadWord(0, word))
+        return false;
+    if (word == probe_marker) {
+        eeprom_type = part_64_words;
+        checksum_span = 126;
+        word_count = 64;
+        return true;
+    }
+    if (!ReadWord(0x40, word))
+        return false;
+    if (word == probe_marker) {
+        eeprom_type = part_128_words;
+        checksum_span = 254;
+        word_count = 128;
+        return true;
+    }
+    if (!ReadWord(probe_address, word))
+        return false;
+    if (word == probe_marker) {
+        // Only the first 128 words of a 256-word part are used.
+        eeprom_type = part_256_words;
+        checksum_span = 254;
+        word_count = 128;
+        return true;
+    }
+    eeprom_type = 0;
+    checksum_span = 126;
+    word_count = 64;
+    return true;
+}
+
+int ExternalEepromLayout::UserAreaSize()
+{
+    return large_part() ? BaseUserAreaSize() + static_cast<int>(lower_user_piece / 2) : BaseUserAreaSize();
+}
+
+bool ExternalEepromLayout::WriteUserArea(const uint8_t *bytes, uint32_t count)
+{
+    if (count > static_cast<uint32_t>(std::max(UserAreaSize(), 0)) * 2)
+        return false;
+    const uint32_t first = std::min(count, lower_user_piece);
+    const uint32_t rest = count - first;
+    const int upper = BaseUserAreaStart() * 2;
+    if (rest > 0 && (upper <= 0 || upper + static_cast<int64_t>(rest) > image_size))
+        return false;
+    if (!TFtE2Data::WriteUserArea(bytes, first))
+        return false;
+    if (rest > 0)
+        std::memcpy(image + upper, bytes + first, rest);
+    UpdateChecksum();
+    return true;
+}
+
+void ExternalEepromLayout::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
+{
+    const uint32_t first = std::min(count, lower_user_piece);
+    TFtE2Data::ReadUserArea(buffer, first, got);
+    if (got != first || count <= first)
+        return;
+    const uint32_t limit = static_cast<uint32_t>(std::max(UserAreaSize(), 0)) * 2;
+    if (limit <= got)
+        return;
+    const uint32_t rest = std::min(count - first, limit - got);
+    const int upper = BaseUserAreaStart() * 2;
+    if (upper <= 0 || upper + static_cast<int64_t>(rest) > image_size)
+        return;
+    std::memcpy(buffer + first, image + upper, rest);
+    got += rest;
+}
+
+} // namespace corvane::eeprom

@@ -1,0 +1,35 @@
+// What the FT2232, FT2232H and FT4232H layouts share: an external serial EEPROM of 64,
+// 128 or 256 words whose size a probe finds, and on the larger parts a user area in two
+// pieces, one below the moved strings and one behind them.
+#ifndef CORVANE_EEPROM_EXTERNAL_EEPROM_H
+#define CORVANE_EEPROM_EXTERNAL_EEPROM_H
+
+#include "eeprom/image.h"
+
+namespace corvane::eeprom {
+
+constexpr uint16_t part_64_words = 0x46;
+constexpr uint16_t part_128_words = 0x56;
+constexpr uint16_t part_256_words = 0x66;
+
+// The first user-area piece of a large part, in bytes.
+constexpr uint32_t lower_user_piece = 128;
+
+class ExternalEepromLayout : public TFtE2Data {
+public:
+    using TFtE2Data::TFtE2Data;
+
+    // Erases the part, writes a marker word at address 0xC0 and looks where it shows up:
+    // a part that wraps at 64 words shows it at 0, one that wraps at 128 at 0x40.
+    bool ProbeEepromType() override;
+    int UserAreaSize() override;
+    bool WriteUserArea(const uint8_t *bytes, uint32_t count) override;
+    void ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got) override;
+
+    // 128 or 256 words: the strings live in the upper half, the checksum in word 127.
+    bool large_part() const;
+};
+
+} // namespace corvane::eeprom
+
+#endif // CORVANE_EEPROM_EXTERNAL_EEPROM_H

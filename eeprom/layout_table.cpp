@@ -1,0 +1,92 @@
+#include "eeprom/layout_table.h"
+
+#include "eeprom/ft2232.h"
+#include "eeprom/ft232b.h"
+#include "eeprom/ft232r.h"
+#include "eeprom/program_record.h"
+
+#include <new>
+
+namespace corvane::eeprom {
+
+namespace {
+
+constexpr DeviceLayouts by_device_type[] = {
+    /* 0 FT232B family */ {Layout::ft232b, Layout::ft232b, Layout::ft232b},
+    /* 1 */ {Layout::ft232b, Layout::ft232b, Layout::invalid},
+    /* 2 */ {Layout::ft232b, Layout::ft232b, Layout::invalid},
+    /* 3 */ {Layout::ft232b, Layout::ft232b, Layout::invalid},
+    /* 4 FT2232 */ {Layout::ft2232, Layout::ft2232, Layout::ft2232},
+    // The user-area functions use only operations the two classes share.
+    /* 5 FT232R */ {Layout::ft232r, Layout::ft232b, Layout::ft232r},
+    /* 6 FT2232H */ {Layout::ft2232h, Layout::ft2232h, Layout::ft2232h},
+    /* 7 FT4232H */ {Layout::ft4232h, Layout::ft4232h, Layout::ft4232h},
+    /* 8 FT232H */ {Layout::ft232h, Layout::ft232h, Layout::ft232h},
+    // An FT232B image written to an FT-X would overwrite its configuration with a layout
+    // the chip does not read: the record functions refuse it.
+    /* 9 FT-X */ {Layout::unsupported, Layout::ftx, Layout::ftx},
+};
+constexpr DeviceLayouts other_device_types = {Layout::ft232b, Layout::ft232b, Layout::invalid};
+
+template <typename Class>
+TFtE2Data *create_plain(const device::HandleRecord &record, FtdevHandle)
+{
+    return new (std::nothrow) Class(record);
+}
+
+TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
+{
+    return new (std::nothrow) TFtEE232R(record, handle);
+}
+
+// Indexed by Layout up to ftx. The H-series and FT-X classes are not built yet: their
+// entries keep the sizes the functions check and no constructor.
+const LayoutInfo layout_infos[] = {
+    /* ft232b */ {&create_plain<TFtEE232>, &encode_ft232b_record, sizeof(Settings232B), FTDEV_PROGRAM_VERSION_232B,
+                  record_span_232b, ft232b_first_string, false},
+    /* ft232r */ {&create_ft232r, &encode_ft232r_record, sizeof(Settings232R), FTDEV_PROGRAM_VERSION_232B, 0,
+                  ft232r_first_string, false},
+    /* ft2232 */ {&create_plain<TFtEE2232>, &encode_ft2232_record, sizeof(Settings2232), FTDEV_PROGRAM_VERSION_2232,
+                  record_span_2232, ft2232_first_string, true},
+    /* ft2232h */ {nullptr, nullptr, sizeof(Settings2232H), FTDEV_PROGRAM_VERSION_2232H, record_span_2232h, 0x1A, true},
+    /* ft4232h */ {nullptr, nullptr, sizeof(Settings4232H), FTDEV_PROGRAM_VERSION_4232H, record_span_4232h, 0x1A, true},
+    /* ft232h */ {nullptr, nullptr, sizeof(Settings232H), FTDEV_PROGRAM_VERSION_232H, record_span_232h, 0x20, true},
+    /* ftx */ {nullptr, nullptr, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B, 0, 0xA0, false},
+};
+static_assert(std::size(layout_infos) == static_cast<size_t>(Layout::ftx) + 1);
+
+const LayoutInfo no_layout = {nullptr, nullptr, 0, 0, 0, 0, false};
+
+} // namespace
+
+DeviceLayouts layouts_for_device(uint32_t device_type)
+{
+    if (device_type < std::size(by_device_type))
+        return by_device_type[device_type];
+    return other_device_types;
+}
+
+const LayoutInfo &layout_info(Layout layout)
+{
+    const auto index = static_cast<size_t>(layout);
+    return index < std::size(layout_infos) ? layout_infos[index] : no_layout;
+}
+
+std::unique_ptr<TFtE2Data> create_layout(Layout layout, const device::HandleRecord &record, FtdevHandle handle,
+                                         FtdevStatus &status)
+{
+    if (layout == Layout::invalid) {
+        status = FTDEV_INVALID_PARAMETER;
+        return nullptr;
+    }
+    const LayoutInfo &info = layout_info(layout);
+    if (info.create == nullptr) {
+        status = FTDEV_NOT_SUPPORTED;
+        return nullptr;
+    }
+    std::unique_ptr<TFtE2Data> object(info.create(record, handle));
+    status = object ? FTDEV_OK : FTDEV_INSUFFICIENT_RESOURCES;
+    return object;
+}
+
+} // namespace corvane::eeprom
