@@ -20,8 +20,8 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    // The object ends here unless a wait or transfer of another thread still holds it;
-    // a device file then releases its channel when that call returns.
+    object->handle_closed();
+    // The object ends here unless a wait or transfer of another thread still holds it.
     object.reset();
     return TRUE;
 }

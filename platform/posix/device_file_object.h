@@ -36,6 +36,13 @@ public:
         : KernelObject(object_kind), claim_(std::move(claim)), file_(std::move(file)), access_(access),
           flags_(flags) {}
 
+    // Ends reads and waits still running on other threads and gives the channel back at
+    // once, not when the last of those calls returns.
+    void handle_closed() override {
+        file_->close();
+        claim_.reset();
+    }
+
     driver::DeviceFile &file() { return *file_; }
     DWORD access() const { return access_; }
     // The flags-and-attributes word of the open (FILE_FLAG_OVERLAPPED among them).

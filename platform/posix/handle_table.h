@@ -24,6 +24,10 @@ public:
     KernelObject(const KernelObject &) = delete;
     KernelObject &operator=(const KernelObject &) = delete;
 
+    // Its handle was closed. Calls of other threads may still hold the object; this is
+    // the moment to end what they wait for.
+    virtual void handle_closed() {}
+
     const ObjectKind kind;
 };
 

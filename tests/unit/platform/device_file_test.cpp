@@ -1,0 +1,202 @@
+// Opening device paths and routing reads, writes and requests to the bus driver stand-in.
+#include "fake_transport.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corvane::platform_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr DWORD read_write = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD timeouts_request = 0x00220000 + 4 * 71;
+constexpr DWORD no_request = 0xFFFFFFFF;
+
+const std::string single = "\\\\?\\corvane#fake#1-2#1";
+const std::string dual_a = "\\\\?\\corvane#fake#1-3#1";
+const std::string dual_b = "\\\\?\\corvane#fake#1-3#2";
+
+class DeviceFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        keep_to_the_test_bus();
+        bus_ = std::make_shared<FakeBus>();
+        bus_->devices = {fake_device("1-2", 1, "A1"), fake_device("1-3", 2, "B2")};
+        usb::set_test_transport(std::make_unique<FakeTransport>(bus_));
+    }
+    void TearDown() override {
+        for (HANDLE handle : opened_)
+            CloseHandle(handle);
+        usb::set_test_transport(nullptr);
+    }
+
+    HANDLE open(const std::string &path, DWORD access = read_write) {
+        HANDLE handle = CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            opened_.push_back(handle);
+        return handle;
+    }
+
+    void set_timeouts(HANDLE device, uint32_t read_ms, uint32_t write_ms) {
+        uint32_t both[2] = {read_ms, write_ms};
+        DWORD returned = 99;
+        ASSERT_TRUE(DeviceIoControl(device, timeouts_request, both, sizeof both, nullptr, 0, &returned, nullptr));
+        EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    }
+
+    int channels_open() {
+        std::lock_guard<std::mutex> guard(bus_->lock);
+        return bus_->channels_open;
+    }
+
+    std::shared_ptr<FakeBus> bus_;
+    std::vector<HANDLE> opened_;
+};
+
+TEST_F(DeviceFiles, AChannelIsOwnedByOneHandleAtATime) {
+    HANDLE first = open(dual_a);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(open(dual_a), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    EXPECT_NE(open(dual_b), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(channels_open(), 2);
+
+    ASSERT_TRUE(CloseHandle(first));
+    EXPECT_EQ(channels_open(), 1);
+    EXPECT_NE(open(dual_a), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(DeviceFiles, AChannelHeldByAnotherProgramDoesNotOpen) {
+    bus_->held_elsewhere.insert({"1-2", 1});
+    EXPECT_EQ(open(single), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    // The failed attempt left no claim of its own behind.
+    bus_->held_elsewhere.clear();
+    EXPECT_NE(open(single), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(DeviceFiles, PathsOfNoPresentChannelAreNotFound) {
+    bus_->devices.erase(bus_->devices.begin());
+    for (const std::string &path :
+         {single, std::string("\\\\?\\corvane#fake#1-3#3"), std::string("\\\\?\\corvane#other#1-3#1"),
+          std::string("/etc/hostname"), std::string("\\\\?\\corvane#fake#1-3")}) {
+        EXPECT_EQ(open(path), INVALID_HANDLE_VALUE) << path;
+        EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << path;
+    }
+    EXPECT_EQ(CreateFileA(nullptr, read_write, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(channels_open(), 0);
+}
+
+TEST_F(DeviceFiles, WritesAndReadsReachTheChannel) {
+    HANDLE device = open(single);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    set_timeouts(device, 500, 500);
+
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(device, "hello", 5, &written, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(written, 5u);
+    {
+        std::lock_guard<std::mutex> guard(bus_->lock);
+        EXPECT_EQ(std::string(bus_->written.begin(), bus_->written.end()), "hello");
+        bus_->packets_in.push_back({0x01, 0x60, 'h', 'i'});
+    }
+    char received[2] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(ReadFile(device, received, sizeof received, &read, nullptr));
+    EXPECT_EQ(read, 2u);
+    EXPECT_EQ(std::string(received, read), "hi");
+}
+
+TEST_F(DeviceFiles, ARequestSucceedsExactlyWhenTheDriverSaysSo) {
+    HANDLE device = open(single);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    DWORD returned = 99;
+    EXPECT_FALSE(DeviceIoControl(device, no_request, nullptr, 0, nullptr, 0, &returned, nullptr));
+    EXPECT_NE(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(returned, 0u);
+    set_timeouts(device, 100, 100);
+    // A size without a buffer never reaches the driver.
+    EXPECT_FALSE(DeviceIoControl(device, timeouts_request, nullptr, 8, nullptr, 0, &returned, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(DeviceFiles, OverlappedRecordsAreNotTakenYet) {
+    HANDLE device = open(single);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    OVERLAPPED overlapped{};
+    DWORD count = 0;
+    char byte = 0;
+    EXPECT_FALSE(ReadFile(device, &byte, 1, &count, &overlapped));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_FALSE(WriteFile(device, &byte, 1, &count, &overlapped));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_FALSE(DeviceIoControl(device, timeouts_request, nullptr, 0, nullptr, 0, &count, &overlapped));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    std::lock_guard<std::mutex> guard(bus_->lock);
+    EXPECT_TRUE(bus_->written.empty());
+}
+
+TEST_F(DeviceFiles, AccessAskedForLimitsTheCalls) {
+    HANDLE device = open(single, GENERIC_READ);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    DWORD written = 9;
+    EXPECT_FALSE(WriteFile(device, "x", 1, &written, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(written, 0u);
+}
+
+TEST_F(DeviceFiles, AClosedDeviceHandleIsRefusedAndSetsAreNotFiles) {
+    HANDLE device = open(single);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(SetupDiDestroyDeviceInfoList(device));
+    EXPECT_EQ(WaitForSingleObject(device, 0), WAIT_FAILED);
+    ASSERT_TRUE(CloseHandle(device));
+    opened_.clear();
+
+    DWORD count = 5;
+    char byte = 0;
+    EXPECT_FALSE(WriteFile(device, &byte, 1, &count, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CloseHandle(device));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+    const GUID device_class = {0x219D0508, 0x57A8, 0x4FF5, {0x97, 0xA1, 0xBD, 0x86, 0x58, 0x7C, 0x6C, 0x7E}};
+    HDEVINFO set = SetupDiGetClassDevsA(&device_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    EXPECT_FALSE(CloseHandle(set));
+    EXPECT_FALSE(ReadFile(set, &byte, 1, &count, nullptr));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+}
+
+TEST_F(DeviceFiles, ClosingEndsAReadOfAnotherThreadAndFreesTheChannel) {
+    HANDLE device = open(single);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    set_timeouts(device, 10000, 1000);
+    std::atomic<bool> returned{false};
+    std::thread reader([&] {
+        char buffer[16];
+        DWORD read = 0;
+        ReadFile(device, buffer, sizeof buffer, &read, nullptr);
+        returned = true;
+    });
+    std::this_thread::sleep_for(30ms);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(CloseHandle(device));
+    opened_.clear();
+    reader.join();
+    EXPECT_TRUE(returned.load());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(channels_open(), 0);
+    EXPECT_NE(open(single), INVALID_HANDLE_VALUE);
+}
+
+} // namespace
+} // namespace corvane::platform_test
