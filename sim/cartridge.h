@@ -20,6 +20,20 @@ struct CartridgeCounters {
     uint64_t zero_bytes = 0;        // zero bytes between packets (padding), passed over
 };
 
+// How the model answers the host:
+// - SDRAM (sdram.bin): a 0x10 block is exactly 2 × its word count of bytes; a byte the host
+//   sends beyond that (an odd chunk announced with the count rounded down) forms no
+//   command and is passed over. A 0x20 read is answered with exactly 2 × its word count of
+//   bytes, read from the memory as the host takes them; while any of them is owed, take()
+//   accepts nothing more. Bytes beyond the end are never wrapped: written ones are dropped,
+//   read ones come back as 0xFF; both are counted as dropped.
+// - Boot flash (bootflash.bin): each word is stored high byte first, as the host sends it,
+//   so the file reads like the image it was programmed from. A cycle to 0x17000000 goes to
+//   the flash controller and resets the flash to reading its array.
+// - FPGA flash (fpga.bin): a write clears bits only (the AND of old and new) until erased.
+// - A packet whose length byte, erase pattern (BE EF), save type (0 to 5) or reserved byte
+//   is wrong forms no command; its first byte is skipped and the rest looked at again.
+// - purge() forgets a half-received packet, the rest of a data block and an owed answer.
 class Cartridge : public ChannelPeer {
 public:
     // Maps sdram.bin (64 MiB), bootflash.bin (512 KiB), fpga.bin (4 MiB) and reads

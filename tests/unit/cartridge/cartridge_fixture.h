@@ -30,6 +30,22 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+// Packets built from the byte tables of the command protocol: big-endian arguments.
+inline Bytes transfer_header(uint8_t command, uint32_t length, uint32_t address) {
+    return {command, 0x0A,
+            static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+            static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
+            static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
+}
+
+inline Bytes bus_cycle(uint32_t address, uint16_t data, uint8_t command = 0x90) {
+    return {command, 0x08,
+            static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+            static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data)};
+}
+
 inline Bytes pattern(size_t size, uint8_t seed) {
     Bytes bytes(size);
     for (size_t i = 0; i < size; ++i)

@@ -4,13 +4,6 @@
 namespace corvane::sim::testing {
 namespace {
 
-Bytes bus_cycle(uint32_t address, uint16_t data, uint8_t command = 0x90) {
-    return {command, 0x08,
-            static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
-            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-            static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data)};
-}
-
 // The 32 bytes that program one word, as the host lays them out.
 Bytes program_group(uint32_t address, uint8_t high, uint8_t low) {
     return concat({{0x90, 0x08, 0x00, 0x00, 0xAA, 0xAA, 0x00, 0xAA},

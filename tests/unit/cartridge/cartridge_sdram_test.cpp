@@ -4,14 +4,6 @@
 namespace corvane::sim::testing {
 namespace {
 
-Bytes transfer_header(uint8_t command, uint32_t length, uint32_t address) {
-    return {command, 0x0A,
-            static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
-            static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
-            static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
-            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
-}
-
 using SdramTransfer = CartridgeTest;
 
 TEST_F(SdramTransfer, WriteStoresTheBlockAtTheWordAddress) {
@@ -147,29 +139,6 @@ TEST_F(SdramTransfer, EmptyTransfersNeedNoData) {
     EXPECT_EQ(cartridge_->pending(), 0u);
     EXPECT_EQ(sdram(0, 2), (Bytes{5, 6}));
     EXPECT_EQ(cartridge_->counters().commands, 3u);
-}
-
-class StreamNoise : public CartridgeTest {};
-
-TEST_F(StreamNoise, ZeroAndStrayBytesArePassedOverAndCounted) {
-    send(concat({Bytes(0x40000, 0), {0x33, 0x0A, 0xFF}, transfer_header(0x10, 1, 0), {1, 2},
-                 {0x10, 0x08}, Bytes(5, 0), {0xD0, 0x04, 0x09, 0x00}}));
-
-    const CartridgeCounters counters = cartridge_->counters();
-    EXPECT_EQ(counters.zero_bytes, 0x40000u + 5 + 1);
-    // 33 0A FF; 10 (wrong length) 08; D0 (save type 9 refused) 04 09.
-    EXPECT_EQ(counters.skipped_bytes, 3u + 2 + 3);
-    EXPECT_EQ(counters.commands, 1u);
-    EXPECT_EQ(sdram(0, 2), (Bytes{1, 2}));
-    EXPECT_EQ(cartridge_->save_type(), std::nullopt);
-}
-
-TEST_F(StreamNoise, AFalseStartGivesUpOnlyItsFirstByte) {
-    // 0x20 with a wrong length byte, then a real write header that begins right after it.
-    send(concat({{0x20}, transfer_header(0x10, 1, 0), {0x44, 0x55}}));
-    EXPECT_EQ(sdram(0, 2), (Bytes{0x44, 0x55}));
-    EXPECT_EQ(cartridge_->counters().skipped_bytes, 1u);
-    EXPECT_EQ(cartridge_->pending(), 0u);
 }
 
 class FaultSwitches : public CartridgeTest {};

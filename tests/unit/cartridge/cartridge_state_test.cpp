@@ -7,12 +7,7 @@ namespace corvane::sim::testing {
 namespace {
 
 Bytes sdram_write(uint32_t word_address, const Bytes &data) {
-    const uint32_t words = static_cast<uint32_t>(data.size() / 2);
-    return concat({{0x10, 0x0A, static_cast<uint8_t>(words >> 24), static_cast<uint8_t>(words >> 16),
-                    static_cast<uint8_t>(words >> 8), static_cast<uint8_t>(words),
-                    static_cast<uint8_t>(word_address >> 24), static_cast<uint8_t>(word_address >> 16),
-                    static_cast<uint8_t>(word_address >> 8), static_cast<uint8_t>(word_address)},
-                   data});
+    return concat({transfer_header(0x10, static_cast<uint32_t>(data.size() / 2), word_address), data});
 }
 
 using StateFiles = CartridgeTest;
