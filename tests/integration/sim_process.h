@@ -30,7 +30,7 @@ public:
 
     // A fault switch, as corvane-sim --help lists them:
     //   "stall ID on", "stall ID off", "unplug ID", "plug ID"
-    // where ID is a device id as listed (the first device of a default bus is "1").
+    // where ID is a device id as listed (devices are "0", "1", ... in bus order).
     // True when the simulator carried it out.
     bool send_control(const std::string &message);
     // The simulator's answer to the last send_control (its reason when refused).

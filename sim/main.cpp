@@ -1,0 +1,197 @@
+// corvane-sim: serves virtual Corvane cartridges and FTDI chips on a Unix socket.
+#include "sim/server.h"
+#include "sim/virtual_bus.h"
+#include "usb/transport.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace corvane;
+
+constexpr int exit_clean = 0;
+constexpr int exit_usage = 1;
+constexpr int exit_runtime = 2;
+
+constexpr const char *help_text =
+    "usage: corvane-sim [--socket PATH] [--state-dir DIR] [--chip DESC]... [--stall ID]... [--unplug ID]...\n"
+    "\n"
+    "Serves virtual USB devices (a Corvane cartridge and FTDI chips) to the loader and the\n"
+    "device library on a Unix socket, in the foreground, until SIGINT or SIGTERM.\n"
+    "\n"
+    "options:\n"
+    "  --socket PATH     where to listen (default: $CORVANE_VBUS, else\n"
+    "                    $XDG_RUNTIME_DIR/corvane-vbus.sock, else /tmp/corvane-vbus-<uid>.sock)\n"
+    "  --state-dir DIR   the devices' memories: sdram.bin, bootflash.bin, fpga.bin, savetype,\n"
+    "                    eeprom-<serial>.bin; kept across restarts (default: a new temporary folder)\n"
+    "  --chip DESC       a device, in bus order: KIND[,key=value]...; KIND is one of corvane,\n"
+    "                    ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h, ftx; keys serial=,\n"
+    "                    description=, location= (hex), eeprom= (0, 64, 128 or 256 words).\n"
+    "                    Without --chip the bus holds one corvane.\n"
+    "  --stall ID        start with device ID stalled (it takes and gives no bytes)\n"
+    "  --unplug ID       start with device ID unplugged\n"
+    "  --help            this text\n"
+    "\n"
+    "fault switches, sent on the socket while it runs (a fault message):\n"
+    "  stall ID on | stall ID off | unplug ID | plug ID\n"
+    "ID is a device id as the bus lists it.\n"
+    "\n"
+    "exit status: 0 clean stop, 1 usage error, 2 runtime error\n";
+
+struct Options {
+    std::string socket_path;
+    std::filesystem::path state_dir;
+    std::vector<sim::ChipSpec> chips;
+    std::vector<std::string> faults;   // as fault switch texts
+    bool help = false;
+};
+
+void complain(const std::string &what, const std::string &why) {
+    std::fprintf(stderr, "corvane-sim: %s: %s\n", what.c_str(), why.c_str());
+}
+
+// Parses the command line; nullopt after saying why on standard error.
+std::optional<Options> parse_options(int argc, char **argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        std::optional<std::string> value;
+        if (auto equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = option.substr(equals + 1);
+            option.resize(equals);
+        }
+        if (option == "--help" && !value) {
+            options.help = true;
+            continue;
+        }
+        bool takes_value = option == "--socket" || option == "--state-dir" || option == "--chip" ||
+                           option == "--stall" || option == "--unplug";
+        if (!takes_value) {
+            complain(option, "unknown option (try --help)");
+            return std::nullopt;
+        }
+        if (!value) {
+            if (i + 1 >= argc) {
+                complain(option, "needs a value (try --help)");
+                return std::nullopt;
+            }
+            value = argv[++i];
+        }
+        if (value->empty()) {
+            complain(option, "needs a non-empty value");
+            return std::nullopt;
+        }
+        if (option == "--socket") {
+            options.socket_path = *value;
+        } else if (option == "--state-dir") {
+            options.state_dir = *value;
+        } else if (option == "--chip") {
+            std::string error;
+            std::optional<sim::ChipSpec> chip = sim::parse_chip_spec(*value, error);
+            if (!chip) {
+                complain("--chip " + *value, error);
+                return std::nullopt;
+            }
+            options.chips.push_back(*chip);
+        } else if (option == "--stall") {
+            options.faults.push_back("stall " + *value + " on");
+        } else {
+            options.faults.push_back("unplug " + *value);
+        }
+    }
+    if (options.chips.empty())
+        options.chips.push_back(sim::ChipSpec{});
+    if (options.socket_path.empty())
+        options.socket_path = usb::virtual_bus_address();
+    return options;
+}
+
+bool prepare_state_dir(std::filesystem::path &dir) {
+    if (dir.empty()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "corvane-sim-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            complain("state directory", std::strerror(errno));
+            return false;
+        }
+        dir = pattern;
+        return true;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error || !std::filesystem::is_directory(dir)) {
+        complain(dir.string(), error ? error.message() : "not a directory");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::optional<Options> options = parse_options(argc, argv);
+    if (!options)
+        return exit_usage;
+    if (options->help) {
+        std::fputs(help_text, stdout);
+        return exit_clean;
+    }
+
+    // Signals are taken by one thread with sigwait, so every other thread (the server's)
+    // starts with them blocked; a vanished client must not end us through SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    if (!prepare_state_dir(options->state_dir))
+        return exit_runtime;
+    std::printf("state directory: %s\n", options->state_dir.c_str());
+    std::fflush(stdout);
+
+    std::string error;
+    std::unique_ptr<sim::VirtualBus> bus = sim::VirtualBus::create(options->chips, options->state_dir, error);
+    if (!bus) {
+        complain("cannot build the devices", error);
+        return exit_runtime;
+    }
+    for (const std::string &fault : options->faults) {
+        std::string answer;
+        if (sim::apply_fault(*bus, fault, answer) != usb::Status::ok) {
+            complain("fault switch", answer);
+            return exit_usage;
+        }
+    }
+
+    std::unique_ptr<sim::Server> server = sim::Server::start(*bus, options->socket_path, error);
+    if (!server) {
+        complain("cannot listen", error);
+        return exit_runtime;
+    }
+    std::thread signal_taker([&] {
+        int taken = 0;
+        sigwait(&stop_signals, &taken);
+        server->stop();
+    });
+    std::printf("listening on %s\n", server->path().c_str());
+    std::fflush(stdout);
+
+    server->run();
+    // run() only returns after a stop, unless poll itself failed; wake the taker either way.
+    server->stop();
+    kill(getpid(), SIGTERM);
+    signal_taker.join();
+    server.reset();
+    return exit_clean;
+}
