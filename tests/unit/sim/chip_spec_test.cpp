@@ -1,0 +1,80 @@
+// The --chip descriptions and the checks of the bus they build.
+#include "sim_test_helpers.h"
+
+#include "sim/virtual_bus.h"
+
+namespace corvane::testing {
+namespace {
+
+TEST(ChipSpec, ReadsEveryKeyIntoTheSpec) {
+    std::string error;
+    auto spec = sim::parse_chip_spec("ft2232,serial=Ab-9_z,description=Two ports,location=0x1230,eeprom=256,alt=1",
+                                     error);
+    ASSERT_TRUE(spec) << error;
+    EXPECT_EQ(spec->kind, sim::ChipKind::ft2232);
+    EXPECT_EQ(spec->serial, "Ab-9_z");
+    EXPECT_EQ(spec->description, "Two ports");
+    EXPECT_EQ(spec->location, 0x1230u);
+    EXPECT_EQ(spec->eeprom_words, 256u);
+    EXPECT_TRUE(spec->alternate_codes_only);
+
+    spec = sim::parse_chip_spec("ftx", error);
+    ASSERT_TRUE(spec);
+    EXPECT_EQ(spec->kind, sim::ChipKind::ftx);
+    EXPECT_TRUE(spec->serial.empty());
+    EXPECT_FALSE(spec->location);
+    EXPECT_FALSE(spec->eeprom_words);
+}
+
+TEST(ChipSpec, RefusesMalformedDescriptionsWithAReason) {
+    struct Case { const char *text; const char *reason; };
+    const Case cases[] = {
+        {"", "unknown chip kind"},
+        {"FT232R", "unknown chip kind"},
+        {"ft232x", "unknown chip kind"},
+        {"ft232r,", "key=value"},
+        {"ft232r,serial", "key=value"},
+        {"ft232r,=x", "key=value"},
+        {"ft232r,colour=red", "unknown key"},
+        {"ft232r,serial=A,serial=B", "given twice"},
+        {"ft232r,serial=", "serial"},
+        {"ft232r,serial=a/b", "serial"},
+        {"ft232r,serial=a.b", "serial"},
+        {"ft232r,serial=ABCDEFGHIJKLMNO", "serial"},
+        {"ft232r,description=", "description"},
+        {"ft232r,location=12G0", "location"},
+        {"ft232r,location=0x1231", "low hexadecimal digit"},
+        {"ft232r,location=0", "location"},
+        {"ft232r,location=123456780", "location"},
+        {"ft232r,eeprom=64", "inside the chip"},
+        {"ftx,eeprom=0", "inside the chip"},
+        {"ft232b,eeprom=32", "64, 128 or 256"},
+        {"ft232b,eeprom=sixty", "64, 128 or 256"},
+        {"ft232b,alt=yes", "alt"},
+    };
+    for (const Case &c : cases) {
+        std::string error;
+        EXPECT_FALSE(sim::parse_chip_spec(c.text, error)) << c.text;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << ": " << error;
+    }
+}
+
+TEST(ChipSpec, BusRefusesTwoChipsWithOneSerialOrOneLocation) {
+    EXPECT_THROW(InprocBus({"ft232r,serial=SAME", "ft232b,serial=SAME"}), std::runtime_error);
+    // The second chip's default serial is CV000002.
+    EXPECT_THROW(InprocBus({"ft232r,serial=CV000002", "ft232b"}), std::runtime_error);
+    EXPECT_THROW(InprocBus({"ft232r", "ft232b,location=9010"}), std::runtime_error);
+    InprocBus fine({"ft232r,location=9020", "ft232b,location=9010"});
+    EXPECT_EQ(fine.bus().list().size(), 2u);
+}
+
+TEST(ChipSpec, AlternateCodesSettingReachesTheListing) {
+    InprocBus fixture({"ft232r,alt=1", "ft232r"});
+    std::vector<usb::DeviceIdentity> devices = fixture.bus().list();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_TRUE(devices[0].alternate_codes_only);
+    EXPECT_FALSE(devices[1].alternate_codes_only);
+}
+
+} // namespace
+} // namespace corvane::testing

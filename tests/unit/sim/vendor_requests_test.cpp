@@ -1,0 +1,180 @@
+// The vendor requests of the chip model and their effect on the chip's state.
+#include "sim_test_helpers.h"
+
+namespace corvane::testing {
+namespace {
+
+namespace ftdi = usb::ftdi;
+
+class VendorRequests : public ::testing::Test {
+protected:
+    InprocBus fixture{{"ft232r", "ft2232h", "ft232h", "ftx", "ft232b"}};
+    std::unique_ptr<usb::Transport> transport = usb::make_inproc_transport(fixture.bus());
+};
+
+TEST_F(VendorRequests, BaudDivisorHighBitsComeFromTheWholeIndexOnOlderSingleChannelChips) {
+    auto channel = open_channel(*transport, "0");
+    ASSERT_EQ(send_out(*channel, ftdi::baud_rate, 0x4138, 0x0001), usb::Status::ok);
+    EXPECT_EQ(fixture.channel_settings(0, 1).baud_divisor, 0x14138u);
+}
+
+TEST_F(VendorRequests, BaudDivisorHighBitsComeFromTheIndexHighByteOnMultiChannelAndHChips) {
+    auto b = open_channel(*transport, "1", 2);
+    ASSERT_EQ(send_out(*b, ftdi::baud_rate, 0x001A, 0x0202), usb::Status::ok);
+    EXPECT_EQ(fixture.channel_settings(1, 2).baud_divisor, 0x2001Au);
+    EXPECT_EQ(fixture.channel_settings(1, 1).baud_divisor, 0u);
+    auto h = open_channel(*transport, "2");
+    ASSERT_EQ(send_out(*h, ftdi::baud_rate, 0x0004, 0x0201), usb::Status::ok);
+    EXPECT_EQ(fixture.channel_settings(2, 1).baud_divisor, 0x20004u);
+    EXPECT_EQ(send_out(*b, ftdi::baud_rate, 0x001A, 0x0203), usb::Status::stall);
+}
+
+TEST_F(VendorRequests, DataCharacteristicsKeepTheBreakBitAndRefuseWhatAUartCannotDo) {
+    auto channel = open_channel(*transport, "0");
+    ASSERT_EQ(send_out(*channel, ftdi::data_characteristics, 0x5207, 1), usb::Status::ok);
+    EXPECT_EQ(fixture.channel_settings(0, 1).data_characteristics, 0x5207);
+    struct Case { uint16_t value; usb::Status expected; };
+    const Case cases[] = {
+        {0x0008, usb::Status::ok},    {0x0408, usb::Status::ok},    {0x1008, usb::Status::ok},
+        {0x0006, usb::Status::stall}, {0x0009, usb::Status::stall}, {0x0508, usb::Status::stall},
+        {0x0808, usb::Status::stall}, {0x1808, usb::Status::stall},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(send_out(*channel, ftdi::data_characteristics, c.value, 1), c.expected) << std::hex << c.value;
+    EXPECT_EQ(fixture.channel_settings(0, 1).data_characteristics, 0x1008);
+}
+
+TEST_F(VendorRequests, FlowControlKeepsModeAndHandshakeCharacters) {
+    auto channel = open_channel(*transport, "0");
+    ASSERT_EQ(send_out(*channel, ftdi::flow_control, 0x1311, 0x0401), usb::Status::ok);
+    sim::ChannelSettings settings = fixture.channel_settings(0, 1);
+    EXPECT_EQ(settings.flow_mode, ftdi::flow_xon_xoff);
+    EXPECT_EQ(settings.xon, 0x11);
+    EXPECT_EQ(settings.xoff, 0x13);
+    EXPECT_EQ(send_out(*channel, ftdi::flow_control, 0, 0x0301), usb::Status::stall);
+    ASSERT_EQ(send_out(*channel, ftdi::flow_control, 0, 0x0101), usb::Status::ok);
+    EXPECT_EQ(fixture.channel_settings(0, 1).flow_mode, ftdi::flow_rts_cts);
+}
+
+TEST_F(VendorRequests, ModemControlChangesOnlyTheSelectedLines) {
+    auto channel = open_channel(*transport, "0");
+    ASSERT_EQ(send_out(*channel, ftdi::modem_control, 0x0303, 1), usb::Status::ok);
+    ASSERT_EQ(send_out(*channel, ftdi::modem_control, 0x0100, 1), usb::Status::ok);
+    sim::ChannelSettings settings = fixture.channel_settings(0, 1);
+    EXPECT_FALSE(settings.dtr);
+    EXPECT_TRUE(settings.rts);
+    ASSERT_EQ(send_out(*channel, ftdi::modem_control, 0x0001, 1), usb::Status::ok);   // nothing selected
+    EXPECT_FALSE(fixture.channel_settings(0, 1).dtr);
+}
+
+TEST_F(VendorRequests, EventAndErrorCharactersWithTheirEnableBits) {
+    auto channel = open_channel(*transport, "0");
+    ASSERT_EQ(send_out(*channel, ftdi::event_char, 0x017E, 1), usb::Status::ok);
+    ASSERT_EQ(send_out(*channel, ftdi::error_char, 0x0023, 1), usb::Status::ok);
+    sim::ChannelSettings settings = fixture.channel_settings(0, 1);
+    EXPECT_EQ(settings.event_char, 0x7E);
+    EXPECT_TRUE(settings.event_enabled);
+    EXPECT_EQ(settings.error_char, 0x23);
+    EXPECT_FALSE(settings.error_enabled);
+}
+
+TEST_F(VendorRequests, LatencyTimerReadsBackAndRefusesValuesOutsideOneTo255) {
+    auto channel = open_channel(*transport, "1", 2);
+    std::vector<uint8_t> reply;
+    ASSERT_EQ(read_in(*channel, ftdi::get_latency, 2, reply, 1), usb::Status::ok);
+    EXPECT_EQ(reply, std::vector<uint8_t>{16});
+    ASSERT_EQ(send_out(*channel, ftdi::set_latency, 255, 2), usb::Status::ok);
+    EXPECT_EQ(send_out(*channel, ftdi::set_latency, 0, 2), usb::Status::stall);
+    EXPECT_EQ(send_out(*channel, ftdi::set_latency, 256, 2), usb::Status::stall);
+    ASSERT_EQ(read_in(*channel, ftdi::get_latency, 2, reply, 1), usb::Status::ok);
+    EXPECT_EQ(reply, std::vector<uint8_t>{255});
+    ASSERT_EQ(read_in(*channel, ftdi::get_latency, 1, reply, 1), usb::Status::ok);
+    EXPECT_EQ(reply, std::vector<uint8_t>{16});
+}
+
+TEST_F(VendorRequests, BitBangOutputsReadBackThroughThePins) {
+    auto channel = open_channel(*transport, "0");
+    std::vector<uint8_t> reply;
+    ASSERT_EQ(read_in(*channel, ftdi::read_pins, 1, reply, 1), usb::Status::ok);
+    EXPECT_EQ(reply, std::vector<uint8_t>{0xFF});
+    ASSERT_EQ(send_out(*channel, ftdi::set_bit_mode, 0x010F, 1), usb::Status::ok);
+    EXPECT_EQ(fixture.channel_settings(0, 1).bit_mode, 0x01);
+    EXPECT_EQ(fixture.channel_settings(0, 1).bit_mask, 0x0F);
+    const uint8_t pattern[] = {0x00, 0x05};
+    size_t sent = 0;
+    ASSERT_EQ(channel->bulk_out(pattern, 2, 100, &sent), usb::Status::ok);
+    ASSERT_EQ(read_in(*channel, ftdi::read_pins, 1, reply, 1), usb::Status::ok);
+    EXPECT_EQ(reply, std::vector<uint8_t>{0xF5});
+}
+
+TEST_F(VendorRequests, ResetAndBothPurgeValuesDropBytesInFlight) {
+    auto channel = open_channel(*transport, "0");
+    for (uint16_t value : {ftdi::reset_channel, ftdi::purge_rx, ftdi::purge_tx}) {
+        const uint8_t data[] = {1, 2, 3};
+        size_t sent = 0, got = 0;
+        ASSERT_EQ(channel->bulk_out(data, 3, 100, &sent), usb::Status::ok);
+        ASSERT_EQ(send_out(*channel, ftdi::reset_purge, value, 1), usb::Status::ok);
+        std::vector<uint8_t> buffer(64);
+        ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 100, &got), usb::Status::ok);
+        EXPECT_EQ(got, 2u) << "purge value " << value;
+    }
+    EXPECT_EQ(send_out(*channel, ftdi::reset_purge, 3, 1), usb::Status::stall);
+}
+
+TEST_F(VendorRequests, RefusedRequestsStall) {
+    auto single = open_channel(*transport, "0");
+    auto dual = open_channel(*transport, "1");
+    std::vector<uint8_t> reply;
+    EXPECT_EQ(send_out(*single, 0x08, 0, 1), usb::Status::stall);            // unknown bRequest
+    EXPECT_EQ(send_out(*single, 0x7F, 0, 1), usb::Status::stall);
+    EXPECT_EQ(send_out(*single, ftdi::set_latency, 16, 2), usb::Status::stall);  // no channel B
+    EXPECT_EQ(send_out(*dual, ftdi::set_latency, 16, 3), usb::Status::stall);
+    EXPECT_EQ(send_out(*dual, ftdi::set_latency, 16, 0), usb::Status::stall);
+    EXPECT_EQ(send_out(*single, ftdi::set_latency, 16, 0), usb::Status::ok);   // the only channel
+    EXPECT_EQ(send_out(*single, ftdi::modem_status, 0, 1), usb::Status::stall);  // wrong direction
+    EXPECT_EQ(read_in(*single, ftdi::set_latency, 1, reply, 0), usb::Status::stall);
+}
+
+TEST_F(VendorRequests, ModelOnlyConfigurationRequestsOnFt232hAndFtxOnly) {
+    for (const char *id : {"2", "3"}) {
+        auto channel = open_channel(*transport, id);
+        std::vector<uint8_t> reply;
+        ASSERT_EQ(send_out(*channel, ftdi::model_write_config, 0xA5, 0x10), usb::Status::ok);
+        ASSERT_EQ(read_in(*channel, ftdi::model_read_config, 0x10, reply, 1), usb::Status::ok);
+        EXPECT_EQ(reply, std::vector<uint8_t>{0xA5});
+        EXPECT_EQ(send_out(*channel, ftdi::model_write_config, 0x1A5, 0x10), usb::Status::stall);
+        EXPECT_EQ(send_out(*channel, ftdi::model_write_config, 0x01, 0x100), usb::Status::stall);
+    }
+    fixture.set_error_correction_word(3, 0xBEEF);
+    auto ftx = open_channel(*transport, "3");
+    std::vector<uint8_t> reply;
+    ASSERT_EQ(read_in(*ftx, ftdi::model_read_ecc, 0, reply, 2), usb::Status::ok);
+    EXPECT_EQ(reply, (std::vector<uint8_t>{0xEF, 0xBE}));
+    for (const char *id : {"0", "1", "4"}) {
+        auto other = open_channel(*transport, id);
+        EXPECT_EQ(read_in(*other, ftdi::model_read_config, 0, reply, 1), usb::Status::stall) << id;
+        EXPECT_EQ(read_in(*other, ftdi::model_read_ecc, 0, reply, 2), usb::Status::stall) << id;
+    }
+}
+
+TEST_F(VendorRequests, ControlLogHoldsEveryRequestWithDataAsSentOrAnswered) {
+    auto channel = open_channel(*transport, "0");
+    fixture.clear_control_log(0);
+    ASSERT_EQ(send_out(*channel, ftdi::set_latency, 9, 1), usb::Status::ok);
+    std::vector<uint8_t> reply;
+    ASSERT_EQ(read_in(*channel, ftdi::get_latency, 1, reply, 1), usb::Status::ok);
+    EXPECT_EQ(send_out(*channel, 0x42, 1, 2), usb::Status::stall);
+    std::vector<RecordedControl> log = fixture.control_log(0);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].setup.request, ftdi::set_latency);
+    EXPECT_EQ(log[0].setup.value, 9);
+    EXPECT_TRUE(log[0].data.empty());
+    EXPECT_EQ(log[1].setup.request_type, ftdi::request_in);
+    EXPECT_EQ(log[1].data, std::vector<uint8_t>{9});
+    EXPECT_EQ(log[2].setup.request, 0x42);
+    fixture.clear_control_log(0);
+    EXPECT_TRUE(fixture.control_log(0).empty());
+}
+
+} // namespace
+} // namespace corvane::testing
