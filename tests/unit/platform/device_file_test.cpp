@@ -1,5 +1,5 @@
 // Opening device paths and routing reads, writes and requests to the bus driver stand-in.
-#include "fake_transport.h"
+#include "support/inproc_bus.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -20,22 +20,15 @@ constexpr DWORD read_write = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD timeouts_request = 0x00220000 + 4 * 71;
 constexpr DWORD no_request = 0xFFFFFFFF;
 
-const std::string single = "\\\\?\\corvane#fake#1-2#1";
-const std::string dual_a = "\\\\?\\corvane#fake#1-3#1";
-const std::string dual_b = "\\\\?\\corvane#fake#1-3#2";
+const std::string single = "\\\\?\\corvane#inproc#0#1";
+const std::string dual_a = "\\\\?\\corvane#inproc#1#1";
+const std::string dual_b = "\\\\?\\corvane#inproc#1#2";
 
 class DeviceFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        keep_to_the_test_bus();
-        bus_ = std::make_shared<FakeBus>();
-        bus_->devices = {fake_device("1-2", 1, "A1"), fake_device("1-3", 2, "B2")};
-        usb::set_test_transport(std::make_unique<FakeTransport>(bus_));
-    }
     void TearDown() override {
         for (HANDLE handle : opened_)
             CloseHandle(handle);
-        usb::set_test_transport(nullptr);
     }
 
     HANDLE open(const std::string &path, DWORD access = read_write) {
@@ -52,12 +45,16 @@ protected:
         EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     }
 
-    int channels_open() {
-        std::lock_guard<std::mutex> guard(bus_->lock);
-        return bus_->channels_open;
+    // Whether another client of the bus could claim the channel now.
+    bool claimable(const char *id, unsigned channel) {
+        sim::VirtualBus &bus = bus_.bus();
+        const sim::VirtualBus::ClientId other = bus.add_client();
+        const bool free = bus.claim(other, id, channel) == usb::Status::ok;
+        bus.remove_client(other);
+        return free;
     }
 
-    std::shared_ptr<FakeBus> bus_;
+    testing::InprocBus bus_{{"ft232r", "ft2232h"}};
     std::vector<HANDLE> opened_;
 };
 
@@ -67,35 +64,37 @@ TEST_F(DeviceFiles, AChannelIsOwnedByOneHandleAtATime) {
     EXPECT_EQ(open(dual_a), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     EXPECT_NE(open(dual_b), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(channels_open(), 2);
+    EXPECT_FALSE(claimable("1", 1));
 
     ASSERT_TRUE(CloseHandle(first));
-    EXPECT_EQ(channels_open(), 1);
+    EXPECT_TRUE(claimable("1", 1));
     EXPECT_NE(open(dual_a), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(DeviceFiles, AChannelHeldByAnotherProgramDoesNotOpen) {
-    bus_->held_elsewhere.insert({"1-2", 1});
+    sim::VirtualBus &bus = bus_.bus();
+    const sim::VirtualBus::ClientId other_program = bus.add_client();
+    ASSERT_EQ(bus.claim(other_program, "0", 1), usb::Status::ok);
     EXPECT_EQ(open(single), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
     // The failed attempt left no claim of its own behind.
-    bus_->held_elsewhere.clear();
+    bus.remove_client(other_program);
     EXPECT_NE(open(single), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(DeviceFiles, PathsOfNoPresentChannelAreNotFound) {
-    bus_->devices.erase(bus_->devices.begin());
+    ASSERT_EQ(bus_.bus().set_plugged("0", false), usb::Status::ok);
     for (const std::string &path :
-         {single, std::string("\\\\?\\corvane#fake#1-3#3"), std::string("\\\\?\\corvane#other#1-3#1"),
-          std::string("/etc/hostname"), std::string("\\\\?\\corvane#fake#1-3")}) {
+         {single, std::string("\\\\?\\corvane#inproc#1#3"), std::string("\\\\?\\corvane#other#1#1"),
+          std::string("/etc/hostname"), std::string("\\\\?\\corvane#inproc#1")}) {
         EXPECT_EQ(open(path), INVALID_HANDLE_VALUE) << path;
         EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << path;
     }
     EXPECT_EQ(CreateFileA(nullptr, read_write, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(channels_open(), 0);
 }
 
 TEST_F(DeviceFiles, WritesAndReadsReachTheChannel) {
+    // The chip's channel loops what is written back to its reader.
     HANDLE device = open(single);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     set_timeouts(device, 500, 500);
@@ -104,16 +103,10 @@ TEST_F(DeviceFiles, WritesAndReadsReachTheChannel) {
     ASSERT_TRUE(WriteFile(device, "hello", 5, &written, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     EXPECT_EQ(written, 5u);
-    {
-        std::lock_guard<std::mutex> guard(bus_->lock);
-        EXPECT_EQ(std::string(bus_->written.begin(), bus_->written.end()), "hello");
-        bus_->packets_in.push_back({0x01, 0x60, 'h', 'i'});
-    }
-    char received[2] = {};
+    char received[5] = {};
     DWORD read = 0;
     ASSERT_TRUE(ReadFile(device, received, sizeof received, &read, nullptr));
-    EXPECT_EQ(read, 2u);
-    EXPECT_EQ(std::string(received, read), "hi");
+    EXPECT_EQ(std::string(received, read), "hello");
 }
 
 TEST_F(DeviceFiles, ARequestSucceedsExactlyWhenTheDriverSaysSo) {
@@ -141,8 +134,10 @@ TEST_F(DeviceFiles, OverlappedRecordsAreNotTakenYet) {
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
     EXPECT_FALSE(DeviceIoControl(device, timeouts_request, nullptr, 0, nullptr, 0, &count, &overlapped));
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    std::lock_guard<std::mutex> guard(bus_->lock);
-    EXPECT_TRUE(bus_->written.empty());
+    // Nothing was sent: a read finds no looped-back byte.
+    set_timeouts(device, 50, 50);
+    EXPECT_TRUE(ReadFile(device, &byte, 1, &count, nullptr));
+    EXPECT_EQ(count, 0u);
 }
 
 TEST_F(DeviceFiles, AccessAskedForLimitsTheCalls) {
@@ -194,7 +189,7 @@ TEST_F(DeviceFiles, ClosingEndsAReadOfAnotherThreadAndFreesTheChannel) {
     reader.join();
     EXPECT_TRUE(returned.load());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-    EXPECT_EQ(channels_open(), 0);
+    EXPECT_TRUE(claimable("0", 1));
     EXPECT_NE(open(single), INVALID_HANDLE_VALUE);
 }
 

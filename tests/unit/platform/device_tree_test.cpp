@@ -1,6 +1,6 @@
 // Device interfaces as the device library finds them: listing, paths, detail sizes and
 // device instance numbers.
-#include "fake_transport.h"
+#include "support/inproc_bus.h"
 #include "platform/platform.h"
 #include "platform/posix/device_path.h"
 
@@ -24,13 +24,8 @@ struct Interface {
 
 class DeviceTree : public ::testing::Test {
 protected:
-    void SetUp() override {
-        keep_to_the_test_bus();
-        bus_ = std::make_shared<FakeBus>();
-        bus_->devices = {fake_device("1-2", 1, "A1"), fake_device("1-3", 2, "B2")};
-        usb::set_test_transport(std::make_unique<FakeTransport>(bus_));
-    }
-    void TearDown() override { usb::set_test_transport(nullptr); }
+    void unplug(const char *id) { ASSERT_EQ(bus_.bus().set_plugged(id, false), usb::Status::ok); }
+    void plug_in(const char *id) { ASSERT_EQ(bus_.bus().set_plugged(id, true), usb::Status::ok); }
 
     // Everything a fresh set lists, through the calls in the order the library makes them.
     std::vector<Interface> snapshot() {
@@ -56,15 +51,15 @@ protected:
         return found;
     }
 
-    std::shared_ptr<FakeBus> bus_;
+    testing::InprocBus bus_{{"ft232r,serial=A1", "ft2232h,serial=B2"}};
 };
 
 TEST_F(DeviceTree, ListsOneInterfacePerChannelInBusOrder) {
     const std::vector<Interface> interfaces = snapshot();
     ASSERT_EQ(interfaces.size(), 3u);
-    EXPECT_EQ(interfaces[0].path, "\\\\?\\corvane#fake#1-2#1");
-    EXPECT_EQ(interfaces[1].path, "\\\\?\\corvane#fake#1-3#1");
-    EXPECT_EQ(interfaces[2].path, "\\\\?\\corvane#fake#1-3#2");
+    EXPECT_EQ(interfaces[0].path, "\\\\?\\corvane#inproc#0#1");
+    EXPECT_EQ(interfaces[1].path, "\\\\?\\corvane#inproc#1#1");
+    EXPECT_EQ(interfaces[2].path, "\\\\?\\corvane#inproc#1#2");
 }
 
 TEST_F(DeviceTree, OtherClassesFlagsAndEnumeratorsListNothing) {
@@ -96,7 +91,7 @@ TEST_F(DeviceTree, DetailReportsItsSizeAndNeverOverflows) {
     DWORD required = 0;
     EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-    const std::string path = "\\\\?\\corvane#fake#1-2#1";
+    const std::string path = "\\\\?\\corvane#inproc#0#1";
     EXPECT_EQ(required, offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
 
     std::vector<char> block(required + 8, '\x55');
@@ -125,7 +120,8 @@ TEST_F(DeviceTree, DetailReportsItsSizeAndNeverOverflows) {
 
 TEST_F(DeviceTree, ASetIsASnapshotAndEndsOnce) {
     HDEVINFO set = SetupDiGetClassDevsA(&device_class, nullptr, nullptr, present_interfaces);
-    bus_->devices.clear();
+    unplug("0");
+    unplug("1");
     SP_DEVINFO_DATA info{};
     info.cbSize = sizeof info;
     EXPECT_TRUE(SetupDiEnumDeviceInfo(set, 2, &info));
@@ -142,7 +138,7 @@ TEST_F(DeviceTree, ASetIsASnapshotAndEndsOnce) {
     EXPECT_TRUE(snapshot().empty());
 }
 
-TEST_F(DeviceTree, InstancesAreUniqueAndStableAcrossSnapshots) {
+TEST_F(DeviceTree, InstancesAreUniqueAndStableWhileTheDeviceStaysPlugged) {
     const std::vector<Interface> first = snapshot();
     ASSERT_EQ(first.size(), 3u);
     EXPECT_NE(first[0].instance, 0u);
@@ -150,48 +146,19 @@ TEST_F(DeviceTree, InstancesAreUniqueAndStableAcrossSnapshots) {
     EXPECT_NE(first[1].instance, first[2].instance);
     EXPECT_NE(first[0].instance, first[2].instance);
 
-    // A device listed first now, and a failed listing, change nothing for the others.
-    bus_->devices.insert(bus_->devices.begin(), fake_device("1-1", 1, "C3"));
+    // The first device leaves: the other keeps its numbers though its position changed.
+    unplug("0");
     const std::vector<Interface> second = snapshot();
-    ASSERT_EQ(second.size(), 4u);
-    EXPECT_EQ(second[1].instance, first[0].instance);
-    EXPECT_EQ(second[3].instance, first[2].instance);
-    bus_->listing_fails = true;
-    EXPECT_TRUE(snapshot().empty());
-    bus_->listing_fails = false;
-    EXPECT_EQ(snapshot()[1].instance, first[0].instance);
-}
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[0].instance, first[1].instance);
+    EXPECT_EQ(second[1].instance, first[2].instance);
 
-TEST_F(DeviceTree, ADeviceThatLeftIsNumberedAfreshWhenItReturns) {
-    const DEVINST before = snapshot()[0].instance;
-    const usb::DeviceIdentity device = bus_->devices[0];
-    bus_->devices.erase(bus_->devices.begin());
-    snapshot();
-    bus_->devices.insert(bus_->devices.begin(), device);
-    EXPECT_NE(snapshot()[0].instance, before);
-}
-
-TEST_F(DeviceTree, InterfacesOfOneDeviceCanBeAskedFor) {
-    const std::vector<Interface> all = snapshot();
-    HDEVINFO set = SetupDiGetClassDevsA(&device_class, nullptr, nullptr, present_interfaces);
-    SP_DEVINFO_DATA info{};
-    info.cbSize = sizeof info;
-    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 2, &info));
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, &info, &device_class, 0, &data));
-    SP_DEVINFO_DATA owner{};
-    owner.cbSize = sizeof owner;
-    DWORD required = 0;
-    SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr);
-    std::vector<char> block(required);
-    auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(block.data());
-    detail->cbSize = 5;
-    ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &data, detail, required, nullptr, &owner));
-    EXPECT_EQ(std::string(detail->DevicePath), all[2].path);
-    EXPECT_EQ(owner.DevInst, all[2].instance);
-    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, &info, &device_class, 1, &data));
-    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+    // Back again it is a new device to the tree, as after a replug on Windows.
+    plug_in("0");
+    const std::vector<Interface> third = snapshot();
+    ASSERT_EQ(third.size(), 3u);
+    EXPECT_NE(third[0].instance, first[0].instance);
+    EXPECT_EQ(third[2].instance, first[2].instance);
 }
 
 TEST(DevicePath, IdsThatCouldShiftTheFieldsRoundTrip) {

@@ -134,17 +134,6 @@ TEST_F(FileDialog, GraphicalChooserGetsTheFiltersAndHandsBackItsChoice) {
     EXPECT_TRUE(contains(arguments, "--file-filter=All Files | *"));
 }
 
-TEST_F(FileDialog, SecondChooserServesWhenTheFirstIsMissing) {
-    EnvironmentSetting display("DISPLAY", nullptr), wayland("WAYLAND_DISPLAY", "wayland-0"),
-        path("PATH", folder_.c_str());
-    install_chooser("kdialog", "/x/a.rom", 0);
-    ASSERT_TRUE(GetOpenFileNameA(&ofn_));
-    EXPECT_STREQ(path_, "/x/a.rom");
-    const std::vector<std::string> arguments = recorded_arguments();
-    EXPECT_TRUE(contains(arguments, "--getopenfilename"));
-    EXPECT_TRUE(contains(arguments, "/old/choice.bin"));
-}
-
 TEST_F(FileDialog, CancelledOrOversizedChoicesLeaveTheBufferAlone) {
     struct Case {
         const char *answer;
@@ -189,12 +178,6 @@ TEST_F(FileDialog, TerminalIsAskedWithoutADisplay) {
     }
     close(user_side);
     close(terminal);
-}
-
-TEST_F(FileDialog, ARecordWithoutAPathBufferIsRefused) {
-    ofn_.nMaxFile = 0;
-    EXPECT_FALSE(GetOpenFileNameA(&ofn_));
-    EXPECT_FALSE(GetOpenFileNameA(nullptr));
 }
 
 } // namespace
