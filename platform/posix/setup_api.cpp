@@ -140,15 +140,16 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
         return p::fail(ERROR_INVALID_PARAMETER);
     if (!DeviceInterfaceDetailData && DeviceInterfaceDetailDataSize != 0)
         return p::fail(ERROR_INVALID_PARAMETER);
-    if (DeviceInterfaceDetailData && DeviceInterfaceDetailData->cbSize != p::packed_detail_size &&
-        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-        return p::fail(ERROR_INVALID_PARAMETER);
 
     const size_t required = p::path_offset + interface->path.size() + 1;
     if (RequiredSize)
         *RequiredSize = static_cast<DWORD>(required);
+    // The size comes first so that not even the size word of a short buffer is read.
     if (!DeviceInterfaceDetailData || DeviceInterfaceDetailDataSize < required)
         return p::fail(ERROR_INSUFFICIENT_BUFFER);
+    if (DeviceInterfaceDetailData->cbSize != p::packed_detail_size &&
+        DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
+        return p::fail(ERROR_INVALID_PARAMETER);
 
     std::memcpy(DeviceInterfaceDetailData->DevicePath, interface->path.c_str(), interface->path.size() + 1);
     if (DeviceInfoData)
