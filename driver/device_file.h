@@ -32,6 +32,12 @@ public:
     // its time-out succeeds with the count that moved.
     virtual uint32_t read(void *buffer, uint32_t size, uint32_t *done) = 0;
     virtual uint32_t write(const void *buffer, uint32_t size, uint32_t *done) = 0;
+
+    // The handle was closed: ends pending reads and waits (ERROR_OPERATION_ABORTED),
+    // stops the reading task and releases the channel; later calls fail with
+    // ERROR_INVALID_HANDLE. The destructor does the same, but a caller that shares the
+    // file with calls in progress (a wait on another thread) calls this at close.
+    virtual void close() {}
 };
 
 } // namespace corvane::driver

@@ -1,0 +1,204 @@
+// The state of one open channel: the driver's side of a device file.
+//
+// Threads: the caller's threads come in through io_control, read and write; the reading
+// task moves bulk IN transfers into the receive queue. `mutex_` guards everything the two
+// share (queue, line state, events, settings); `link_mutex_` lets one caller thread at a
+// time use the channel for control transfers and bulk OUT, beside the task's bulk IN.
+// Lock order: link_mutex_, then mutex_.
+#ifndef CORVANE_DRIVER_HANDLE_H
+#define CORVANE_DRIVER_HANDLE_H
+
+#include "driver/chip_family.h"
+#include "driver/device_file.h"
+#include "driver/receive_queue.h"
+#include "platform/platform.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace corvane::driver {
+
+using Clock = std::chrono::steady_clock;
+
+// Time-outs in milliseconds, in the shape of the 20-byte form of request 71; the 8-byte
+// form sets the two constants. A total of 0 means no limit (see reads.cpp).
+struct Timeouts {
+    uint32_t read_interval = 0;
+    uint32_t read_multiplier = 0;
+    uint32_t read_constant = 0;
+    uint32_t write_multiplier = 0;
+    uint32_t write_constant = 0;
+};
+
+// Until the first time-out request a read or write waits at most this long.
+constexpr uint32_t default_timeout_ms = 5000;
+// The reading task's bulk IN time-out: the longest a close waits for the task.
+constexpr unsigned reading_poll_ms = 50;
+// Bulk OUT slices of a write without a limit, so that a close is noticed.
+constexpr unsigned unlimited_write_slice_ms = 1000;
+constexpr size_t receive_queue_capacity = 256 * 1024;
+constexpr uint32_t largest_in_transfer = 64 * 1024;
+constexpr uint32_t default_deadman_ms = 5000;   // control transfer time-out
+constexpr uint32_t default_pipe_retries = 50;
+constexpr unsigned pipe_retry_pause_ms = 10;
+constexpr uint16_t default_characteristics = 0x0008;   // 8 data bits, no parity, 1 stop bit
+
+// What a request brings and where its answer goes (sizes 0 when a buffer is absent).
+struct RequestBuffers {
+    const uint8_t *in = nullptr;
+    uint32_t in_size = 0;
+    uint8_t *out = nullptr;
+    uint32_t out_size = 0;
+    uint32_t returned = 0;      // bytes written to `out`
+};
+
+class ChannelFile final : public DeviceFile {
+public:
+    ChannelFile(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity, unsigned channel);
+    ~ChannelFile() override;
+    ChannelFile(const ChannelFile &) = delete;
+    ChannelFile &operator=(const ChannelFile &) = delete;
+
+    // Allocates the buffers and starts the reading task; false when that fails.
+    bool start();
+
+    uint32_t io_control(uint32_t code, const void *in, uint32_t in_size, void *out, uint32_t out_size,
+                        uint32_t *returned) override;
+    uint32_t read(void *buffer, uint32_t size, uint32_t *done) override;
+    uint32_t write(const void *buffer, uint32_t size, uint32_t *done) override;
+    void close() override;
+
+private:
+    // requests.cpp
+    uint32_t answer(unsigned index, RequestBuffers &buffers);
+    uint32_t set_timeouts(const RequestBuffers &buffers);
+    uint32_t set_transfer_sizes(const RequestBuffers &buffers);
+    uint32_t set_driver_word(const RequestBuffers &buffers, uint32_t &setting, uint32_t minimum);
+    uint32_t get_queue_bytes(RequestBuffers &buffers);
+    uint32_t stop_reading();
+    uint32_t restart_reading();
+
+    // device_information.cpp
+    uint32_t get_device_information(RequestBuffers &buffers) const;
+    uint32_t get_text(RequestBuffers &buffers, const std::string &text) const;
+    uint32_t get_location(RequestBuffers &buffers) const;
+    uint32_t get_packet_size(RequestBuffers &buffers) const;
+    std::string serial_number() const;
+    std::string description() const;
+
+    // chip_requests.cpp
+    uint32_t vendor_out(uint8_t request, uint16_t value, uint16_t index);
+    uint32_t vendor_in(uint8_t request, uint16_t value, uint16_t index, uint8_t *data, uint16_t length);
+    uint32_t reset_channel();
+    uint32_t set_baud_rate(const RequestBuffers &buffers);
+    uint32_t set_divisor(const RequestBuffers &buffers);
+    uint32_t set_data_characteristics(const RequestBuffers &buffers);
+    uint32_t set_break(bool on);
+    uint32_t set_flow_control(const RequestBuffers &buffers);
+    uint32_t set_modem_line(uint16_t value);
+    uint32_t get_modem_status(RequestBuffers &buffers);
+    uint32_t set_special_characters(const RequestBuffers &buffers);
+    uint32_t purge(const RequestBuffers &buffers);
+    uint32_t set_latency_timer(const RequestBuffers &buffers);
+    uint32_t get_latency_timer(RequestBuffers &buffers);
+    uint32_t set_bit_mode(const RequestBuffers &buffers);
+    uint32_t read_pins(RequestBuffers &buffers);
+    uint32_t read_eeprom_word(RequestBuffers &buffers);
+    uint32_t write_eeprom_word(const RequestBuffers &buffers);
+    uint32_t erase_eeprom(const RequestBuffers &buffers);
+    uint32_t read_config_byte(RequestBuffers &buffers);
+    uint32_t write_config_byte(const RequestBuffers &buffers);
+    uint32_t read_ecc_word(RequestBuffers &buffers);
+    uint32_t reset_port();
+    uint32_t cycle_port();
+    uint16_t channel_index() const { return static_cast<uint16_t>(channel_); }
+    unsigned control_timeout_ms();
+
+    // events.cpp
+    uint32_t set_event_notification(const RequestBuffers &buffers);
+    uint32_t get_event_status(RequestBuffers &buffers);
+    uint32_t get_status(RequestBuffers &buffers);
+    uint32_t set_wait_mask(const RequestBuffers &buffers);
+    uint32_t wait_on_mask(RequestBuffers &buffers);
+    // Records `events` (event mask bits); returns the event handle to signal, if any.
+    HANDLE raise_events_locked(uint32_t events);
+
+    // reading_task.cpp
+    void run_reading_task();
+    size_t next_transfer_size_locked() const;
+    bool task_may_read_locked() const;
+    void take_transfer(size_t transferred);
+    void mark_vanished();
+    // Forgets what the receive queue holds and whatever is still on its way to it;
+    // `lock` holds mutex_.
+    void drop_received(std::unique_lock<std::mutex> &lock);
+
+    // reads.cpp, writes.cpp
+    std::optional<Clock::time_point> read_deadline_locked(uint32_t size, bool &immediate) const;
+
+    // Immutable after construction.
+    std::unique_ptr<usb::Channel> link_;
+    const usb::DeviceIdentity identity_;
+    const unsigned channel_;
+    const usb::ftdi::ChipIdentity *chip_;   // nullptr for a chip the table does not know
+    const Family family_;
+    const size_t packet_size_;
+    std::unique_ptr<uint8_t[]> transfer_buffer_;
+    size_t transfer_buffer_size_ = 0;
+
+    std::mutex link_mutex_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable consumers_;    // readers and mask waiters: data, events, the end
+    std::condition_variable task_;         // the reading task: room, restart, the end
+    std::thread reader_;
+
+    // Guarded by mutex_.
+    ReceiveQueue queue_;
+    uint64_t transfers_done_ = 0;          // bulk IN transfers the task has finished
+    bool closed_ = false;
+    bool vanished_ = false;
+    uint32_t task_error_ = 0;              // the failure that stopped the task, 0 while it runs
+    bool task_stop_requested_ = false;
+    bool task_in_transfer_ = false;
+    bool line_state_known_ = false;
+    uint8_t modem_status_ = 0;
+    uint8_t line_status_ = 0;
+    uint32_t event_mask_ = 0;
+    HANDLE event_handle_ = nullptr;
+    uint32_t event_status_ = 0;
+    uint32_t wait_mask_ = 0;
+    uint32_t wait_events_ = 0;
+    uint64_t wait_generation_ = 0;         // advanced by every new wait mask
+    Timeouts timeouts_{0, 0, default_timeout_ms, 0, default_timeout_ms};
+    uint16_t characteristics_ = default_characteristics;
+    uint32_t in_transfer_size_ = largest_in_transfer;
+    uint32_t out_transfer_size_ = 0;       // kept for the caller; writes are not split
+    uint32_t deadman_ms_ = default_deadman_ms;
+    uint32_t pipe_retries_ = default_pipe_retries;
+};
+
+// Little-endian access to request buffers.
+inline uint16_t load_u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t load_u32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline void store_u16(uint8_t *p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void store_u32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+} // namespace corvane::driver
+
+#endif // CORVANE_DRIVER_HANDLE_H

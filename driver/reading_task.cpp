@@ -1,0 +1,127 @@
+// The reading task: one thread per open channel that keeps a bulk IN transfer going,
+// strips the two status bytes from every packet and fills the receive queue.
+#include "driver/errors.h"
+#include "driver/handle.h"
+#include "platform/posix/kernel_objects.h"
+
+#include "ftdev.h"
+
+#include <algorithm>
+
+namespace corvane::driver {
+
+namespace ftdi = usb::ftdi;
+
+bool ChannelFile::task_may_read_locked() const {
+    // Nothing is ever dropped: the task reads only when the queue can take the data of
+    // at least one whole packet.
+    return !task_stop_requested_ && task_error_ == 0 && queue_.room() >= packet_size_ - ftdi::status_bytes;
+}
+
+size_t ChannelFile::next_transfer_size_locked() const {
+    size_t data_per_packet = packet_size_ - ftdi::status_bytes;
+    size_t packets = std::min({queue_.room() / data_per_packet, in_transfer_size_ / packet_size_,
+                               transfer_buffer_size_ / packet_size_});
+    return std::max<size_t>(packets, 1) * packet_size_;
+}
+
+void ChannelFile::run_reading_task() {
+    unsigned failures = 0;
+    for (;;) {
+        size_t request;
+        uint32_t retries;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (task_in_transfer_) {
+                task_in_transfer_ = false;
+                ++transfers_done_;
+                task_.notify_all();
+            }
+            task_.wait(lock, [this] { return closed_ || vanished_ || task_may_read_locked(); });
+            if (closed_ || vanished_)
+                return;
+            request = next_transfer_size_locked();
+            retries = pipe_retries_;
+            task_in_transfer_ = true;
+        }
+        size_t transferred = 0;
+        usb::Status status = link_->bulk_in(transfer_buffer_.get(), request, reading_poll_ms, &transferred);
+        if (transferred > 0)
+            take_transfer(transferred);
+        if (status == usb::Status::ok || status == usb::Status::timeout) {
+            failures = 0;
+            continue;
+        }
+        if (status == usb::Status::no_device) {
+            mark_vanished();
+            std::lock_guard<std::mutex> lock(mutex_);
+            task_in_transfer_ = false;
+            task_.notify_all();
+            return;
+        }
+        if (++failures > retries) {
+            // The pipe keeps failing: readers learn why once the queue is empty, and a
+            // restart of the reading task tries again.
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                task_error_ = win32_error(status);
+            }
+            consumers_.notify_all();
+            failures = 0;
+            continue;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        task_.wait_for(lock, std::chrono::milliseconds(pipe_retry_pause_ms), [this] { return closed_; });
+    }
+}
+
+void ChannelFile::take_transfer(size_t transferred) {
+    HANDLE to_signal = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uint32_t events = 0;
+        for (size_t offset = 0; offset < transferred; offset += packet_size_) {
+            size_t length = std::min(packet_size_, transferred - offset);
+            if (length < ftdi::status_bytes)
+                break;   // a torn packet carries neither status nor data
+            const uint8_t *packet = transfer_buffer_.get() + offset;
+            auto modem = static_cast<uint8_t>(packet[0] & ~ftdi::modem_reserved_mask);
+            if (line_state_known_ && modem != modem_status_)
+                events |= FTDEV_EVENT_MODEM_STATUS;
+            modem_status_ = modem;
+            line_status_ = packet[1];
+            line_state_known_ = true;
+            size_t data = length - ftdi::status_bytes;
+            if (data > 0) {
+                queue_.push(packet + ftdi::status_bytes, data);
+                events |= FTDEV_EVENT_RX_CHAR;
+            }
+        }
+        to_signal = raise_events_locked(events);
+    }
+    consumers_.notify_all();
+    if (to_signal)
+        platform::signal_event(to_signal);
+}
+
+void ChannelFile::mark_vanished() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        vanished_ = true;
+    }
+    consumers_.notify_all();
+    task_.notify_all();
+}
+
+void ChannelFile::drop_received(std::unique_lock<std::mutex> &lock) {
+    // Bytes of a transfer under way left the chip before the caller's purge or reset
+    // was answered, so they go too; the caller cannot have sent anything new meanwhile.
+    if (task_in_transfer_) {
+        uint64_t serial = transfers_done_;
+        task_.wait(lock, [&] { return transfers_done_ != serial || !task_in_transfer_ || closed_; });
+    }
+    queue_.clear();
+    task_.notify_all();
+}
+
+} // namespace corvane::driver

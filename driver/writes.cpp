@@ -1,0 +1,67 @@
+// Writes: the caller's bytes go out by bulk OUT as they stand, without a copy.
+//
+// Time-outs: a write waits at most multiplier x size + constant milliseconds (request 71;
+// its 8-byte form sets the constant) and then succeeds with what went. A total of 0 means
+// no limit. Until the first request 71 the limit is 5 seconds.
+#include "driver/errors.h"
+#include "driver/handle.h"
+
+#include <algorithm>
+
+namespace corvane::driver {
+
+uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done) {
+    uint32_t ignored;
+    if (!done)
+        done = &ignored;
+    *done = 0;
+    if (size > 0 && !buffer)
+        return ERROR_INVALID_PARAMETER;
+    const auto *data = static_cast<const uint8_t *>(buffer);
+
+    std::optional<Clock::time_point> deadline;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (closed_)
+            return ERROR_INVALID_HANDLE;
+        if (vanished_)
+            return ERROR_DEVICE_NOT_CONNECTED;
+        uint64_t total = static_cast<uint64_t>(timeouts_.write_multiplier) * size + timeouts_.write_constant;
+        if (total != 0)
+            deadline = Clock::now() + std::chrono::milliseconds(total);
+    }
+    if (size == 0)
+        return ERROR_SUCCESS;
+
+    std::lock_guard<std::mutex> link_lock(link_mutex_);
+    if (!link_)
+        return ERROR_INVALID_HANDLE;
+    size_t sent = 0;
+    while (sent < size) {
+        unsigned slice = unlimited_write_slice_ms;
+        if (deadline) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            if (left <= 0)
+                break;
+            slice = static_cast<unsigned>(std::min<int64_t>(left, 0x7FFFFFFF));
+        } else {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (closed_)
+                break;
+        }
+        size_t moved = 0;
+        usb::Status status = link_->bulk_out(data + sent, size - sent, slice, &moved);
+        sent += moved;
+        *done = static_cast<uint32_t>(sent);
+        if (status == usb::Status::ok && moved == 0)
+            break;   // a transport that takes nothing and says so has nothing more to give
+        if (status == usb::Status::ok || status == usb::Status::timeout)
+            continue;
+        if (status == usb::Status::no_device)
+            mark_vanished();
+        return win32_error(status);
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace corvane::driver

@@ -1,0 +1,172 @@
+// Reads and writes through the reading task and bulk OUT.
+#include "unit/driver/driver_fixture.h"
+
+#include <numeric>
+
+namespace corvane::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Bytes counting(size_t size, uint8_t first = 0) {
+    Bytes bytes(size);
+    std::iota(bytes.begin(), bytes.end(), first);
+    return bytes;
+}
+
+class DriverRead : public DriverFixture {
+protected:
+    void SetUp() override {
+        open(single_channel_chip());
+        set_timeouts(1000, 1000);
+    }
+    uint32_t read(Bytes &into, uint32_t size) {
+        into.assign(size, 0);
+        uint32_t done = 0;
+        last_error = file_->read(into.data(), size, &done);
+        into.resize(done);
+        return done;
+    }
+    uint32_t last_error = 0;
+};
+
+TEST_F(DriverRead, StripsStatusBytesWhenAReadSpansTwoPacketsAndTwoTransfers) {
+    Bytes first = counting(62), second = counting(10, 100), third = counting(5, 200);
+    chat_->add_bulk_in(join({packet(0x11, 0x60, first), packet(0x11, 0x60, second)}));
+    chat_->add_bulk_in(packet(0x11, 0x60, third));
+    Bytes got;
+    EXPECT_EQ(77u, read(got, 77));
+    EXPECT_EQ(ERROR_SUCCESS, last_error);
+    EXPECT_EQ(join({first, second, third}), got);
+}
+
+TEST_F(DriverRead, StatusOnlyPacketAddsNoData) {
+    // A status-only packet is short, so it ends its transfer.
+    chat_->add_bulk_in(packet(0x11, 0x60));
+    chat_->add_bulk_in(packet(0x11, 0x60));
+    chat_->add_bulk_in(packet(0x11, 0x60, {'x', 'y'}));
+    set_timeouts(200, 200);
+    Bytes got;
+    EXPECT_EQ(2u, read(got, 3));
+    EXPECT_EQ(ERROR_SUCCESS, last_error);
+    EXPECT_EQ((Bytes{'x', 'y'}), got);
+}
+
+TEST_F(DriverRead, TimeOutReturnsWhatArrived) {
+    chat_->add_bulk_in(packet(0x11, 0x60, {'a', 'b', 'c'}));
+    set_timeouts(150, 150);
+    auto start = Clock::now();
+    Bytes got;
+    EXPECT_EQ(3u, read(got, 10));
+    EXPECT_EQ(ERROR_SUCCESS, last_error);
+    EXPECT_EQ((Bytes{'a', 'b', 'c'}), got);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
+    EXPECT_EQ(0u, read(got, 1)) << "nothing more came";
+    EXPECT_EQ(ERROR_SUCCESS, last_error);
+}
+
+TEST_F(DriverRead, ImmediateComTimeoutsReturnAtOnce) {
+    Bytes timeouts = join({u32_bytes(0xFFFFFFFF), u32_bytes(0), u32_bytes(0), u32_bytes(0), u32_bytes(0)});
+    ASSERT_EQ(ERROR_SUCCESS, request(71, timeouts));
+    auto start = Clock::now();
+    Bytes got;
+    EXPECT_EQ(0u, read(got, 10));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+}
+
+TEST_F(DriverRead, QueueFullHoldsTheDeviceBackAndLosesNothing) {
+    // More than the receive queue holds, one packet per transfer.
+    Bytes sent;
+    for (int i = 0; i < 5000; ++i) {
+        Bytes data = counting(62, static_cast<uint8_t>(i));
+        sent.insert(sent.end(), data.begin(), data.end());
+        chat_->add_bulk_in(packet(0x11, 0x60, data));
+    }
+    Bytes got;
+    EXPECT_EQ(sent.size(), read(got, static_cast<uint32_t>(sent.size())));
+    EXPECT_TRUE(got == sent);
+}
+
+TEST_F(DriverRead, PurgeForgetsWhatWasReceived) {
+    chat_->add_bulk_in(packet(0x11, 0x60, {1, 2, 3}));
+    wait_for_queue(3);
+    chat_->expect_control(0x40, 0x00, 1, 1);
+    ASSERT_EQ(ERROR_SUCCESS, request(83, u32_bytes(1)));
+    EXPECT_EQ(0u, queued());
+    chat_->expect_control(0x40, 0x00, 0, 1);
+    chat_->add_bulk_in(packet(0x11, 0x60, {4}));
+    wait_for_queue(1);
+    ASSERT_EQ(ERROR_SUCCESS, request(1, {}));
+    EXPECT_EQ(0u, queued());
+}
+
+TEST_F(DriverRead, VanishedDeviceHandsOverWhatItSentThenFails) {
+    chat_->add_bulk_in(packet(0x11, 0x60, {'h', 'i'}));
+    wait_for_queue(2);
+    chat_->unplug();
+    Bytes got;
+    EXPECT_EQ(2u, read(got, 10));
+    EXPECT_EQ(ERROR_SUCCESS, last_error);
+    EXPECT_EQ(0u, read(got, 10));
+    EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, last_error);
+    uint32_t done = 0;
+    EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, file_->write("x", 1, &done));
+    Bytes status(4);
+    EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, request(90, {}, &status));
+}
+
+TEST_F(DriverRead, PendingReadEndsWhenTheDeviceVanishes) {
+    set_timeouts(0, 0);
+    std::thread unplug([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        chat_->unplug();
+    });
+    Bytes got;
+    EXPECT_EQ(0u, read(got, 10));
+    EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, last_error);
+    unplug.join();
+}
+
+TEST_F(DriverRead, StoppedTaskLeavesTheDataOnTheDevice) {
+    ASSERT_EQ(ERROR_SUCCESS, request(103, {}));
+    chat_->add_bulk_in(packet(0x11, 0x60, {9}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(1u, chat_->bulk_in_left());
+    ASSERT_EQ(ERROR_SUCCESS, request(104, {}));
+    wait_for_queue(1);
+}
+
+class DriverWrite : public DriverFixture {
+protected:
+    void SetUp() override { open(single_channel_chip()); }
+};
+
+TEST_F(DriverWrite, SendsTheBytesAsTheyAre) {
+    Bytes data = counting(1000);
+    uint32_t done = 0;
+    EXPECT_EQ(ERROR_SUCCESS, file_->write(data.data(), 1000, &done));
+    EXPECT_EQ(1000u, done);
+    EXPECT_EQ(data, chat_->written());
+}
+
+TEST_F(DriverWrite, TimeOutSucceedsWithTheCountThatWent) {
+    set_timeouts(100, 100);
+    chat_->limit_bulk_out(5);
+    Bytes data = counting(10);
+    uint32_t done = 0;
+    auto start = Clock::now();
+    EXPECT_EQ(ERROR_SUCCESS, file_->write(data.data(), 10, &done));
+    EXPECT_EQ(5u, done);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(90));
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + 5), chat_->written());
+}
+
+TEST_F(DriverWrite, TransferFailureIsReported) {
+    chat_->set_bulk_out_status(usb::Status::io_error);
+    uint32_t done = 7;
+    EXPECT_EQ(ERROR_GEN_FAILURE, file_->write("abc", 3, &done));
+    EXPECT_EQ(0u, done);
+}
+
+} // namespace
+} // namespace corvane::testing

@@ -1,0 +1,197 @@
+#include "unit/driver/scripted_channel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace corvane::testing {
+
+Bytes packet(uint8_t modem, uint8_t line, const Bytes &data) {
+    Bytes bytes{modem, line};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    return bytes;
+}
+
+Bytes join(const std::vector<Bytes> &parts) {
+    Bytes bytes;
+    for (const Bytes &part : parts)
+        bytes.insert(bytes.end(), part.begin(), part.end());
+    return bytes;
+}
+
+void ChatScript::expect_control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index,
+                                Bytes reply, usb::Status status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto length = static_cast<uint16_t>(reply.size());
+    controls_.push_back({{request_type, request, value, index, length}, std::move(reply), status});
+}
+
+void ChatScript::expect_short_reply(uint8_t request, uint16_t value, uint16_t index, uint16_t length,
+                                    Bytes reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    controls_.push_back({{0xC0, request, value, index, length}, std::move(reply), usb::Status::ok});
+}
+
+void ChatScript::add_bulk_in(Bytes transfer, usb::Status status) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        transfers_.push_back({std::move(transfer), status});
+    }
+    changed_.notify_all();
+}
+
+void ChatScript::limit_bulk_out(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_room_ = bytes;
+}
+
+void ChatScript::set_bulk_out_status(usb::Status status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_status_ = status;
+}
+
+void ChatScript::unplug() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        unplugged_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool ChatScript::controls_done() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return controls_.empty();
+}
+
+size_t ChatScript::bulk_in_left() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return transfers_.size();
+}
+
+Bytes ChatScript::written() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return written_;
+}
+
+unsigned ChatScript::resets() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return resets_;
+}
+
+unsigned ChatScript::reenumerations() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reenumerations_;
+}
+
+usb::Status ChatScript::control(const usb::ControlSetup &setup, uint8_t *data, uint16_t *transferred) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *transferred = 0;
+    if (unplugged_)
+        return usb::Status::no_device;
+    if (controls_.empty()) {
+        ADD_FAILURE() << "unexpected control request 0x" << std::hex << int(setup.request) << " value 0x"
+                      << setup.value << " index 0x" << setup.index;
+        return usb::Status::stall;
+    }
+    Control expected = controls_.front();
+    controls_.pop_front();
+    EXPECT_EQ(expected.setup.request_type, setup.request_type);
+    EXPECT_EQ(expected.setup.request, setup.request);
+    EXPECT_EQ(expected.setup.value, setup.value) << "request 0x" << std::hex << int(setup.request);
+    EXPECT_EQ(expected.setup.index, setup.index) << "request 0x" << std::hex << int(setup.request);
+    EXPECT_EQ(expected.setup.length, setup.length);
+    if (expected.status != usb::Status::ok)
+        return expected.status;
+    size_t n = std::min<size_t>(expected.reply.size(), setup.length);
+    if (n > 0)
+        std::memcpy(data, expected.reply.data(), n);
+    *transferred = static_cast<uint16_t>(n);
+    return usb::Status::ok;
+}
+
+usb::Status ChatScript::bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    *transferred = 0;
+    if (unplugged_)
+        return usb::Status::no_device;
+    if (out_status_ != usb::Status::ok)
+        return out_status_;
+    size_t n = std::min(size, out_room_);
+    written_.insert(written_.end(), data, data + n);
+    out_room_ -= n;
+    *transferred = n;
+    if (n == size)
+        return usb::Status::ok;
+    // A full device takes nothing more until the time-out.
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return unplugged_; });
+    return unplugged_ ? usb::Status::no_device : usb::Status::timeout;
+}
+
+usb::Status ChatScript::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    *transferred = 0;
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                      [this] { return unplugged_ || !transfers_.empty(); });
+    if (unplugged_)
+        return usb::Status::no_device;
+    if (transfers_.empty())
+        return usb::Status::timeout;
+    Transfer transfer = std::move(transfers_.front());
+    transfers_.pop_front();
+    EXPECT_LE(transfer.bytes.size(), size) << "canned transfer larger than the driver asked for";
+    size_t n = std::min(size, transfer.bytes.size());
+    std::memcpy(buffer, transfer.bytes.data(), n);
+    *transferred = n;
+    return transfer.status;
+}
+
+usb::Status ChatScript::reset_device() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (unplugged_)
+        return usb::Status::no_device;
+    ++resets_;
+    return usb::Status::ok;
+}
+
+usb::Status ChatScript::reenumerate() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (unplugged_)
+            return usb::Status::no_device;
+        ++reenumerations_;
+        unplugged_ = true;
+    }
+    changed_.notify_all();
+    return usb::Status::ok;
+}
+
+usb::DeviceIdentity single_channel_chip() {
+    usb::DeviceIdentity identity;
+    identity.id = "1";
+    identity.vendor_id = 0x0403;
+    identity.product_id = 0x6001;
+    identity.bcd_device = 0x0600;
+    identity.manufacturer = "Corvane";
+    identity.product = "Corvane serial";
+    identity.serial = "CV000001";
+    identity.channels = 1;
+    identity.packet_size = 64;
+    identity.location = 0x1230;
+    return identity;
+}
+
+usb::DeviceIdentity dual_channel_chip() {
+    usb::DeviceIdentity identity = single_channel_chip();
+    identity.product_id = 0x6010;
+    identity.bcd_device = 0x0700;
+    identity.product = "Corvane USB device";
+    identity.serial = "CV000002";
+    identity.channels = 2;
+    identity.packet_size = 512;
+    identity.location = 0x2210;
+    return identity;
+}
+
+} // namespace corvane::testing
