@@ -1,0 +1,108 @@
+// An open device on the in-process virtual bus, with views of its EEPROM as the device
+// reads it back and as the part holds it.
+#ifndef CORVANE_TESTS_UNIT_EEPROM_EEPROM_BUS_FIXTURE_H
+#define CORVANE_TESTS_UNIT_EEPROM_EEPROM_BUS_FIXTURE_H
+
+#include "eeprom/serial_number.h"
+#include "ftdev.h"
+#include "support/inproc_bus.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace corvane::eeprom::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes golden_image(const std::string &name)
+{
+    const auto path = std::filesystem::path(__FILE__).parent_path() / "../../data/eeprom" / name;
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_TRUE(file) << path;
+    return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+// A record in the signed form with the caller's four text buffers or texts.
+struct Record {
+    ProgramData data{};
+    char manufacturer[64] = {};
+    char manufacturer_id[64] = {};
+    char description[64] = {};
+    char serial[64] = {};
+
+    Record()
+    {
+        data.signature_1 = FTDEV_PROGRAM_SIGNATURE_1;
+        data.signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
+        data.version = FTDEV_PROGRAM_VERSION_232H;
+        data.fields.manufacturer = manufacturer;
+        data.fields.manufacturer_id = manufacturer_id;
+        data.fields.description = description;
+        data.fields.serial_number = serial;
+    }
+    void set_texts(const char *m, const char *id, const char *d, const char *s)
+    {
+        std::strcpy(manufacturer, m);
+        std::strcpy(manufacturer_id, id);
+        std::strcpy(description, d);
+        std::strcpy(serial, s);
+    }
+};
+
+class EepromBusTest : public ::testing::Test {
+protected:
+    void open_bus(const std::vector<std::string> &chips)
+    {
+        bus = std::make_unique<corvane::testing::InprocBus>(chips);
+        ASSERT_EQ(FT_Open(0, &handle), FTDEV_OK);
+    }
+
+    void TearDown() override
+    {
+        if (handle != nullptr)
+            FT_Close(handle);
+        bus.reset();
+    }
+
+    // The first `words` words as the device reads them back.
+    Bytes read_back(unsigned words)
+    {
+        Bytes bytes;
+        for (unsigned address = 0; address < words; ++address) {
+            uint16_t word = 0;
+            EXPECT_EQ(FT_ReadEE(handle, address, &word), FTDEV_OK);
+            bytes.push_back(static_cast<uint8_t>(word));
+            bytes.push_back(static_cast<uint8_t>(word >> 8));
+        }
+        return bytes;
+    }
+
+    std::vector<uint16_t> part_words() { return bus->eeprom_words(0); }
+
+    void fill_part(uint16_t value) { bus->set_eeprom_words(0, std::vector<uint16_t>(part_words().size(), value)); }
+
+    std::unique_ptr<corvane::testing::InprocBus> bus;
+    FtdevHandle handle = nullptr;
+};
+
+// A calendar clock fixed at 2001-01-01 00:00:00 for the tests' lifetime.
+class FixedClock {
+public:
+    FixedClock() : previous_(set_calendar_clock(&fixed)) {}
+    ~FixedClock() { set_calendar_clock(previous_); }
+    static CalendarTime fixed() { return {101, 0, 1, 0, 0, 0}; }
+
+private:
+    CalendarClock previous_;
+};
+
+} // namespace corvane::eeprom::testing
+
+#endif // CORVANE_TESTS_UNIT_EEPROM_EEPROM_BUS_FIXTURE_H
