@@ -155,12 +155,16 @@ int main(int argc, char **argv) {
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+    std::string error;
+    if (!sim::Server::address_free(options->socket_path, error)) {
+        complain("cannot listen", error);
+        return exit_runtime;
+    }
     if (!prepare_state_dir(options->state_dir))
         return exit_runtime;
     std::printf("state directory: %s\n", options->state_dir.c_str());
     std::fflush(stdout);
 
-    std::string error;
     std::unique_ptr<sim::VirtualBus> bus = sim::VirtualBus::create(options->chips, options->state_dir, error);
     if (!bus) {
         complain("cannot build the devices", error);

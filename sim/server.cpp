@@ -46,16 +46,20 @@ bool clear_stale_socket(const std::string &path, std::string &error) {
 
 } // namespace
 
+bool Server::address_free(const std::string &path, std::string &error) {
+    if (path.empty() || path.size() >= sizeof(sockaddr_un::sun_path)) {
+        error = path + ": socket path too long (at most " + std::to_string(sizeof(sockaddr_un::sun_path) - 1) + " bytes)";
+        return false;
+    }
+    return clear_stale_socket(path, error);
+}
+
 std::unique_ptr<Server> Server::start(VirtualBus &bus, const std::string &path, std::string &error) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
-        error = path + ": socket path too long (at most " + std::to_string(sizeof address.sun_path - 1) + " bytes)";
+    if (!address_free(path, error))
         return nullptr;
-    }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    if (!clear_stale_socket(path, error))
-        return nullptr;
 
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {

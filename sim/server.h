@@ -35,6 +35,9 @@ public:
     // that is gone is replaced; one that a live simulator answers on is refused.
     // nullptr with the reason in `error` on failure.
     static std::unique_ptr<Server> start(VirtualBus &bus, const std::string &path, std::string &error);
+    // The same test of `path` that start() makes, for a caller that wants to refuse a
+    // taken address before it builds its devices (and touches their state files).
+    static bool address_free(const std::string &path, std::string &error);
     ~Server();   // stops, ends every connection and removes the socket file
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
