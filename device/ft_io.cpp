@@ -6,8 +6,13 @@
 
 using namespace corvane::device;
 
+namespace {
+constexpr uint32_t alternate_function_base = 0x800;
+}
+
 // The caller may pass a code of either driver generation: only the function number in
 // bits 2 to 13 counts, and the handle's table turns it into the code its driver knows.
+// The other generation numbers its functions from 0x800, so that offset is set aside.
 extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_IoCtl(FtdevHandle handle, uint32_t request_code,
                                                         void *in_buffer, uint32_t in_size, void *out_buffer,
                                                         uint32_t out_size, uint32_t *bytes_returned,
@@ -17,7 +22,9 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_IoCtl(FtdevHandle handle, uint
         HandleRecord *record = find_open(handle);
         if (record == nullptr)
             return FTDEV_INVALID_HANDLE;
-        const uint32_t index = (request_code >> 2) & 0xFFFu;
+        uint32_t index = (request_code >> 2) & 0xFFFu;
+        if (index >= alternate_function_base)
+            index -= alternate_function_base;
         // Bits 2 to 13 can name 4096 functions; past the tables there is no request.
         if (index >= request_count)
             return FTDEV_IO_ERROR;
