@@ -71,36 +71,27 @@ TEST_F(BulkTransfer, ReadStopsWhenTheBufferIsFullAndKeepsTheRest) {
     EXPECT_EQ(buffer[2], data[124]);
 }
 
-TEST_F(BulkTransfer, ChannelsOfOneChipLoopSeparately) {
-    auto a = open_channel(*transport, "2", 1);
-    auto d = open_channel(*transport, "2", 4);
-    std::vector<uint8_t> to_a = bytes(10, 0x10), to_d = bytes(20, 0x80);
-    EXPECT_EQ(echo(*a, to_a, 512), to_a);
-    EXPECT_EQ(echo(*d, to_d, 512), to_d);
-}
-
-TEST_F(BulkTransfer, IdleChannelGivesAStatusOnlyPacketWhenTheLatencyTimerRunsOut) {
+// An idle channel answers with the status bytes alone when its latency timer runs out
+// within the time-out, and with nothing at all when the time-out is the shorter.
+TEST_F(BulkTransfer, IdleChannelAnswersAtTheLatencyTimerOrTimesOut) {
+    struct Case { uint16_t latency_ms; unsigned timeout_ms; usb::Status expected; size_t got; };
+    const Case cases[] = {
+        {5, 1000, usb::Status::ok, 2},
+        {20, 20, usb::Status::ok, 2},
+        {200, 20, usb::Status::timeout, 0},
+    };
     auto channel = open_channel(*transport, "0");
-    ASSERT_EQ(send_out(*channel, ftdi::set_latency, 5, 1), usb::Status::ok);
-    std::vector<uint8_t> buffer(64);
-    size_t got = 99;
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
-    EXPECT_EQ(got, 2u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
-}
-
-TEST_F(BulkTransfer, TimeOutShorterThanTheLatencyTimerEndsWithNothing) {
-    auto channel = open_channel(*transport, "0");
-    ASSERT_EQ(send_out(*channel, ftdi::set_latency, 200, 1), usb::Status::ok);
-    std::vector<uint8_t> buffer(64);
-    size_t got = 99;
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 20, &got), usb::Status::timeout);
-    EXPECT_EQ(got, 0u);
-    auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, 20ms);
-    EXPECT_LT(waited, 190ms);
+    for (const Case &c : cases) {
+        ASSERT_EQ(send_out(*channel, ftdi::set_latency, c.latency_ms, 1), usb::Status::ok);
+        std::vector<uint8_t> buffer(64);
+        size_t got = 99;
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(channel->bulk_in(buffer.data(), buffer.size(), c.timeout_ms, &got), c.expected) << c.latency_ms;
+        auto waited = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(got, c.got) << c.latency_ms;
+        EXPECT_GE(waited, std::chrono::milliseconds(std::min<unsigned>(c.latency_ms, c.timeout_ms)));
+        EXPECT_LT(waited, std::chrono::milliseconds(std::min<unsigned>(c.latency_ms, c.timeout_ms) + 150));
+    }
 }
 
 TEST_F(BulkTransfer, WaitingReaderWakesForBytesWrittenByAnotherThread) {

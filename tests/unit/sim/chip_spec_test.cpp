@@ -68,13 +68,5 @@ TEST(ChipSpec, BusRefusesTwoChipsWithOneSerialOrOneLocation) {
     EXPECT_EQ(fine.bus().list().size(), 2u);
 }
 
-TEST(ChipSpec, AlternateCodesSettingReachesTheListing) {
-    InprocBus fixture({"ft232r,alt=1", "ft232r"});
-    std::vector<usb::DeviceIdentity> devices = fixture.bus().list();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_TRUE(devices[0].alternate_codes_only);
-    EXPECT_FALSE(devices[1].alternate_codes_only);
-}
-
 } // namespace
 } // namespace corvane::testing

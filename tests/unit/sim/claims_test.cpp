@@ -40,13 +40,6 @@ TEST_F(Claims, SecondOpenOfAChannelIsBusyUntilTheFirstIsClosed) {
     EXPECT_EQ(transport->open("0", 1, second), usb::Status::ok);
 }
 
-TEST_F(Claims, OpenOfAnUnknownDeviceOrChannelFails) {
-    std::unique_ptr<usb::Channel> channel;
-    EXPECT_EQ(transport->open("7", 1, channel), usb::Status::no_device);
-    EXPECT_EQ(transport->open("0", 3, channel), usb::Status::invalid);
-    EXPECT_EQ(transport->open("1", 0, channel), usb::Status::invalid);
-}
-
 TEST_F(Claims, RemovingAClientEndsAllItsClaims) {
     sim::VirtualBus &bus = fixture.bus();
     auto client = bus.add_client();

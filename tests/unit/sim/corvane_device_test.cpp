@@ -82,14 +82,6 @@ TEST_F(CorvaneDevice, DefaultEepromFollowsTheTwoChannelHighSpeedLayout) {
     expect_default_image(fixture.eeprom_words(2), 256, "BIG");
 }
 
-TEST_F(CorvaneDevice, DefaultEepromIsWrittenToItsFile) {
-    std::ifstream file(fixture.state_dir() / "eeprom-CV000001.bin", std::ios::binary);
-    std::vector<char> content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    ASSERT_EQ(content.size(), 256u);
-    EXPECT_EQ(static_cast<uint8_t>(content[2]), 0x03);
-    EXPECT_EQ(static_cast<uint8_t>(content[3]), 0x04);
-}
-
 TEST_F(CorvaneDevice, ListsAsTheTwoChannelDeviceItsEepromNames) {
     std::vector<usb::DeviceIdentity> devices;
     ASSERT_EQ(transport->list(devices), usb::Status::ok);
@@ -103,18 +95,6 @@ TEST_F(CorvaneDevice, ListsAsTheTwoChannelDeviceItsEepromNames) {
     }
     EXPECT_EQ(devices[0].serial, "CV000001");
     EXPECT_EQ(devices[1].serial, "SMALL");
-}
-
-TEST_F(CorvaneDevice, ReprogrammedEepromIsKeptAndTheDescriptionOptionDoesNotOverrideIt) {
-    std::vector<uint16_t> words = fixture.eeprom_words(1);
-    words[2] = 0x7777;
-    words[63] = checksum_over(words, 63);
-    fixture.set_eeprom_words(1, words);
-    fixture.bus().set_plugged("1", false);
-    fixture.bus().set_plugged("1", true);
-    std::vector<usb::DeviceIdentity> devices;
-    transport->list(devices);
-    EXPECT_EQ(devices[1].product_id, 0x7777);
 }
 
 TEST_F(CorvaneDevice, ChannelAFeedsTheCartridgeAndChannelBLoopsBack) {

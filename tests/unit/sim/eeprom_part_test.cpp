@@ -140,20 +140,5 @@ TEST_F(EepromFiles, AFileOfTheWrongSizeIsRefusedAndLeftAlone) {
     EXPECT_EQ(std::filesystem::file_size(dir / "eeprom-SHORT.bin"), 100u);
 }
 
-TEST_F(EepromFiles, AMissingFileStartsErasedExceptOnACorvane) {
-    std::string error;
-    ASSERT_TRUE(build("ftx,serial=FRESH", error)) << error;
-    EXPECT_EQ(std::filesystem::file_size(dir / "eeprom-FRESH.bin"), 2048u);
-    auto bus = build("ftx,serial=FRESH", error);
-    EXPECT_EQ(bus->chip(0)->eeprom_words(), std::vector<uint16_t>(1024, 0xFFFF));
-}
-
-TEST_F(EepromFiles, AnUnwritableStateFolderIsReported) {
-    std::string error;
-    std::optional<sim::ChipSpec> spec = sim::parse_chip_spec("ft232r", error);
-    EXPECT_FALSE(sim::BusModel::create({*spec}, dir / "missing" / "deeper", error));
-    EXPECT_NE(error.find("chip 0"), std::string::npos) << error;
-}
-
 } // namespace
 } // namespace corvane::testing

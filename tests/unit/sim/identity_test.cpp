@@ -185,18 +185,5 @@ TEST_F(Identity, FtxChecksumPassesOverTheFirstUserStretch) {
     EXPECT_EQ(listed(2).product, "Corvane virtual FT-X");
 }
 
-TEST_F(Identity, Ft232hWithoutALargePartCodeTakesPointersAsSevenBitOffsets) {
-    ImageWords image(128);
-    image.word(1, 0x0403);
-    image.word(2, 0x6014);
-    image.string(14, 0x80 | 0x20, 0x20, "H");
-    image.string(16, 0x80 | 0x24, 0x24, "Single");
-    image.string(18, 0x80 | 0x32, 0x32, "H7");
-    image.seal(127);
-    fixture.set_eeprom_words(3, image.words());
-    replug(3);
-    EXPECT_EQ(listed(3).product, "Single");
-}
-
 } // namespace
 } // namespace corvane::testing

@@ -44,40 +44,6 @@ TEST_F(VendorRequests, DataCharacteristicsKeepTheBreakBitAndRefuseWhatAUartCanno
     EXPECT_EQ(fixture.channel_settings(0, 1).data_characteristics, 0x1008);
 }
 
-TEST_F(VendorRequests, FlowControlKeepsModeAndHandshakeCharacters) {
-    auto channel = open_channel(*transport, "0");
-    ASSERT_EQ(send_out(*channel, ftdi::flow_control, 0x1311, 0x0401), usb::Status::ok);
-    sim::ChannelSettings settings = fixture.channel_settings(0, 1);
-    EXPECT_EQ(settings.flow_mode, ftdi::flow_xon_xoff);
-    EXPECT_EQ(settings.xon, 0x11);
-    EXPECT_EQ(settings.xoff, 0x13);
-    EXPECT_EQ(send_out(*channel, ftdi::flow_control, 0, 0x0301), usb::Status::stall);
-    ASSERT_EQ(send_out(*channel, ftdi::flow_control, 0, 0x0101), usb::Status::ok);
-    EXPECT_EQ(fixture.channel_settings(0, 1).flow_mode, ftdi::flow_rts_cts);
-}
-
-TEST_F(VendorRequests, ModemControlChangesOnlyTheSelectedLines) {
-    auto channel = open_channel(*transport, "0");
-    ASSERT_EQ(send_out(*channel, ftdi::modem_control, 0x0303, 1), usb::Status::ok);
-    ASSERT_EQ(send_out(*channel, ftdi::modem_control, 0x0100, 1), usb::Status::ok);
-    sim::ChannelSettings settings = fixture.channel_settings(0, 1);
-    EXPECT_FALSE(settings.dtr);
-    EXPECT_TRUE(settings.rts);
-    ASSERT_EQ(send_out(*channel, ftdi::modem_control, 0x0001, 1), usb::Status::ok);   // nothing selected
-    EXPECT_FALSE(fixture.channel_settings(0, 1).dtr);
-}
-
-TEST_F(VendorRequests, EventAndErrorCharactersWithTheirEnableBits) {
-    auto channel = open_channel(*transport, "0");
-    ASSERT_EQ(send_out(*channel, ftdi::event_char, 0x017E, 1), usb::Status::ok);
-    ASSERT_EQ(send_out(*channel, ftdi::error_char, 0x0023, 1), usb::Status::ok);
-    sim::ChannelSettings settings = fixture.channel_settings(0, 1);
-    EXPECT_EQ(settings.event_char, 0x7E);
-    EXPECT_TRUE(settings.event_enabled);
-    EXPECT_EQ(settings.error_char, 0x23);
-    EXPECT_FALSE(settings.error_enabled);
-}
-
 TEST_F(VendorRequests, LatencyTimerReadsBackAndRefusesValuesOutsideOneTo255) {
     auto channel = open_channel(*transport, "1", 2);
     std::vector<uint8_t> reply;
@@ -124,15 +90,24 @@ TEST_F(VendorRequests, ResetAndBothPurgeValuesDropBytesInFlight) {
 TEST_F(VendorRequests, RefusedRequestsStall) {
     auto single = open_channel(*transport, "0");
     auto dual = open_channel(*transport, "1");
-    std::vector<uint8_t> reply;
-    EXPECT_EQ(send_out(*single, 0x08, 0, 1), usb::Status::stall);            // unknown bRequest
-    EXPECT_EQ(send_out(*single, 0x7F, 0, 1), usb::Status::stall);
-    EXPECT_EQ(send_out(*single, ftdi::set_latency, 16, 2), usb::Status::stall);  // no channel B
-    EXPECT_EQ(send_out(*dual, ftdi::set_latency, 16, 3), usb::Status::stall);
-    EXPECT_EQ(send_out(*dual, ftdi::set_latency, 16, 0), usb::Status::stall);
-    EXPECT_EQ(send_out(*single, ftdi::set_latency, 16, 0), usb::Status::ok);   // the only channel
-    EXPECT_EQ(send_out(*single, ftdi::modem_status, 0, 1), usb::Status::stall);  // wrong direction
-    EXPECT_EQ(read_in(*single, ftdi::set_latency, 1, reply, 0), usb::Status::stall);
+    struct Case { usb::Channel *channel; uint8_t type, request; uint16_t value, index; usb::Status expected; };
+    const Case cases[] = {
+        {single.get(), ftdi::request_out, 0x08, 0, 1, usb::Status::stall},              // unknown bRequest
+        {single.get(), ftdi::request_out, ftdi::set_latency, 16, 2, usb::Status::stall}, // no channel B
+        {single.get(), ftdi::request_out, ftdi::set_latency, 16, 0, usb::Status::ok},    // its only channel
+        {dual.get(), ftdi::request_out, ftdi::set_latency, 16, 0, usb::Status::stall},
+        {dual.get(), ftdi::request_out, ftdi::set_latency, 16, 3, usb::Status::stall},
+        {single.get(), ftdi::request_out, ftdi::modem_status, 0, 1, usb::Status::stall}, // wrong direction
+        {single.get(), ftdi::request_in, ftdi::set_latency, 16, 1, usb::Status::stall},
+        {single.get(), ftdi::request_out, ftdi::flow_control, 0, 0x0301, usb::Status::stall},
+        {single.get(), ftdi::request_out, ftdi::event_char, 0x200, 1, usb::Status::stall},
+    };
+    for (const Case &c : cases) {
+        usb::ControlSetup setup{c.type, c.request, c.value, c.index, 0};
+        uint16_t transferred = 0;
+        EXPECT_EQ(c.channel->control(setup, nullptr, 100, &transferred), c.expected)
+            << std::hex << int(c.request) << " " << c.index;
+    }
 }
 
 TEST_F(VendorRequests, ModelOnlyConfigurationRequestsOnFt232hAndFtxOnly) {
