@@ -146,8 +146,11 @@ bool TEeData::Erase()
 {
     if (device == nullptr)
         return false;
+    // The driver erases only when the request carries its guard bytes (the same ones
+    // FT_EraseEE sends); without them the request is refused and the part keeps its words.
+    uint8_t guard[4] = {0xAD, 0x0B, 0xEE, 0xAD};
     DWORD returned = 0;
-    DeviceIoControl(device, erase_request, nullptr, 0, nullptr, 0, &returned, nullptr);
+    DeviceIoControl(device, erase_request, guard, sizeof guard, nullptr, 0, &returned, nullptr);
     blank = 1;
     return true;
 }

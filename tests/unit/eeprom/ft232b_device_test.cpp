@@ -1,7 +1,11 @@
 // The FT232B-family layout and the programming interface on a virtual FT232B.
 #include "eeprom_bus_fixture.h"
 
+#include "usb/ftdi_protocol.h"
+
 #include <gmock/gmock.h>
+
+#include <algorithm>
 
 namespace corvane::eeprom::testing {
 namespace {
@@ -35,6 +39,23 @@ TEST_F(Ft232bDevice, ProgramWritesTheTableImage)
     uint32_t size = 0;
     ASSERT_EQ(FT_EE_UASize(handle, &size), FTDEV_OK);
     EXPECT_EQ(size, 66u);
+}
+
+// Programming erases the part first: the erase reaches the chip, not only the writes.
+TEST_F(Ft232bDevice, ProgramErasesThePartBeforeWriting)
+{
+    bus->clear_control_log(0);
+    Record record = cable_record();
+    ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
+    const auto log = bus->control_log(0);
+    const auto erase = std::find_if(log.begin(), log.end(), [](const corvane::testing::RecordedControl &request) {
+        return request.setup.request == usb::ftdi::erase_eeprom;
+    });
+    ASSERT_NE(erase, log.end());
+    const auto first_write = std::find_if(log.begin(), log.end(), [](const corvane::testing::RecordedControl &request) {
+        return request.setup.request == usb::ftdi::write_eeprom;
+    });
+    EXPECT_LT(erase - log.begin(), first_write - log.begin());
 }
 
 TEST_F(Ft232bDevice, ReadGivesBackWhatWasProgrammed)
