@@ -13,6 +13,7 @@
 #include "driver/receive_queue.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -38,10 +39,12 @@ struct Timeouts {
 
 // Until the first time-out request a read or write waits at most this long.
 constexpr uint32_t default_timeout_ms = 5000;
+// A total time-out (multiplier x size + constant) is held to what 32 bits can say.
+constexpr uint64_t longest_timeout_ms = 0xFFFFFFFFu;
 // The reading task's bulk IN time-out: the longest a close waits for the task.
 constexpr unsigned reading_poll_ms = 50;
-// Bulk OUT slices of a write without a limit, so that a close is noticed.
-constexpr unsigned unlimited_write_slice_ms = 1000;
+// A write's bulk OUT runs in slices of at most this long, so that a close is noticed.
+constexpr unsigned write_slice_ms = 1000;
 constexpr size_t receive_queue_capacity = 256 * 1024;
 constexpr uint32_t largest_in_transfer = 64 * 1024;
 constexpr uint32_t default_deadman_ms = 5000;   // control transfer time-out
@@ -141,6 +144,7 @@ private:
 
     // reads.cpp, writes.cpp
     std::optional<Clock::time_point> read_deadline_locked(uint32_t size, bool &immediate) const;
+    std::optional<Clock::time_point> write_deadline_locked(uint32_t size) const;
 
     // Immutable after construction.
     std::unique_ptr<usb::Channel> link_;
@@ -185,6 +189,13 @@ private:
 };
 
 // Little-endian access to request buffers.
+// The end of a total time-out of `total` ms from now; none for 0 (no limit).
+inline std::optional<Clock::time_point> deadline_after(uint64_t total) {
+    if (total == 0)
+        return std::nullopt;
+    return Clock::now() + std::chrono::milliseconds(std::min(total, longest_timeout_ms));
+}
+
 inline uint16_t load_u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 inline uint32_t load_u32(const uint8_t *p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |

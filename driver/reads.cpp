@@ -14,9 +14,7 @@ namespace corvane::driver {
 std::optional<Clock::time_point> ChannelFile::read_deadline_locked(uint32_t size, bool &immediate) const {
     uint64_t total = static_cast<uint64_t>(timeouts_.read_multiplier) * size + timeouts_.read_constant;
     immediate = total == 0 && timeouts_.read_interval == 0xFFFFFFFFu;
-    if (total == 0)
-        return std::nullopt;
-    return Clock::now() + std::chrono::milliseconds(total);
+    return deadline_after(total);
 }
 
 uint32_t ChannelFile::read(void *buffer, uint32_t size, uint32_t *done) {

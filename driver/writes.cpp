@@ -10,6 +10,10 @@
 
 namespace corvane::driver {
 
+std::optional<Clock::time_point> ChannelFile::write_deadline_locked(uint32_t size) const {
+    return deadline_after(static_cast<uint64_t>(timeouts_.write_multiplier) * size + timeouts_.write_constant);
+}
+
 uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done) {
     uint32_t ignored;
     if (!done)
@@ -26,9 +30,7 @@ uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done) {
             return ERROR_INVALID_HANDLE;
         if (vanished_)
             return ERROR_DEVICE_NOT_CONNECTED;
-        uint64_t total = static_cast<uint64_t>(timeouts_.write_multiplier) * size + timeouts_.write_constant;
-        if (total != 0)
-            deadline = Clock::now() + std::chrono::milliseconds(total);
+        deadline = write_deadline_locked(size);
     }
     if (size == 0)
         return ERROR_SUCCESS;
@@ -38,16 +40,17 @@ uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done) {
         return ERROR_INVALID_HANDLE;
     size_t sent = 0;
     while (sent < size) {
-        unsigned slice = unlimited_write_slice_ms;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (closed_)
+                return ERROR_OPERATION_ABORTED;
+        }
+        unsigned slice = write_slice_ms;
         if (deadline) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
             if (left <= 0)
                 break;
-            slice = static_cast<unsigned>(std::min<int64_t>(left, 0x7FFFFFFF));
-        } else {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (closed_)
-                break;
+            slice = static_cast<unsigned>(std::min<int64_t>(left, write_slice_ms));
         }
         size_t moved = 0;
         usb::Status status = link_->bulk_out(data + sent, size - sent, slice, &moved);

@@ -189,11 +189,5 @@ TEST_F(ChipRequest, CyclePortLeavesTheChannelGone) {
     EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, file_->write(&byte, 1, &done));
 }
 
-TEST_F(ChipRequest, ResetPortResetsTheDevice) {
-    open(single_channel_chip());
-    EXPECT_EQ(ERROR_SUCCESS, request(106, {}));
-    EXPECT_EQ(1u, chat_->resets());
-}
-
 } // namespace
 } // namespace corvane::testing

@@ -127,13 +127,26 @@ TEST_F(DriverRead, PendingReadEndsWhenTheDeviceVanishes) {
     unplug.join();
 }
 
-TEST_F(DriverRead, StoppedTaskLeavesTheDataOnTheDevice) {
+TEST_F(DriverRead, StoppedTaskLeavesTheDataOnTheChip) {
     ASSERT_EQ(ERROR_SUCCESS, request(103, {}));
     chat_->add_bulk_in(packet(0x11, 0x60, {9}));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(1u, chat_->bulk_in_left());
     ASSERT_EQ(ERROR_SUCCESS, request(104, {}));
     wait_for_queue(1);
+}
+
+TEST_F(DriverRead, PipeThatKeepsFailingEndsReadsUntilTheTaskRestarts) {
+    ASSERT_EQ(ERROR_SUCCESS, request(105, u32_bytes(2)));
+    for (int i = 0; i < 3; ++i)
+        chat_->add_bulk_in({}, usb::Status::io_error);
+    Bytes got;
+    EXPECT_EQ(0u, read(got, 1));
+    EXPECT_EQ(ERROR_GEN_FAILURE, last_error);
+    chat_->add_bulk_in(packet(0x11, 0x60, {7}));
+    ASSERT_EQ(ERROR_SUCCESS, request(104, {}));
+    EXPECT_EQ(1u, read(got, 1));
+    EXPECT_EQ(ERROR_SUCCESS, last_error);
 }
 
 class DriverWrite : public DriverFixture {

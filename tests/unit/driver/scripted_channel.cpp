@@ -142,7 +142,8 @@ usb::Status ChatScript::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_m
     transfers_.pop_front();
     EXPECT_LE(transfer.bytes.size(), size) << "canned transfer larger than the driver asked for";
     size_t n = std::min(size, transfer.bytes.size());
-    std::memcpy(buffer, transfer.bytes.data(), n);
+    if (n > 0)
+        std::memcpy(buffer, transfer.bytes.data(), n);
     *transferred = n;
     return transfer.status;
 }
