@@ -245,30 +245,30 @@ IoResult send_all(int fd, iovec *parts, int count) {
 
 IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline) {
     auto *at = static_cast<uint8_t *>(buffer);
+    bool bounded = deadline != Deadline::max();
     while (size > 0) {
-        if (deadline != Deadline::max()) {
-            pollfd waiting{fd, POLLIN, 0};
-            int ready = poll(&waiting, 1, poll_timeout(deadline));
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready < 0)
-                return IoResult::error;
-            if (ready == 0) {
-                if (std::chrono::steady_clock::now() >= deadline)
-                    return IoResult::timeout;
-                continue;
-            }
+        // Try first and poll only when nothing is there: a reply is usually waiting
+        // already, and a poll per read would double the system calls of a round trip.
+        ssize_t got = recv(fd, at, size, bounded ? MSG_DONTWAIT : 0);
+        if (got > 0) {
+            at += got;
+            size -= static_cast<size_t>(got);
+            continue;
         }
-        ssize_t got = recv(fd, at, size, 0);
         if (got == 0)
             return IoResult::closed;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno == ECONNRESET ? IoResult::closed : IoResult::error;
-        }
-        at += got;
-        size -= static_cast<size_t>(got);
+        if (errno == EINTR)
+            continue;
+        if (errno == ECONNRESET)
+            return IoResult::closed;
+        if (!bounded || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return IoResult::error;
+        pollfd waiting{fd, POLLIN, 0};
+        int ready = poll(&waiting, 1, poll_timeout(deadline));
+        if (ready < 0 && errno != EINTR)
+            return IoResult::error;
+        if (ready == 0 && std::chrono::steady_clock::now() >= deadline)
+            return IoResult::timeout;
     }
     return IoResult::ok;
 }

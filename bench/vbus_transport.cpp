@@ -1,0 +1,345 @@
+// What the virtual bus socket costs, side by side in one run:
+//   - the round trip of one control request (FT_GetModemStatus, and a raw transport
+//     control transfer) in process and through corvane-sim, against a bare
+//     request-and-answer over a Unix socket pair;
+//   - bulk throughput of 64 MiB through a loopback chip (a writer and a reader thread),
+//     in process and through corvane-sim, against the same bytes over a bare socket pair.
+//
+// usage: bench_vbus_transport [--sim PATH] [--round-trips N] [--mebibytes M]
+// PATH defaults to ../sim/corvane-sim beside this program's folder.
+#include "ftdev.h"
+#include "sim/virtual_bus.h"
+#include "usb/ftdi_protocol.h"
+#include "usb/transport.h"
+#include "usb/vbus_client.h"
+#include "usb/vbus_inproc.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <signal.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+[[noreturn]] void fail(const std::string &why) {
+    std::fprintf(stderr, "bench_vbus_transport: %s\n", why.c_str());
+    std::exit(2);
+}
+
+// A corvane-sim of our own for the run; SIGTERM when done.
+class SimChild {
+public:
+    SimChild(const std::string &program, const fs::path &dir, const std::vector<std::string> &chips) {
+        socket_ = (dir / "vbus.sock").string();
+        std::vector<std::string> args{program, "--socket", socket_, "--state-dir", (dir / "sim-state").string()};
+        for (const std::string &chip : chips) {
+            args.push_back("--chip");
+            args.push_back(chip);
+        }
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        int out[2];
+        if (pipe(out) != 0)
+            fail("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        std::string seen;
+        char chunk[256];
+        while (seen.find("listening on") == std::string::npos) {
+            ssize_t got = read(out[0], chunk, sizeof chunk);
+            if (got <= 0)
+                fail("corvane-sim (" + program + ") did not start; try --sim PATH");
+            seen.append(chunk, static_cast<size_t>(got));
+        }
+        close(out[0]);
+    }
+    ~SimChild() {
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    const std::string &socket() const { return socket_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string socket_;
+};
+
+double seconds_since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Microseconds per call of `call`, run `count` times after a short warm-up.
+double microseconds_per_call(unsigned count, const std::function<bool()> &call) {
+    for (unsigned i = 0; i < count / 20 + 1; ++i)
+        if (!call())
+            fail("a round trip failed during the warm-up");
+    auto start = Clock::now();
+    for (unsigned i = 0; i < count; ++i)
+        if (!call())
+            fail("a round trip failed");
+    return seconds_since(start) * 1e6 / count;
+}
+
+std::unique_ptr<usb::Channel> open_first(usb::Transport &transport) {
+    std::vector<usb::DeviceIdentity> devices;
+    if (transport.list(devices) != usb::Status::ok || devices.empty())
+        fail(std::string(transport.name()) + ": no device listed");
+    std::unique_ptr<usb::Channel> channel;
+    if (transport.open(devices[0].id, 1, channel) != usb::Status::ok)
+        fail(std::string(transport.name()) + ": cannot claim the device");
+    return channel;
+}
+
+bool modem_status(usb::Channel &channel) {
+    uint8_t answer[2];
+    uint16_t moved = 0;
+    return channel.control({usb::ftdi::request_in, usb::ftdi::modem_status, 0, 1, 2}, answer, 1000, &moved) ==
+               usb::Status::ok &&
+           moved == 2;
+}
+
+double ft_modem_status_round_trip(const char *serial, unsigned count) {
+    FtdevHandle handle = nullptr;
+    if (FT_OpenEx(const_cast<char *>(serial), FTDEV_OPEN_BY_SERIAL_NUMBER, &handle) != FTDEV_OK)
+        fail(std::string("FT_OpenEx cannot open ") + serial);
+    double result = microseconds_per_call(count, [&] {
+        uint32_t status = 0;
+        return FT_GetModemStatus(handle, &status) == FTDEV_OK;
+    });
+    FT_Close(handle);
+    return result;
+}
+
+// The floor under any socket transport: a request of the size ours has and an answer of
+// the size ours has, between two threads over a socket pair.
+double bare_socket_round_trip(unsigned count) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+        fail("socketpair");
+    constexpr size_t request_size = 12 + 4 + 12, answer_size = 12 + 4;
+    std::thread echo([fd = pair[1]] {
+        uint8_t request[request_size], answer[answer_size] = {};
+        for (;;) {
+            size_t got = 0;
+            while (got < request_size) {
+                ssize_t part = recv(fd, request + got, request_size - got, 0);
+                if (part <= 0)
+                    return;
+                got += static_cast<size_t>(part);
+            }
+            if (send(fd, answer, answer_size, MSG_NOSIGNAL) != static_cast<ssize_t>(answer_size))
+                return;
+        }
+    });
+    double result = microseconds_per_call(count, [fd = pair[0]] {
+        uint8_t request[request_size] = {}, answer[answer_size];
+        if (send(fd, request, request_size, MSG_NOSIGNAL) != static_cast<ssize_t>(request_size))
+            return false;
+        size_t got = 0;
+        while (got < answer_size) {
+            ssize_t part = recv(fd, answer + got, answer_size - got, 0);
+            if (part <= 0)
+                return false;
+            got += static_cast<size_t>(part);
+        }
+        return true;
+    });
+    shutdown(pair[0], SHUT_RDWR);
+    echo.join();
+    close(pair[0]);
+    close(pair[1]);
+    return result;
+}
+
+// MiB/s of `total` bytes written by one thread and read back by another through a
+// loopback chip; the reader strips each packet's two status bytes and checks the data.
+double loopback_throughput(usb::Transport &transport, size_t total) {
+    std::vector<usb::DeviceIdentity> devices;
+    transport.list(devices);
+    std::unique_ptr<usb::Channel> channel = open_first(transport);
+    const size_t packet = devices[0].packet_size;
+    std::vector<uint8_t> source(size_t{1} << 20);
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = static_cast<uint8_t>(i % 251);
+
+    auto start = Clock::now();
+    std::thread writer([&] {
+        size_t sent = 0;
+        while (sent < total) {
+            size_t offset = sent % source.size();
+            size_t piece = std::min(total - sent, source.size() - offset);
+            size_t went = 0;
+            usb::Status status = channel->bulk_out(source.data() + offset, piece, 1000, &went);
+            if (status != usb::Status::ok && status != usb::Status::timeout)
+                fail(std::string("bulk_out: ") + usb::status_name(status));
+            sent += went;
+        }
+    });
+    std::vector<uint8_t> buffer(packet * 128);
+    size_t received = 0;
+    while (received < total) {
+        size_t got = 0;
+        usb::Status status = channel->bulk_in(buffer.data(), buffer.size(), 1000, &got);
+        if (status != usb::Status::ok && status != usb::Status::timeout)
+            fail(std::string("bulk_in: ") + usb::status_name(status));
+        for (size_t at = 0; at < got; at += packet) {
+            size_t end = std::min(got, at + packet);
+            for (size_t i = at + usb::ftdi::status_bytes; i < end; ++i, ++received)
+                if (buffer[i] != static_cast<uint8_t>((received % source.size()) % 251))
+                    fail("loopback data came back wrong at byte " + std::to_string(received));
+        }
+    }
+    writer.join();
+    return total / seconds_since(start) / (1 << 20);
+}
+
+double bare_socket_throughput(size_t total) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+        fail("socketpair");
+    std::vector<uint8_t> source(size_t{1} << 20, 0x5A);
+    auto start = Clock::now();
+    std::thread writer([&] {
+        size_t sent = 0;
+        while (sent < total) {
+            ssize_t part = send(pair[0], source.data(), std::min(source.size(), total - sent), MSG_NOSIGNAL);
+            if (part <= 0)
+                fail("socket pair send");
+            sent += static_cast<size_t>(part);
+        }
+    });
+    std::vector<uint8_t> buffer(64 * 1024);
+    size_t received = 0;
+    while (received < total) {
+        ssize_t part = recv(pair[1], buffer.data(), buffer.size(), 0);
+        if (part <= 0)
+            fail("socket pair recv");
+        received += static_cast<size_t>(part);
+    }
+    writer.join();
+    close(pair[0]);
+    close(pair[1]);
+    return total / seconds_since(start) / (1 << 20);
+}
+
+std::string default_sim_path() {
+    std::error_code error;
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return (self.parent_path().parent_path() / "sim" / "corvane-sim").string();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string sim_path = default_sim_path();
+    unsigned round_trips = 20000;
+    size_t mebibytes = 64;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        if (option == "--sim")
+            sim_path = argv[i + 1];
+        else if (option == "--round-trips")
+            round_trips = static_cast<unsigned>(std::stoul(argv[i + 1]));
+        else if (option == "--mebibytes")
+            mebibytes = std::stoul(argv[i + 1]);
+        else
+            fail("unknown option " + option);
+    }
+    signal(SIGPIPE, SIG_IGN);
+
+    std::string pattern = (fs::temp_directory_path() / "corvane-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        fail("mkdtemp");
+    fs::path dir = pattern;
+    {
+        SimChild sim(sim_path, dir, {"ft232r,serial=SIMRT1", "ft232h,serial=SIMTP1"});
+        // The platform stand-in reads these when the device library first looks for devices.
+        setenv("CORVANE_VBUS", sim.socket().c_str(), 1);
+        setenv("CORVANE_USB", "off", 1);
+
+        std::string error;
+        fs::create_directories(dir / "inproc-rt");
+        fs::create_directories(dir / "inproc-tp");
+        std::unique_ptr<sim::VirtualBus> round_trip_bus = sim::VirtualBus::create(
+            {*sim::parse_chip_spec("ft232r,serial=INPRT1", error)}, dir / "inproc-rt", error);
+        std::unique_ptr<sim::VirtualBus> throughput_bus = sim::VirtualBus::create(
+            {*sim::parse_chip_spec("ft232h,serial=INPTP1", error)}, dir / "inproc-tp", error);
+        if (!round_trip_bus || !throughput_bus)
+            fail("in-process bus: " + error);
+        auto inproc_rt = usb::make_inproc_transport(*round_trip_bus);
+        auto inproc_tp = usb::make_inproc_transport(*throughput_bus);
+        auto client = usb::make_vbus_client(sim.socket());
+
+        std::printf("control round trip (%u each)                 us/call   x bare socket\n", round_trips);
+        double bare = bare_socket_round_trip(round_trips);
+        auto row = [&](const char *what, double us) { std::printf("  %-44s %8.2f %8.1f\n", what, us, us / bare); };
+        row("bare request and answer, socket pair", bare);
+        {
+            auto channel = open_first(*inproc_rt);
+            row("transport control, in process", microseconds_per_call(round_trips, [&] { return modem_status(*channel); }));
+        }
+        {
+            auto channel = open_first(*client);
+            row("transport control, through corvane-sim",
+                microseconds_per_call(round_trips, [&] { return modem_status(*channel); }));
+        }
+        usb::set_test_transport(usb::make_inproc_transport(*round_trip_bus));
+        uint32_t count = 0;
+        FT_CreateDeviceInfoList(&count);
+        row("FT_GetModemStatus, in process", ft_modem_status_round_trip("INPRT1", round_trips));
+        row("FT_GetModemStatus, through corvane-sim", ft_modem_status_round_trip("SIMRT1", round_trips));
+        usb::set_test_transport(nullptr);
+
+        size_t total = mebibytes << 20;
+        std::printf("\nloopback bulk write and read, %zu MiB            MiB/s   of bare socket\n", mebibytes);
+        double bare_rate = bare_socket_throughput(total);
+        auto rate_row = [&](const char *what, double rate) {
+            std::printf("  %-44s %8.1f %7.0f%%\n", what, rate, 100 * rate / bare_rate);
+        };
+        rate_row("bare socket pair", bare_rate);
+        rate_row("ft232h loopback, in process", loopback_throughput(*inproc_tp, total));
+        // The client's devices are listed in bus order: skip the round-trip chip.
+        struct SecondDevice final : usb::Transport {
+            usb::Transport &inner;
+            explicit SecondDevice(usb::Transport &t) : inner(t) {}
+            std::string_view name() const override { return inner.name(); }
+            usb::Status list(std::vector<usb::DeviceIdentity> &devices) override {
+                usb::Status status = inner.list(devices);
+                if (!devices.empty())
+                    devices.erase(devices.begin());
+                return status;
+            }
+            usb::Status open(const std::string &id, unsigned channel, std::unique_ptr<usb::Channel> &out) override {
+                return inner.open(id, channel, out);
+            }
+        } throughput_device(*client);
+        rate_row("ft232h loopback, through corvane-sim", loopback_throughput(throughput_device, total));
+    }
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return 0;
+}
