@@ -1,5 +1,5 @@
-// A cartridge on a private state directory, with helpers that push bytes in and pull the
-// answer out the way the chip model does.
+// A cartridge on a private state directory, and packets built from the protocol's byte
+// tables (big-endian arguments).
 #ifndef CORVANE_TESTS_UNIT_CARTRIDGE_CARTRIDGE_FIXTURE_H
 #define CORVANE_TESTS_UNIT_CARTRIDGE_CARTRIDGE_FIXTURE_H
 
@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,20 +29,17 @@ inline Bytes concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-// Packets built from the byte tables of the command protocol: big-endian arguments.
+inline Bytes big_endian(uint32_t value) {
+    return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value)};
+}
+
 inline Bytes transfer_header(uint8_t command, uint32_t length, uint32_t address) {
-    return {command, 0x0A,
-            static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
-            static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
-            static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
-            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
+    return concat({{command, 0x0A}, big_endian(length), big_endian(address)});
 }
 
 inline Bytes bus_cycle(uint32_t address, uint16_t data, uint8_t command = 0x90) {
-    return {command, 0x08,
-            static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
-            static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-            static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data)};
+    return concat({{command, 0x08}, big_endian(address), {static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data)}});
 }
 
 inline Bytes pattern(size_t size, uint8_t seed) {
@@ -53,13 +49,12 @@ inline Bytes pattern(size_t size, uint8_t seed) {
     return bytes;
 }
 
-inline Bytes read_file(const std::filesystem::path &path, size_t offset = 0, size_t size = SIZE_MAX) {
+inline Bytes read_file(const std::filesystem::path &path, size_t offset, size_t size) {
     std::ifstream file(path, std::ios::binary);
     file.seekg(static_cast<std::streamoff>(offset));
-    Bytes bytes;
-    char byte;
-    while (bytes.size() < size && file.get(byte))
-        bytes.push_back(static_cast<uint8_t>(byte));
+    Bytes bytes(size);
+    file.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(size));
+    bytes.resize(static_cast<size_t>(file.gcount()));
     return bytes;
 }
 
@@ -87,29 +82,24 @@ protected:
         ASSERT_NE(cartridge_, nullptr) << error;
     }
 
-    // The whole stream must be taken, in as many calls as it needs.
+    // The whole stream must be taken, `piece` bytes per call.
     void send(const Bytes &bytes, size_t piece = SIZE_MAX) {
-        size_t sent = 0;
-        while (sent < bytes.size()) {
+        for (size_t sent = 0; sent < bytes.size();) {
             size_t size = std::min(piece, bytes.size() - sent);
-            size_t taken = cartridge_->take(bytes.data() + sent, size);
-            ASSERT_EQ(taken, size) << "refused at stream byte " << sent;
-            sent += taken;
+            ASSERT_EQ(cartridge_->take(bytes.data() + sent, size), size) << "refused at stream byte " << sent;
+            sent += size;
         }
     }
 
     Bytes receive(size_t size) {
         Bytes bytes(size);
-        size_t got = cartridge_->give(bytes.data(), size);
-        bytes.resize(got);
+        bytes.resize(cartridge_->give(bytes.data(), size));
         return bytes;
     }
 
-    Bytes sdram(size_t offset, size_t size) const { return read_file(state_.path() / "sdram.bin", offset, size); }
-    Bytes bootflash(size_t offset, size_t size) const {
-        return read_file(state_.path() / "bootflash.bin", offset, size);
+    Bytes memory(const char *file, size_t offset, size_t size) const {
+        return read_file(state_.path() / file, offset, size);
     }
-    Bytes fpga(size_t offset, size_t size) const { return read_file(state_.path() / "fpga.bin", offset, size); }
 
     StateDirectory state_;
     std::unique_ptr<Cartridge> cartridge_;
