@@ -4,6 +4,7 @@
 #include "usb/vbus_protocol.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -123,8 +124,13 @@ void Server::run() {
         if (ready <= 0 || !(watch[0].revents & POLLIN))
             continue;
         int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;   // the peer gave up before we took it, or descriptors ran out for now
+        if (fd < 0) {
+            // Out of descriptors: the listener stays readable, so pause rather than spin
+            // until a connection ends. Any other failure is the peer giving up first.
+            if (errno == EMFILE || errno == ENFILE)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
         Connection &connection = connections_.emplace_back();
         connection.session = std::make_shared<Session>(bus_, fd);
         connection.thread = std::thread([session = connection.session, done = &connection.finished] {

@@ -288,6 +288,8 @@ public:
 
     Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override {
         *transferred = 0;
+        if (size == 0)
+            return Status::ok;
         auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
         do {
             size_t piece = std::min(size - *transferred, vbus::max_bulk);
@@ -313,6 +315,8 @@ public:
 
     Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override {
         *transferred = 0;
+        if (size == 0)
+            return Status::ok;
         auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
         do {
             size_t piece = std::min(size - *transferred, vbus::max_bulk);
