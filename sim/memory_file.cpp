@@ -62,20 +62,31 @@ bool create_filled(const std::filesystem::path &path, size_t size, uint8_t fill,
     ::fchmod(fd.get(), 0644);
     // Zeroed blocks are reserved rather than written, which is quick; reserving them at all
     // keeps a full disk from surfacing later as a fault on a store into the mapping.
-    bool filled = fill == 0 ? ::posix_fallocate(fd.get(), 0, static_cast<off_t>(size)) == 0
-                            : write_fill(fd.get(), size, fill);
+    bool filled = true;
+    if (fill == 0) {
+        if (int result = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(size)); result != 0) {
+            errno = result;
+            filled = false;
+        }
+    } else {
+        filled = write_fill(fd.get(), size, fill);
+    }
     if (!filled) {
         error = describe_errno(temporary, "cannot fill");
         ::unlink(temporary.c_str());
         return false;
     }
-    if (::link(temporary.c_str(), path.c_str()) != 0 && errno != EEXIST) {
-        error = describe_errno(path, "cannot create");
+    if (::link(temporary.c_str(), path.c_str()) == 0 || errno == EEXIST) {
         ::unlink(temporary.c_str());
-        return false;
+        return true;
     }
+    // A file system without hard links: a plain rename, which only a creation by another
+    // process in this very instant could lose to.
+    if (::rename(temporary.c_str(), path.c_str()) == 0)
+        return true;
+    error = describe_errno(path, "cannot create");
     ::unlink(temporary.c_str());
-    return true;
+    return false;
 }
 
 } // namespace
