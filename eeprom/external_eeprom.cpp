@@ -51,9 +51,21 @@ bool ExternalEepromLayout::ProbeEepromType()
     return true;
 }
 
+// Behind the moved tail word. A damaged length byte can walk the tail back into the lower
+// piece; the upper piece then counts as empty rather than overlapping the lower one.
+int ExternalEepromLayout::UpperPieceStart()
+{
+    const int start = BaseUserAreaStart();
+    return start >= UserAreaStart() + static_cast<int>(lower_user_piece / 2) ? start : 0;
+}
+
 int ExternalEepromLayout::UserAreaSize()
 {
-    return large_part() ? BaseUserAreaSize() + static_cast<int>(lower_user_piece / 2) : BaseUserAreaSize();
+    if (!large_part())
+        return BaseUserAreaSize();
+    const int upper = UpperPieceStart();
+    const int upper_size = upper == 0 ? 0 : static_cast<int>(checksum_span) / 2 - upper;
+    return upper_size + static_cast<int>(lower_user_piece / 2);
 }
 
 bool ExternalEepromLayout::WriteUserArea(const uint8_t *bytes, uint32_t count)
@@ -62,7 +74,7 @@ bool ExternalEepromLayout::WriteUserArea(const uint8_t *bytes, uint32_t count)
         return false;
     const uint32_t first = std::min(count, lower_user_piece);
     const uint32_t rest = count - first;
-    const int upper = BaseUserAreaStart() * 2;
+    const int upper = UpperPieceStart() * 2;
     if (rest > 0 && (upper <= 0 || upper + static_cast<int64_t>(rest) > image_size))
         return false;
     if (!TFtE2Data::WriteUserArea(bytes, first))
@@ -83,7 +95,7 @@ void ExternalEepromLayout::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_
     if (limit <= got)
         return;
     const uint32_t rest = std::min(count - first, limit - got);
-    const int upper = BaseUserAreaStart() * 2;
+    const int upper = UpperPieceStart() * 2;
     if (upper <= 0 || upper + static_cast<int64_t>(rest) > image_size)
         return;
     std::memcpy(buffer + first, image + upper, rest);

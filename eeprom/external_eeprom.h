@@ -28,6 +28,10 @@ public:
 
     // 128 or 256 words: the strings live in the upper half, the checksum in word 127.
     bool large_part() const;
+
+protected:
+    // Word index of the user area's upper piece on a large part, 0 when there is none.
+    int UpperPieceStart();
 };
 
 } // namespace corvane::eeprom
