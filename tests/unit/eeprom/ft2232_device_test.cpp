@@ -185,6 +185,22 @@ TEST_F(Ft2232Device, NoPartFailsTheReadBack)
     EXPECT_EQ(FT_EE_Read(handle, &read.data), FTDEV_EEPROM_NOT_PROGRAMMED);
 }
 
+// The probe reads the part back; a device that refuses those reads is reported as a
+// failed read, not probed as "no part" and written with a 64-word image.
+TEST_F(Ft2232Device, RefusedProbeReadsAreAReadFailure)
+{
+    open_bus({"ft2232,eeprom=128"});
+    Record record = cable_record();
+    ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
+    const auto before = part_words();
+    ASSERT_EQ(bus->bus().set_plugged(corvane::testing::InprocBus::device_id(0), false), usb::Status::ok);
+    EXPECT_EQ(FT_EE_Program(handle, &record.data), FTDEV_EEPROM_READ_FAILED);
+    Settings2232 settings = settings_for_cable();
+    EXPECT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", nullptr),
+              FTDEV_EEPROM_READ_FAILED);
+    EXPECT_EQ(bus->eeprom_words(0), before);
+}
+
 // Until their layouts land, the later chips are refused rather than given an image of
 // another family; the FT-X never gets the FT232B image of the record functions.
 TEST_F(Ft2232Device, LaterChipsAreRefusedNotMisprogrammed)
