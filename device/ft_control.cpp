@@ -14,7 +14,10 @@ FtdevStatus send(FtdevHandle handle, unsigned index, void *in, DWORD in_size, vo
     return FT_IoCtl(handle, request_code(index), in, in_size, out, out_size, &returned, nullptr);
 }
 
-FtdevStatus send_bare(FtdevHandle handle, unsigned index) { return send(handle, index, nullptr, 0, nullptr, 0); }
+FtdevStatus send_bare(FtdevHandle handle, unsigned index)
+{
+    return send(handle, index, nullptr, 0, nullptr, 0);
+}
 
 // Request buffers are little-endian whatever the host.
 void store_le16(uint8_t *bytes, uint16_t value)
@@ -44,7 +47,8 @@ FtdevStatus get_into(FtdevHandle handle, unsigned index, void *variable, DWORD s
         return FTDEV_INVALID_HANDLE;
     if (variable == nullptr)
         return FTDEV_INVALID_PARAMETER;
-    return send(handle, index, variable_is_input ? variable : nullptr, variable_is_input ? size : 0, variable, size);
+    return send(handle, index, variable_is_input ? variable : nullptr, variable_is_input ? size : 0, variable,
+                size);
 }
 
 // Request indexes of this family.
@@ -99,7 +103,6 @@ FtdevStatus query_packet_size(FtdevHandle handle, uint16_t *size)
 
 } // namespace corvane::device
 
-
 extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ResetDevice(FtdevHandle handle)
 {
     return guarded([&] { return send_bare(handle, reset); });
@@ -125,7 +128,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDivisor(FtdevHandle handle,
 }
 
 // The driver takes the three values in the order stop bits, parity, word length.
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDataCharacteristics(FtdevHandle handle, uint8_t word_length, uint8_t stop_bits, uint8_t parity)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDataCharacteristics(FtdevHandle handle, uint8_t word_length,
+                                                                         uint8_t stop_bits, uint8_t parity)
 {
     return guarded([&] {
         uint8_t in[3] = {stop_bits, parity, word_length};
@@ -133,7 +137,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDataCharacteristics(FtdevHa
     });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetFlowControl(FtdevHandle handle, uint16_t flow, uint8_t xon_char, uint8_t xoff_char)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetFlowControl(FtdevHandle handle, uint16_t flow,
+                                                                 uint8_t xon_char, uint8_t xoff_char)
 {
     return guarded([&] {
         uint8_t in[4];
@@ -144,18 +149,31 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetFlowControl(FtdevHandle han
     });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDtr(FtdevHandle handle) { return guarded([&] { return send_bare(handle, set_dtr); }); }
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ClrDtr(FtdevHandle handle) { return guarded([&] { return send_bare(handle, clear_dtr); }); }
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetRts(FtdevHandle handle) { return guarded([&] { return send_bare(handle, set_rts); }); }
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ClrRts(FtdevHandle handle) { return guarded([&] { return send_bare(handle, clear_rts); }); }
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDtr(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, set_dtr); });
+}
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ClrDtr(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, clear_dtr); });
+}
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetRts(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, set_rts); });
+}
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ClrRts(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, clear_rts); });
+}
 
 extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetModemStatus(FtdevHandle handle, uint32_t *status)
 {
     return guarded([&] { return get_into(handle, modem_status, status, sizeof *status, true); });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetChars(FtdevHandle handle, uint8_t event_char, uint8_t event_char_enabled, uint8_t error_char,
-                           uint8_t error_char_enabled)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetChars(FtdevHandle handle, uint8_t event_char,
+                                                           uint8_t event_char_enabled, uint8_t error_char,
+                                                           uint8_t error_char_enabled)
 {
     return guarded([&] {
         uint8_t in[4] = {event_char, event_char_enabled, error_char, error_char_enabled};
@@ -168,7 +186,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Purge(FtdevHandle handle, uint
     return guarded([&] { return send_u32(handle, purge, mask); });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetTimeouts(FtdevHandle handle, uint32_t read_timeout_ms, uint32_t write_timeout_ms)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetTimeouts(FtdevHandle handle, uint32_t read_timeout_ms,
+                                                              uint32_t write_timeout_ms)
 {
     return guarded([&] {
         uint8_t in[8];
@@ -197,7 +216,8 @@ struct EventNotificationRequest {
     void *parameter;
 };
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetEventNotification(FtdevHandle handle, uint32_t mask, void *parameter)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetEventNotification(FtdevHandle handle, uint32_t mask,
+                                                                       void *parameter)
 {
     return guarded([&] {
         EventNotificationRequest in{handle, mask, parameter};
@@ -212,7 +232,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetEventStatus(FtdevHandle han
 
 // The three counts reach the caller only when the driver answered, so a failed call
 // never leaves half-written outputs.
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetStatus(FtdevHandle handle, uint32_t *rx_bytes, uint32_t *tx_bytes, uint32_t *event_status)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetStatus(FtdevHandle handle, uint32_t *rx_bytes,
+                                                            uint32_t *tx_bytes, uint32_t *event_status)
 {
     return guarded([&]() -> FtdevStatus {
         if (!is_open(handle))
@@ -230,8 +251,14 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetStatus(FtdevHandle handle, 
     });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetBreakOn(FtdevHandle handle) { return guarded([&] { return send_bare(handle, break_on); }); }
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetBreakOff(FtdevHandle handle) { return guarded([&] { return send_bare(handle, break_off); }); }
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetBreakOn(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, break_on); });
+}
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetBreakOff(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, break_off); });
+}
 
 extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetWaitMask(FtdevHandle handle, uint32_t mask)
 {
@@ -300,7 +327,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetBitMode(FtdevHandle handle,
     return guarded([&] { return get_into(handle, get_bit_mode, mode, 1, false); });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetUSBParameters(FtdevHandle handle, uint32_t in_transfer_size, uint32_t out_transfer_size)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetUSBParameters(FtdevHandle handle, uint32_t in_transfer_size,
+                                                                   uint32_t out_transfer_size)
 {
     return guarded([&] {
         uint8_t in[8];
@@ -315,7 +343,10 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDeadmanTimeout(FtdevHandle 
     return guarded([&] { return send_u32(handle, deadman_timeout, timeout_ms); });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_StopInTask(FtdevHandle handle) { return guarded([&] { return send_bare(handle, stop_in_task); }); }
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_StopInTask(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, stop_in_task); });
+}
 extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_RestartInTask(FtdevHandle handle)
 {
     return guarded([&] { return send_bare(handle, restart_in_task); });
@@ -326,6 +357,11 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetResetPipeRetryCount(FtdevHa
     return guarded([&] { return send_u32(handle, reset_pipe_retry_count, count); });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ResetPort(FtdevHandle handle) { return guarded([&] { return send_bare(handle, reset_port); }); }
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_CyclePort(FtdevHandle handle) { return guarded([&] { return send_bare(handle, cycle_port); }); }
-
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ResetPort(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, reset_port); });
+}
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_CyclePort(FtdevHandle handle)
+{
+    return guarded([&] { return send_bare(handle, cycle_port); });
+}

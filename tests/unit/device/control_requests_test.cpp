@@ -20,7 +20,7 @@ struct ControlCase {
     std::function<FtdevStatus(FtdevHandle)> call;
     uint8_t request;
     uint16_t value;
-    std::optional<uint16_t> index;      // only where it carries more than the channel
+    std::optional<uint16_t> index; // only where it carries more than the channel
 };
 
 class ControlRequests : public ::testing::Test {
@@ -41,22 +41,38 @@ protected:
 
 TEST_F(ControlRequests, EachArrivesWithItsValues)
 {
-    const uint32_t latency_above_a_byte = 0x1FF;   // only the low byte may reach the chip
+    const uint32_t latency_above_a_byte = 0x1FF; // only the low byte may reach the chip
     const ControlCase cases[] = {
-        {"8/0/0", [](FtdevHandle h) { return FT_SetDataCharacteristics(h, 8, 0, 0); }, ftdi::data_characteristics, 0x0008, {}},
-        {"7/2/1", [](FtdevHandle h) { return FT_SetDataCharacteristics(h, 7, 2, 1); }, ftdi::data_characteristics, 0x1107, {}},
+        {"8/0/0",
+         [](FtdevHandle h) { return FT_SetDataCharacteristics(h, 8, 0, 0); },
+         ftdi::data_characteristics,
+         0x0008,
+         {}},
+        {"7/2/1",
+         [](FtdevHandle h) { return FT_SetDataCharacteristics(h, 7, 2, 1); },
+         ftdi::data_characteristics,
+         0x1107,
+         {}},
         {"write EE", [](FtdevHandle h) { return FT_WriteEE(h, 5, 0x1234); }, ftdi::write_eeprom, 0x1234, 5},
-        {"write EE high offset", [](FtdevHandle h) { return FT_WriteEE(h, 0x10006, 0xBEEF); }, ftdi::write_eeprom, 0xBEEF, 6},
+        {"write EE high offset", [](FtdevHandle h) { return FT_WriteEE(h, 0x10006, 0xBEEF); }, ftdi::write_eeprom,
+         0xBEEF, 6},
         {"erase EE", [](FtdevHandle h) { return FT_EraseEE(h); }, ftdi::erase_eeprom, 0, {}},
-        {"latency", [&](FtdevHandle h) { return FT_SetLatencyTimer(h, static_cast<uint8_t>(latency_above_a_byte)); },
-         ftdi::set_latency, 0x00FF, {}},
+        {"latency",
+         [&](FtdevHandle h) { return FT_SetLatencyTimer(h, static_cast<uint8_t>(latency_above_a_byte)); },
+         ftdi::set_latency,
+         0x00FF,
+         {}},
         {"bit mode", [](FtdevHandle h) { return FT_SetBitMode(h, 0xF0, 0x01); }, ftdi::set_bit_mode, 0x01F0, {}},
         {"event char", [](FtdevHandle h) { return FT_SetChars(h, 0x7E, 1, 0x55, 0); }, ftdi::event_char, 0x017E, {}},
         {"error char", [](FtdevHandle h) { return FT_SetChars(h, 0x7E, 1, 0x55, 1); }, ftdi::error_char, 0x0155, {}},
         {"set DTR", [](FtdevHandle h) { return FT_SetDtr(h); }, ftdi::modem_control, 0x0101, {}},
         {"clear RTS", [](FtdevHandle h) { return FT_ClrRts(h); }, ftdi::modem_control, 0x0200, {}},
         {"reset", [](FtdevHandle h) { return FT_ResetDevice(h); }, ftdi::reset_purge, ftdi::reset_channel, {}},
-        {"flow", [](FtdevHandle h) { return FT_SetFlowControl(h, ftdi::flow_xon_xoff, 0x11, 0x13); }, ftdi::flow_control, 0x1311, {}},
+        {"flow",
+         [](FtdevHandle h) { return FT_SetFlowControl(h, ftdi::flow_xon_xoff, 0x11, 0x13); },
+         ftdi::flow_control,
+         0x1311,
+         {}},
         {"divisor", [](FtdevHandle h) { return FT_SetDivisor(h, 0x4138); }, ftdi::baud_rate, 0x4138, {}},
     };
     for (const ControlCase &entry : cases) {

@@ -23,7 +23,8 @@ std::vector<HandleCall> every_handle_call()
     static uint8_t byte;
     static char text[64];
     return {
-        {"IoCtl", [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 93u, nullptr, 0, &byte, 1, &word, nullptr); }},
+        {"IoCtl",
+         [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 93u, nullptr, 0, &byte, 1, &word, nullptr); }},
         {"Read", [](FtdevHandle h) { return FT_Read(h, text, 1, &word); }},
         {"Write", [](FtdevHandle h) { return FT_Write(h, text, 1, &word); }},
         {"Close", [](FtdevHandle h) { return FT_Close(h); }},

@@ -11,7 +11,10 @@ using corvane::device::testing::Identity;
 using corvane::device::testing::identity_of;
 using corvane::device::testing::OpenDevice;
 
-void *index_value(uint32_t index) { return reinterpret_cast<void *>(uintptr_t{index}); }
+void *index_value(uint32_t index)
+{
+    return reinterpret_cast<void *>(uintptr_t{index});
+}
 
 // Three devices: a single-channel chip and the two channels of a dual one.
 class Listing : public ::testing::Test {
@@ -45,13 +48,15 @@ TEST_F(Listing, ReportsOneDeviceByIndex)
     for (uint32_t index = 0; index < 3; ++index) {
         char text[64];
         uint32_t location = 0;
-        ASSERT_EQ(FT_ListDevices(index_value(index), text, FTDEV_LIST_BY_INDEX | FTDEV_OPEN_BY_SERIAL_NUMBER), FTDEV_OK);
+        ASSERT_EQ(FT_ListDevices(index_value(index), text, FTDEV_LIST_BY_INDEX | FTDEV_OPEN_BY_SERIAL_NUMBER),
+                  FTDEV_OK);
         EXPECT_EQ(text, devices[index].serial_number);
         ASSERT_EQ(FT_ListDevices(index_value(index), text, FTDEV_LIST_BY_INDEX), FTDEV_OK);
         EXPECT_EQ(text, devices[index].serial_number);
         ASSERT_EQ(FT_ListDevices(index_value(index), text, FTDEV_LIST_BY_INDEX | FTDEV_OPEN_BY_DESCRIPTION), FTDEV_OK);
         EXPECT_EQ(text, devices[index].description);
-        ASSERT_EQ(FT_ListDevices(index_value(index), &location, FTDEV_LIST_BY_INDEX | FTDEV_OPEN_BY_LOCATION), FTDEV_OK);
+        ASSERT_EQ(FT_ListDevices(index_value(index), &location, FTDEV_LIST_BY_INDEX | FTDEV_OPEN_BY_LOCATION),
+                  FTDEV_OK);
         EXPECT_EQ(location, devices[index].location);
     }
     char text[64] = "untouched";
@@ -127,8 +132,8 @@ TEST_F(Listing, OpenByPropertyRefusesWhatMatchesNothing)
     // than its first difference.
     std::string other_case = devices[0].description;
     other_case[0] = static_cast<char>(other_case[0] ^ 0x20);
-    for (const std::string &text : {devices[0].description.substr(0, 3), devices[0].description + "x", other_case,
-                                    std::string(200, 'y')})
+    for (const std::string &text :
+         {devices[0].description.substr(0, 3), devices[0].description + "x", other_case, std::string(200, 'y')})
         EXPECT_EQ(FT_OpenEx(const_cast<char *>(text.c_str()), FTDEV_OPEN_BY_DESCRIPTION, &handle),
                   FTDEV_DEVICE_NOT_FOUND)
             << text;
