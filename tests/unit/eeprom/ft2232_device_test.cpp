@@ -201,21 +201,5 @@ TEST_F(Ft2232Device, RefusedProbeReadsAreAReadFailure)
     EXPECT_EQ(bus->eeprom_words(0), before);
 }
 
-// Until their layouts land, the later chips are refused rather than given an image of
-// another family; the FT-X never gets the FT232B image of the record functions.
-TEST_F(Ft2232Device, LaterChipsAreRefusedNotMisprogrammed)
-{
-    open_bus({"ftx"});
-    const auto before = part_words();
-    Record record = cable_record();
-    EXPECT_EQ(FT_EE_Program(handle, &record.data), FTDEV_NOT_SUPPORTED);
-    EXPECT_EQ(FT_EE_Read(handle, &record.data), FTDEV_NOT_SUPPORTED);
-    SettingsX settings{};
-    settings.header.device_type = FTDEV_DEVICE_X_SERIES;
-    char m[64], id[64], d[64], s[64];
-    EXPECT_EQ(FT_EEPROM_Read(handle, &settings.header, sizeof settings - 4, m, id, d, s), FTDEV_INVALID_PARAMETER);
-    EXPECT_EQ(part_words(), before);
-}
-
 } // namespace
 } // namespace corvane::eeprom::testing

@@ -391,15 +391,6 @@ TEST_F(Ft232bDevice, SettingsRefusalsTouchNothing)
     EXPECT_EQ(part_words(), before);
 }
 
-TEST_F(Ft232bDevice, ConfigurationCallsAreNotSupported)
-{
-    uint8_t value = 0;
-    uint16_t word = 0;
-    EXPECT_EQ(FT_EE_ReadConfig(handle, 0, &value), FTDEV_NOT_SUPPORTED);
-    EXPECT_EQ(FT_EE_WriteConfig(handle, 0, 1), FTDEV_NOT_SUPPORTED);
-    EXPECT_EQ(FT_EE_ReadECC(handle, 0, &word), FTDEV_NOT_SUPPORTED);
-}
-
 // The chip reads its identity from the new image when it is plugged in again.
 TEST_F(Ft232bDevice, CyclingThePortShowsTheNewDescription)
 {
