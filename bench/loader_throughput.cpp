@@ -1,0 +1,309 @@
+// corvane-loader's own speed against the transport under it, side by side in one run:
+//   - the bare rate: the same SDRAM write and read commands (header, then 512 KiB pieces)
+//     sent straight through the virtual bus client to corvane-sim's cartridge, no driver
+//     and no device library in between;
+//   - the loader: "-l" of an image and "-d" of it back, each as a whole process, with the
+//     MB/sec the loader itself reports for the load and the process's wall-clock time.
+//
+// usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M]
+// The paths default to ../sim/corvane-sim and ../loader/corvane-loader beside this
+// program's folder; M defaults to 64 (the cartridge's whole SDRAM).
+#include "usb/ftdi_protocol.h"
+#include "usb/transport.h"
+#include "usb/vbus_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr size_t chunk_bytes = 0x80000;
+constexpr unsigned timeout_ms = 4000;
+
+[[noreturn]] void fail(const std::string &why)
+{
+    std::fprintf(stderr, "bench_loader_throughput: %s\n", why.c_str());
+    std::exit(2);
+}
+
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A program run to its end with its standard output captured; the environment is this
+// process's own plus `environment`.
+struct Finished {
+    int status = -1;
+    std::string out;
+    double seconds = 0;
+};
+
+Finished run(std::vector<std::string> args, const std::vector<std::string> &environment)
+{
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0)
+        fail("pipe");
+    auto start = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (const std::string &entry : environment)
+            putenv(const_cast<char *>(entry.c_str()));
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    Finished finished;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(out[0], chunk, sizeof chunk)) > 0)
+        finished.out.append(chunk, static_cast<size_t>(got));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    finished.seconds = seconds_since(start);
+    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return finished;
+}
+
+// A corvane-sim of our own for the run, one cartridge; SIGTERM when done.
+class SimChild {
+public:
+    SimChild(const std::string &program, const fs::path &dir)
+    {
+        socket_ = (dir / "vbus.sock").string();
+        std::vector<std::string> args{program, "--socket", socket_, "--state-dir", (dir / "state").string()};
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        int out[2];
+        if (pipe(out) != 0)
+            fail("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        std::string seen;
+        char chunk[256];
+        while (seen.find("listening on") == std::string::npos) {
+            ssize_t got = read(out[0], chunk, sizeof chunk);
+            if (got <= 0)
+                fail("corvane-sim (" + program + ") did not start; try --sim PATH");
+            seen.append(chunk, static_cast<size_t>(got));
+        }
+        close(out[0]);
+    }
+    ~SimChild()
+    {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+    const std::string &socket() const { return socket_; }
+
+private:
+    std::string socket_;
+    pid_t pid_ = -1;
+};
+
+void put_be32(uint8_t *out, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+}
+
+std::vector<uint8_t> sdram_header(uint8_t command, uint32_t byte_offset, uint32_t bytes)
+{
+    std::vector<uint8_t> header(10);
+    header[0] = command;
+    header[1] = 10;
+    put_be32(&header[2], bytes / 2);
+    put_be32(&header[6], byte_offset / 2);
+    return header;
+}
+
+void send_all(usb::Channel &channel, const uint8_t *data, size_t size)
+{
+    while (size > 0) {
+        size_t went = 0;
+        usb::Status status = channel.bulk_out(data, size, timeout_ms, &went);
+        if (went == 0)
+            fail(std::string("bulk_out: ") + usb::status_name(status));
+        data += went;
+        size -= went;
+    }
+}
+
+// MiB/s of the SDRAM write and read of `total` bytes straight through the transport.
+std::pair<double, double> bare_rates(const std::string &socket, const std::vector<uint8_t> &image)
+{
+    auto transport = usb::make_vbus_client(socket);
+    std::vector<usb::DeviceIdentity> devices;
+    if (transport->list(devices) != usb::Status::ok || devices.empty())
+        fail("the virtual bus lists no device");
+    std::unique_ptr<usb::Channel> channel;
+    if (transport->open(devices[0].id, 1, channel) != usb::Status::ok)
+        fail("cannot claim the cartridge's channel A");
+    const size_t packet = devices[0].packet_size;
+    const double mebibytes = static_cast<double>(image.size()) / (1 << 20);
+
+    auto write_image = [&] {
+        for (size_t offset = 0; offset < image.size(); offset += chunk_bytes) {
+            size_t piece = std::min(chunk_bytes, image.size() - offset);
+            std::vector<uint8_t> header =
+                sdram_header(0x10, static_cast<uint32_t>(offset), static_cast<uint32_t>(piece));
+            send_all(*channel, header.data(), header.size());
+            send_all(*channel, image.data() + offset, piece);
+        }
+    };
+    // The first pass pays for the simulator's first touch of its SDRAM file; the loader
+    // later finds those pages warm, so only the second pass is timed.
+    write_image();
+    auto start = Clock::now();
+    write_image();
+    double write_rate = mebibytes / seconds_since(start);
+
+    // Reads come as whole packets, each led by the chip's two status bytes.
+    std::vector<uint8_t> raw(packet * (chunk_bytes / (packet - usb::ftdi::status_bytes) + 2));
+    std::vector<uint8_t> back(image.size());
+    start = Clock::now();
+    for (size_t offset = 0; offset < image.size(); offset += chunk_bytes) {
+        size_t piece = std::min(chunk_bytes, image.size() - offset);
+        std::vector<uint8_t> header = sdram_header(0x20, static_cast<uint32_t>(offset), static_cast<uint32_t>(piece));
+        send_all(*channel, header.data(), header.size());
+        size_t received = 0;
+        while (received < piece) {
+            size_t got = 0;
+            usb::Status status = channel->bulk_in(raw.data(), raw.size(), timeout_ms, &got);
+            if (status != usb::Status::ok && status != usb::Status::timeout)
+                fail(std::string("bulk_in: ") + usb::status_name(status));
+            for (size_t at = 0; at < got; at += packet) {
+                size_t end = std::min(got, at + packet);
+                size_t payload = std::min(end - std::min(end, at + usb::ftdi::status_bytes), piece - received);
+                std::memcpy(back.data() + offset + received, raw.data() + at + usb::ftdi::status_bytes, payload);
+                received += payload;
+            }
+            if (got == 0 && status == usb::Status::timeout)
+                fail("the bare read timed out");
+        }
+    }
+    double read_rate = mebibytes / seconds_since(start);
+    if (back != image)
+        fail("the bare read did not give the image back");
+    return {write_rate, read_rate};
+}
+
+std::string beside_self(const char *folder, const char *program)
+{
+    std::error_code error;
+    fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return (self.parent_path().parent_path() / folder / program).string();
+}
+
+// The loader's own "(%.2f MB/sec)", or -1 when it printed none.
+double reported_rate(const std::string &out)
+{
+    size_t at = out.find(" - Completed in ");
+    if (at == std::string::npos)
+        return -1;
+    double seconds = 0, rate = 0;
+    if (std::sscanf(out.c_str() + at, " - Completed in %lf seconds (%lf MB/sec)", &seconds, &rate) != 2)
+        return -1;
+    return rate;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string sim_path = beside_self("sim", "corvane-sim");
+    std::string loader_path = beside_self("loader", "corvane-loader");
+    size_t mebibytes = 64;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i];
+        if (option == "--sim")
+            sim_path = argv[i + 1];
+        else if (option == "--loader")
+            loader_path = argv[i + 1];
+        else if (option == "--mebibytes")
+            mebibytes = std::strtoul(argv[i + 1], nullptr, 10);
+        else
+            fail("usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M]");
+    }
+    if (mebibytes == 0 || mebibytes > 64)
+        fail("--mebibytes takes 1 to 64 (the cartridge's SDRAM)");
+
+    char pattern[] = "/tmp/corvane-bench-loader-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        fail("mkdtemp");
+    fs::path dir = pattern;
+    int result = 0;
+    {
+        SimChild sim(sim_path, dir);
+        std::vector<uint8_t> image(mebibytes << 20);
+        uint32_t state = 12345;
+        for (uint8_t &byte : image) {
+            state = state * 1664525u + 1013904223u;
+            byte = static_cast<uint8_t>(state >> 24);
+        }
+        std::ofstream(dir / "image.z64", std::ios::binary)
+            .write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
+
+        auto [bare_write, bare_read] = bare_rates(sim.socket(), image);
+
+        std::vector<std::string> environment = {"CORVANE_VBUS=" + sim.socket(), "CORVANE_USB=off", "LC_ALL=C"};
+        Finished load = run({loader_path, "-l", (dir / "image.z64").string()}, environment);
+        char count[32];
+        std::snprintf(count, sizeof count, "%zx", image.size());
+        Finished dump = run({loader_path, "-d", (dir / "dump.bin").string(), count}, environment);
+        if (load.status != 0 || dump.status != 0)
+            fail("the loader failed:\n" + load.out + dump.out);
+
+        std::ifstream dumped(dir / "dump.bin", std::ios::binary);
+        std::vector<uint8_t> back((std::istreambuf_iterator<char>(dumped)), std::istreambuf_iterator<char>());
+        if (back != image) {
+            std::fprintf(stderr, "bench_loader_throughput: the dump differs from the image\n");
+            result = 1;
+        }
+
+        const double size = static_cast<double>(mebibytes);
+        std::printf("%zu MiB through corvane-sim          MiB/s   vs bare\n", mebibytes);
+        std::printf("  bare transport, SDRAM write    %8.1f\n", bare_write);
+        std::printf("  bare transport, SDRAM read     %8.1f\n", bare_read);
+        std::printf("  loader -l, its own report      %8.1f   %5.2f\n", reported_rate(load.out),
+                    reported_rate(load.out) / bare_write);
+        std::printf("  loader -l, whole process       %8.1f   %5.2f   (%.2f s)\n", size / load.seconds,
+                    size / load.seconds / bare_write, load.seconds);
+        std::printf("  loader -d, whole process       %8.1f   %5.2f   (%.2f s)\n", size / dump.seconds,
+                    size / dump.seconds / bare_read, dump.seconds);
+    }
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return result;
+}
