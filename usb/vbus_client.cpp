@@ -149,7 +149,8 @@ Status Connection::call(MessageType type, iovec *parts, int count, ReplySink &si
     vbus::IoResult sent;
     {
         std::lock_guard<std::mutex> sending(send_lock_);
-        sent = vbus::send_all(fd_, frame, count + 1);
+        // Bounded too: a simulator that stops reading must not hold this thread for ever.
+        sent = vbus::send_all(fd_, frame, count + 1, deadline);
     }
 
     guard.lock();

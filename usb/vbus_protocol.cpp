@@ -218,15 +218,25 @@ ControlSetup read_setup(Reader &in) {
     return setup;
 }
 
-IoResult send_all(int fd, iovec *parts, int count) {
+IoResult send_all(int fd, iovec *parts, int count, Deadline deadline) {
+    bool bounded = deadline != Deadline::max();
     while (count > 0) {
         msghdr message{};
         message.msg_iov = parts;
         message.msg_iovlen = static_cast<size_t>(count);
-        ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+        ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL | (bounded ? MSG_DONTWAIT : 0));
         if (sent < 0) {
             if (errno == EINTR)
                 continue;
+            if (bounded && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                pollfd waiting{fd, POLLOUT, 0};
+                int ready = poll(&waiting, 1, poll_timeout(deadline));
+                if (ready < 0 && errno != EINTR)
+                    return IoResult::error;
+                if (ready == 0 && std::chrono::steady_clock::now() >= deadline)
+                    return IoResult::timeout;
+                continue;
+            }
             return errno == EPIPE || errno == ECONNRESET ? IoResult::closed : IoResult::error;
         }
         auto left = static_cast<size_t>(sent);

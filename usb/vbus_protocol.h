@@ -125,8 +125,9 @@ ControlSetup read_setup(Reader &in);
 enum class IoResult { ok, closed, timeout, error };
 using Deadline = std::chrono::steady_clock::time_point;
 
-IoResult send_all(int fd, iovec *parts, int count);
-// Waits for the bytes until `deadline` (Deadline::max() waits as long as it takes).
+// Both wait until `deadline` (Deadline::max() waits as long as it takes). A time-out
+// may leave part of a frame moved: the caller must then give up the connection.
+IoResult send_all(int fd, iovec *parts, int count, Deadline deadline = Deadline::max());
 IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline);
 // Reads and drops `size` bytes (a reply nobody waits for any more).
 IoResult discard(int fd, size_t size, Deadline deadline);
