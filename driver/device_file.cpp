@@ -2,6 +2,7 @@
 #include "driver/handle.h"
 
 #include <new>
+#include <system_error>
 
 namespace corvane::driver {
 

@@ -7,7 +7,6 @@
 // once with what is queued. Until the first request 71 the limit is 5 seconds.
 #include "driver/handle.h"
 
-#include <cstring>
 
 namespace corvane::driver {
 

@@ -172,12 +172,6 @@ TEST_F(ChipRequest, ModelOnlyRequestsReachAVirtualChip) {
     EXPECT_EQ((Bytes{0x01, 0x02}), word);
 }
 
-TEST_F(ChipRequest, StallIsAGeneralFailure) {
-    open(single_channel_chip());
-    chat_->expect_control(out, 0x0B, 0x0240, 1, {}, usb::Status::stall);
-    EXPECT_EQ(ERROR_GEN_FAILURE, request(94, {0x40, 0x02}));
-}
-
 TEST_F(ChipRequest, CyclePortLeavesTheChannelGone) {
     open(single_channel_chip());
     EXPECT_EQ(ERROR_SUCCESS, request(16, {}));

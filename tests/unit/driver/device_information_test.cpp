@@ -71,12 +71,6 @@ TEST_F(DeviceInformation, UnknownChipHasAChipCodeOutsideTheTable) {
     EXPECT_EQ(0x40360000u, ask().chip_code);
 }
 
-TEST_F(DeviceInformation, ShortBufferIsRefused) {
-    open(single_channel_chip());
-    Bytes reply(95);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, request(102, reply, &reply));
-}
-
 TEST_F(DeviceInformation, TextsLocationAndPacketSizeOfAChannel) {
     open(dual_channel_chip(), 2);
     Bytes text(64, 0xFF);

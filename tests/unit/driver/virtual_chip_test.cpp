@@ -91,14 +91,6 @@ TEST_F(DriverOverVirtualChip, EepromWordsRoundTrip) {
     EXPECT_EQ(0xFFFF, word);
 }
 
-TEST_F(DriverOverVirtualChip, ChannelListsUnderItsOwnName) {
-    auto file = open_channel(1, 1);
-    ASSERT_TRUE(file);
-    char description[64] = {};
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(40), description, 64, description, 64, nullptr));
-    EXPECT_STREQ("Corvane USB device A", description);
-}
-
 TEST_F(DriverOverVirtualChip, ModemLineChangeSignalsTheEvent) {
     auto file = open_channel(0, 1);
     ASSERT_TRUE(file);
