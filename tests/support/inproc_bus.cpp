@@ -42,6 +42,10 @@ InprocBus::InprocBus(const std::vector<std::string> &chips) : state_dir_(make_st
 }
 
 InprocBus::~InprocBus() {
+    // Unplugging first wakes any transfer still waiting on a device left open, so that
+    // taking the transport away does not wait out its time-out.
+    for (size_t i = 0; i < bus_->size(); ++i)
+        bus_->set_plugged(device_id(i), false);
     usb::set_test_transport(nullptr);
     bus_.reset();
     std::error_code ignored;

@@ -131,5 +131,18 @@ TEST_F(Claims, PortResetRestoresPowerOnSettingsAndKeepsTheClaim) {
     EXPECT_EQ(got, 2u);
 }
 
+TEST(InprocTransport, ChannelLeftOpenPastItsBusAnswersNoDevice) {
+    std::unique_ptr<usb::Channel> leftover;
+    {
+        InprocBus fixture{{"ft232r"}};
+        auto transport = usb::make_inproc_transport(fixture.bus());
+        leftover = open_channel(*transport, "0");
+    }
+    uint8_t byte = 0;
+    size_t sent = 9;
+    EXPECT_EQ(leftover->bulk_out(&byte, 1, 10, &sent), usb::Status::no_device);
+    EXPECT_EQ(sent, 0u);
+}
+
 } // namespace
 } // namespace corvane::testing
