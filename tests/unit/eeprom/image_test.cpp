@@ -114,28 +114,6 @@ TEST_F(ImageTest, DescriptorToStringStaysInsideImageAndBuffer)
     }
 }
 
-TEST_F(ImageTest, PlacesStringsWithPointerBytesAndTail)
-{
-    place("AB", "Cable", "AB123456");
-    const uint8_t pointers[] = {0x94, 0x06, 0x9A, 0x0C, 0xA6, 0x12};
-    EXPECT_EQ(0, std::memcmp(layout.image + 14, pointers, sizeof pointers));
-    EXPECT_EQ(layout.image[56], 0x02);
-    EXPECT_EQ(layout.image[57], 0x03);
-    EXPECT_EQ(layout.GetTailWord(), 0);
-    EXPECT_EQ(layout.UserAreaStart(), 30);
-    EXPECT_EQ(layout.UserAreaSize(), 33);
-
-    char text[text_buffer_size];
-    layout.GetManufacturer(text);
-    EXPECT_STREQ(text, "AB");
-    layout.GetDescription(text);
-    EXPECT_STREQ(text, "Cable");
-    layout.GetSerialNumber(text);
-    EXPECT_STREQ(text, "AB123456");
-    layout.GetManufacturerId(text);
-    EXPECT_STREQ(text, "AB");
-}
-
 // Texts of 127 characters and more would wrap the 8-bit length byte: the fit check counts
 // their full length and refuses them.
 TEST_F(ImageTest, StringsThatDoNotFitAreRefusedWithoutChange)
