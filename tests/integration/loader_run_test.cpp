@@ -128,13 +128,5 @@ TEST_F(LoaderDevices, DialogWithNoChoiceLeavesTheFileNameEmpty)
     EXPECT_THAT(result.out, HasSubstr(" - Opening file  \n\n *** Couldn't open file\n" + fail_block(11)));
 }
 
-TEST_F(LoaderDevices, MissingImageFileIsFail11)
-{
-    start_sim();
-    ProgramResult result = run_loader({"-l", scratch("absent.z64").string()});
-    EXPECT_EQ(result.exit_status, LOADER_FAILED);
-    EXPECT_THAT(result.out, HasSubstr(" - Opening file absent.z64 \n\n *** Couldn't open file\n" + fail_block(11)));
-}
-
 } // namespace
 } // namespace corvane::testing

@@ -47,14 +47,6 @@ TEST(ProgressLine, UsesTheGlyphsItIsGiven)
     EXPECT_EQ(progress_line(64, 64, blocks).view().size(), 4u + 64u * 3u);
 }
 
-TEST(BarGlyphsFor, BlocksOnlyOnUtf8)
-{
-    EXPECT_EQ(bar_glyphs_for("UTF-8").full, "\u2588");
-    EXPECT_EQ(bar_glyphs_for("UTF-8").empty, "\u2591");
-    EXPECT_EQ(bar_glyphs_for("ANSI_X3.4-1968").full, "#");
-    EXPECT_EQ(bar_glyphs_for("ISO-8859-1").empty, ".");
-}
-
 struct RateCase {
     int32_t size;
     double seconds;
