@@ -40,7 +40,10 @@ TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
 }
 
 // Indexed by Layout up to ftx. The H-series and FT-X classes are not built yet: their
-// entries keep the sizes the functions check and no constructor.
+// entries keep the sizes the functions check and no constructor, so the functions answer
+// 17. A new class fills in `create` (create_plain<TheClass>) and `encode_record` (a
+// function that copies the record's block into the class's ChipOptions block, as
+// encode_ft2232_record does); nothing else in the library changes.
 const LayoutInfo layout_infos[] = {
     /* ft232b */ {&create_plain<TFtEE232>, &encode_ft232b_record, sizeof(Settings232B), FTDEV_PROGRAM_VERSION_232B,
                   record_span_232b, ft232b_first_string, false},
