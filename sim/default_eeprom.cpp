@@ -12,9 +12,17 @@ namespace {
 constexpr unsigned string_area_start = 0x1A;
 constexpr unsigned string_area_end = 0x7E;      // the checksum word of a 64-word image follows
 constexpr unsigned large_shift = 0x80;           // a larger part keeps the strings in its upper half
-constexpr uint16_t release_two_channel_hs = 0x0700;
 constexpr uint8_t attributes_bus_powered = 0x80;
 constexpr uint8_t max_power_half_ma = 0x2D;      // 90 mA
+
+// The two-channel high-speed chip's row of the identity table: its release number and
+// default product id go into the image.
+const usb::ftdi::ChipIdentity &two_channel_high_speed() {
+    for (const usb::ftdi::ChipIdentity &chip : usb::ftdi::chip_identities)
+        if (chip.family == usb::ftdi::Family::ft2232h)
+            return chip;
+    return usb::ftdi::chip_identities[0];
+}
 
 class ImageBytes {
 public:
@@ -63,8 +71,8 @@ std::vector<uint16_t> make_default_eeprom(unsigned part_words, const DefaultEepr
 
     ImageBytes image;
     image.put_word(1, usb::ftdi::vendor_id);
-    image.put_word(2, usb::ftdi::find_chip(release_two_channel_hs)->default_product_id);
-    image.put_word(3, release_two_channel_hs);
+    image.put_word(2, two_channel_high_speed().default_product_id);
+    image.put_word(3, two_channel_high_speed().bcd_device);
     image.put(8, attributes_bus_powered);
     image.put(9, max_power_half_ma);
     image.put_word(12, part_words == 256 ? 0x66 : part_words == 128 ? 0x56 : 0x46);
