@@ -88,8 +88,8 @@ public:
     void PushWord(uint16_t word);
     uint16_t PullWord();
 
-    // Every word request is answered by the driver; a refused read is a failed read,
-    // while the results of writes and erases surface in Verify.
+    // A read the driver refuses is a failed read (a chip without a part still answers,
+    // with 0xFFFF). Writes and erases are not checked one by one: Verify reads it all back.
     bool ReadAll();
     bool ReadWord(uint32_t address, uint16_t &value);
     bool WriteAll();
