@@ -56,7 +56,7 @@ bool ExternalEepromLayout::ProbeEepromType()
 int ExternalEepromLayout::UpperPieceStart()
 {
     const int start = BaseUserAreaStart();
-    return start >= UserAreaStart() + static_cast<int>(lower_user_piece / 2) ? start : 0;
+    return start >= UserAreaStart() + static_cast<int>(lower_piece_bytes / 2) ? start : 0;
 }
 
 int ExternalEepromLayout::UserAreaSize()
@@ -65,14 +65,14 @@ int ExternalEepromLayout::UserAreaSize()
         return BaseUserAreaSize();
     const int upper = UpperPieceStart();
     const int upper_size = upper == 0 ? 0 : static_cast<int>(checksum_span) / 2 - upper;
-    return upper_size + static_cast<int>(lower_user_piece / 2);
+    return upper_size + static_cast<int>(lower_piece_bytes / 2);
 }
 
 bool ExternalEepromLayout::WriteUserArea(const uint8_t *bytes, uint32_t count)
 {
     if (count > static_cast<uint32_t>(std::max(UserAreaSize(), 0)) * 2)
         return false;
-    const uint32_t first = std::min(count, lower_user_piece);
+    const uint32_t first = std::min(count, lower_piece_bytes);
     const uint32_t rest = count - first;
     const int upper = UpperPieceStart() * 2;
     if (rest > 0 && (upper <= 0 || upper + static_cast<int64_t>(rest) > image_size))
@@ -87,7 +87,7 @@ bool ExternalEepromLayout::WriteUserArea(const uint8_t *bytes, uint32_t count)
 
 void ExternalEepromLayout::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
 {
-    const uint32_t first = std::min(count, lower_user_piece);
+    const uint32_t first = std::min(count, lower_piece_bytes);
     TFtE2Data::ReadUserArea(buffer, first, got);
     if (got != first || count <= first)
         return;

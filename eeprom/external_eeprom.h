@@ -12,9 +12,6 @@ constexpr uint16_t part_64_words = 0x46;
 constexpr uint16_t part_128_words = 0x56;
 constexpr uint16_t part_256_words = 0x66;
 
-// The first user-area piece of a large part, in bytes.
-constexpr uint32_t lower_user_piece = 128;
-
 class ExternalEepromLayout : public TFtE2Data {
 public:
     using TFtE2Data::TFtE2Data;
@@ -28,6 +25,9 @@ public:
 
     // 128 or 256 words: the strings live in the upper half, the checksum in word 127.
     bool large_part() const;
+
+    // The user area's lower piece on a large part, in bytes.
+    static constexpr uint32_t lower_piece_bytes = 128;
 
 protected:
     // Word index of the user area's upper piece on a large part, 0 when there is none.
