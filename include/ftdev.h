@@ -191,15 +191,6 @@ enum {
     FTDEV_EVENT_MODEM_STATUS = 2    /* CTS, DSR, RI or DCD changed */
 };
 
-/* ---- Event masks -----------------------------------------------------------------
- * What FT_SetEventNotification and FT_SetWaitMask ask to be told of, and what
- * FT_GetEventStatus, FT_GetStatus and FT_WaitOnMask report. FT_SetEventNotification's
- * parameter is an event handle, signalled when one of its events happens. */
-enum {
-    FTDEV_EVENT_RX_CHAR = 1,        /* bytes arrived in the receive queue */
-    FTDEV_EVENT_MODEM_STATUS = 2    /* CTS, DSR, RI or DCD changed */
-};
-
 /* ---- EEPROM functions ------------------------------------------------------------
  * (owned by the EEPROM library: eeprom/) */
 
