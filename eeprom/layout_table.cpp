@@ -1,8 +1,12 @@
 #include "eeprom/layout_table.h"
 
 #include "eeprom/ft2232.h"
+#include "eeprom/ft2232h.h"
 #include "eeprom/ft232b.h"
+#include "eeprom/ft232h.h"
 #include "eeprom/ft232r.h"
+#include "eeprom/ft4232h.h"
+#include "eeprom/ftx.h"
 #include "eeprom/program_record.h"
 
 #include <new>
@@ -39,11 +43,9 @@ TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
     return new (std::nothrow) TFtEE232R(record, handle);
 }
 
-// Indexed by Layout up to ftx. The H-series and FT-X classes are not built yet: their
-// entries keep the sizes the functions check and no constructor, so the functions answer
-// 17. A new class fills in `create` (create_plain<TheClass>) and `encode_record` (a
-// function that copies the record's block into the class's ChipOptions block, as
-// encode_ft2232_record does); nothing else in the library changes.
+// Indexed by Layout up to ftx. A new class fills in `create` (create_plain<TheClass>)
+// and `encode_record` (a function that copies the record's block into the class's
+// ChipOptions block, as encode_ft2232_record does); nothing else in the library changes.
 const LayoutInfo layout_infos[] = {
     /* ft232b */ {&create_plain<TFtEE232>, &encode_ft232b_record, sizeof(Settings232B), FTDEV_PROGRAM_VERSION_232B,
                   record_span_232b, ft232b_first_string, false},
@@ -51,10 +53,14 @@ const LayoutInfo layout_infos[] = {
                   ft232r_first_string, false},
     /* ft2232 */ {&create_plain<TFtEE2232>, &encode_ft2232_record, sizeof(Settings2232), FTDEV_PROGRAM_VERSION_2232,
                   record_span_2232, ft2232_first_string, true},
-    /* ft2232h */ {nullptr, nullptr, sizeof(Settings2232H), FTDEV_PROGRAM_VERSION_2232H, record_span_2232h, 0x1A, true},
-    /* ft4232h */ {nullptr, nullptr, sizeof(Settings4232H), FTDEV_PROGRAM_VERSION_4232H, record_span_4232h, 0x1A, true},
-    /* ft232h */ {nullptr, nullptr, sizeof(Settings232H), FTDEV_PROGRAM_VERSION_232H, record_span_232h, 0x20, true},
-    /* ftx */ {nullptr, nullptr, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B, 0, 0xA0, false},
+    /* ft2232h */ {&create_plain<TFtEE2232H>, &encode_ft2232h_record, sizeof(Settings2232H),
+                   FTDEV_PROGRAM_VERSION_2232H, record_span_2232h, high_speed_first_string, true},
+    /* ft4232h */ {&create_plain<TFtEE4232H>, &encode_ft4232h_record, sizeof(Settings4232H),
+                   FTDEV_PROGRAM_VERSION_4232H, record_span_4232h, high_speed_first_string, true},
+    /* ft232h */ {&create_plain<TFtEE232H>, &encode_ft232h_record, sizeof(Settings232H), FTDEV_PROGRAM_VERSION_232H,
+                  record_span_232h, ft232h_first_string, true},
+    /* ftx */ {&create_plain<TFtEEFTX>, &encode_ftx_record, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B, 0,
+               ftx_first_string, false},
 };
 static_assert(std::size(layout_infos) == static_cast<size_t>(Layout::ftx) + 1);
 
