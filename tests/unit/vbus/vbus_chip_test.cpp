@@ -105,5 +105,28 @@ TEST_F(VbusChip, LoopbackBytesComeBackInPacketsWithStatusBytes) {
     EXPECT_EQ(data, sent);
 }
 
+TEST_F(VbusChip, StoppingTheServerEndsAReadThatWaitsForData) {
+    std::unique_ptr<usb::Channel> channel;
+    ASSERT_EQ(client_->open("0", 1, channel), Status::ok);
+    // Long latency: the chip would otherwise answer with status-only packets.
+    uint16_t moved = 0;
+    ASSERT_EQ(channel->control({ftdi::request_out, ftdi::set_latency, 255, 1, 0}, nullptr, 1000, &moved), Status::ok);
+    std::vector<uint8_t> packets(64 * 4);
+    size_t got = 0;
+    Status status = Status::ok;
+    std::thread reader([&] {
+        for (int i = 0; i < 1000 && status == Status::ok; ++i)
+            status = channel->bulk_in(packets.data(), packets.size(), 60000, &got);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto start = std::chrono::steady_clock::now();
+    server_->stop();
+    thread_.join();
+    server_.reset();
+    reader.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(status, Status::no_device);
+}
+
 } // namespace
 } // namespace corvane::testing
