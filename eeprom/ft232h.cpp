@@ -131,19 +131,21 @@ bool TFtEE232H::ReadImage()
 // Without a part code only word_count words go back to the device, while the checksum
 // span still reaches word 127: the user area ends with the written words, or user data
 // would be accepted and lost. It never starts below the strings, where the chip's own
-// words lie.
+// words lie, nor on the serial descriptor it was found behind (a blank part's length
+// bytes of 0xFF walk backwards), where user data would move the area on the next read.
 int TFtEE232H::UserAreaStart()
 {
     if (large_part())
         return moved_from / 2;
     const int start = BaseUserAreaStart();
-    return start >= moved_from / 2 && start < static_cast<int>(word_count) ? start : 0;
+    const bool sound = start >= moved_from / 2 && start < static_cast<int>(word_count) && 2 * start > serial_offset;
+    return sound ? start : 0;
 }
 
 int TFtEE232H::UpperPieceStart() const
 {
     const int start = BaseUserAreaStart();
-    return start >= upper_strings_word ? start : 0;
+    return start >= upper_strings_word && 2 * start > serial_offset ? start : 0;
 }
 
 int TFtEE232H::UserAreaSize()

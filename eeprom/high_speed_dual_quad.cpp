@@ -41,14 +41,16 @@ bool HighSpeedLayout::ReadImage()
     return true;
 }
 
-// A damaged tail walk may end in the header; user data never goes below the strings,
-// where the part code and the chip's words lie.
+// A damaged tail walk may end in the header or, with length bytes of 0xFF, walk back
+// onto the serial descriptor it started from; user data never goes below the strings,
+// where the part code and the chip's words lie, nor where it would move the user area
+// on the next read.
 int HighSpeedLayout::UserAreaStart()
 {
     if (large_part())
         return moved_from / 2;
     const int start = BaseUserAreaStart();
-    return start >= moved_from / 2 ? start : 0;
+    return start >= moved_from / 2 && 2 * start > serial_offset ? start : 0;
 }
 
 int HighSpeedLayout::UserAreaSize()
