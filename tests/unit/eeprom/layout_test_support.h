@@ -7,6 +7,7 @@
 #include "eeprom_bus_fixture.h"
 
 #include <map>
+#include <string>
 #include <random>
 
 namespace corvane::eeprom::testing {
@@ -50,6 +51,25 @@ protected:
             if (control.setup.request == write_word_request || control.setup.request == erase_request)
                 return true;
         return false;
+    }
+
+    // The description the first device lists with once it is plugged in again: the chip
+    // model takes it from the EEPROM, through a decoder of its own that also checks the
+    // checksum, and falls back to its default when the image is not valid.
+    std::string description_after_replug()
+    {
+        FT_Close(handle);
+        handle = nullptr;
+        const std::string id = corvane::testing::InprocBus::device_id(0);
+        EXPECT_EQ(bus->bus().set_plugged(id, false), usb::Status::ok);
+        EXPECT_EQ(bus->bus().set_plugged(id, true), usb::Status::ok);
+        uint32_t count = 0;
+        EXPECT_EQ(FT_CreateDeviceInfoList(&count), FTDEV_OK);
+        char serial[16] = {};
+        char description[64] = {};
+        EXPECT_EQ(FT_GetDeviceInfoDetail(0, nullptr, nullptr, nullptr, nullptr, serial, description, nullptr),
+                  FTDEV_OK);
+        return description;
     }
 
     struct Damage {
