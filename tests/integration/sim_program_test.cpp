@@ -41,6 +41,7 @@ struct UsageCase {
     const char *name;
     std::vector<std::string> args;
     const char *message;
+    friend void PrintTo(const UsageCase &usage, std::ostream *out) { *out << usage.name; }
 };
 
 class SimCommandLine : public ::testing::TestWithParam<UsageCase> {};

@@ -22,6 +22,7 @@ struct MalformedCase {
     const char *name;
     bool hello_first;
     void (*send)(RawClient &raw);
+    friend void PrintTo(const MalformedCase &frame, std::ostream *out) { *out << frame.name; }
 };
 
 const MalformedCase malformed_cases[] = {
