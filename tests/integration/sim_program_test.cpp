@@ -212,6 +212,10 @@ TEST_F(SimProgram, FaultSwitchesUnplugAndPlugTheDevice) {
     ASSERT_TRUE(sim.send_control("plug 0")) << sim.last_answer();
     ASSERT_EQ(client->list(devices), Status::ok);
     EXPECT_EQ(devices.size(), 2u);
+    EXPECT_EQ(channel->control({usb::ftdi::request_in, usb::ftdi::modem_status, 0, 1, 2}, status_bytes, 1000, &moved),
+              Status::no_device)
+        << "a channel from before the unplug reached the device plugged in again";
+    EXPECT_TRUE(open(*client, "0", 1)) << "the device plugged in again cannot be claimed";
     EXPECT_FALSE(sim.send_control("wiggle 0"));
     EXPECT_NE(sim.last_answer().find("stall ID on"), std::string::npos) << sim.last_answer();
 }
