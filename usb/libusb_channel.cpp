@@ -2,8 +2,33 @@
 #include "usb/libusb_channel.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <set>
 
 namespace corvane::usb {
+namespace {
+
+struct OpenChannels {
+    std::mutex lock;
+    std::set<LibusbChannel *> channels;
+    std::once_flag exit_hook;
+};
+
+OpenChannels &open_channels() {
+    static OpenChannels *open = new OpenChannels;   // still there while the process exits
+    return *open;
+}
+
+} // namespace
+
+// Runs at exit: another thread (a driver's reading task) may still be using a channel,
+// so only the claim is given back; nothing is freed.
+void give_back_open_channels() {
+    OpenChannels &open = open_channels();
+    std::lock_guard<std::mutex> guard(open.lock);
+    for (LibusbChannel *channel : open.channels)
+        channel->give_back();
+}
 
 Status status_of(UsbResult result) {
     switch (result) {
@@ -69,20 +94,34 @@ Status LibusbChannel::open(std::unique_ptr<UsbHandle> handle, const ChannelEndpo
 
 LibusbChannel::LibusbChannel(std::unique_ptr<UsbHandle> handle, const ChannelEndpoints &endpoints,
                              std::shared_ptr<DeviceLife> life, bool detached)
-    : handle_(std::move(handle)), endpoints_(endpoints), life_(std::move(life)), detached_(detached) {}
+    : handle_(std::move(handle)), endpoints_(endpoints), life_(std::move(life)), detached_(detached) {
+    OpenChannels &open = open_channels();
+    std::call_once(open.exit_hook, [] { std::atexit(give_back_open_channels); });
+    std::lock_guard<std::mutex> guard(open.lock);
+    open.channels.insert(this);
+}
 
 LibusbChannel::~LibusbChannel() {
+    {
+        OpenChannels &open = open_channels();
+        std::lock_guard<std::mutex> guard(open.lock);
+        open.channels.erase(this);
+    }
     std::scoped_lock lock(in_mutex_, out_mutex_);
     cancel_reads();
-    if (claimed_) {
-        handle_->release_interface(endpoints_.interface);
-        // Given back even when the device is gone: it costs nothing, and a device that
-        // only looked gone gets its serial port back.
-        if (detached_)
-            handle_->attach_kernel_driver(endpoints_.interface);
-    }
+    give_back();
     if (transfers_abandoned_)
         abandon_transfers();
+}
+
+void LibusbChannel::give_back() {
+    if (!claimed_.exchange(false))
+        return;
+    handle_->release_interface(endpoints_.interface);
+    // Bound again even when the device looks gone: it costs nothing, and a device that
+    // only looked gone gets its serial port back.
+    if (detached_)
+        handle_->attach_kernel_driver(endpoints_.interface);
 }
 
 Status LibusbChannel::fail(UsbResult result) {

@@ -2,7 +2,10 @@
 //
 // Open detaches the operating system's serial driver from this one interface when it is
 // bound and claims the interface; the destructor releases it and binds the serial driver
-// again, so the user's serial port comes back once the loader is done.
+// again, so the user's serial port comes back once the loader is done. Linux does not
+// bind it again by itself when a process ends with the interface claimed, and the loader
+// ends on a failure without closing its device, so channels still open when the process
+// exits are given back then too.
 //
 // Bulk IN keeps in_slot_count transfers in flight at all times between calls (read-ahead),
 // each into a buffer of this channel allocated at open; bulk_in hands out whole packets
@@ -37,6 +40,9 @@ struct ChannelEndpoints {
 
 Status status_of(UsbResult result);
 
+// What runs when the process exits: every channel still open gives its interface back.
+void give_back_open_channels();
+
 class LibusbChannel final : public Channel {
 public:
     static constexpr size_t in_slot_count = 4;
@@ -64,6 +70,9 @@ public:
     // too (the operating system reads the descriptors again); afterwards every channel of
     // the device answers Status::no_device and the next listing reads its strings anew.
     Status reenumerate() override;
+
+    // Releases the interface and binds the serial driver again, once (destructor or exit).
+    void give_back();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -98,7 +107,7 @@ private:
     const ChannelEndpoints endpoints_;
     std::shared_ptr<DeviceLife> life_;
     const bool detached_;
-    bool claimed_ = true;
+    std::atomic<bool> claimed_{true};
     bool transfers_abandoned_ = false;
 
     std::mutex in_mutex_;

@@ -21,6 +21,8 @@ protected:
     uint16_t packet = GetParam();
     size_t chip = library->add(make_fake_chip(1, {2}, 2, packet));
     std::unique_ptr<usb::Channel> channel = open_channel("1-2", 1);
+
+    void SetUp() override { ASSERT_TRUE(channel); }
     std::vector<uint8_t> buffer = std::vector<uint8_t>(64 * 1024);
 
     std::vector<uint8_t> full(uint8_t marker) { return chip_packet(packet - 2, marker, 0x60, marker); }

@@ -23,6 +23,8 @@ protected:
     size_t chip = library->add(make_fake_chip(1, {2}));
     std::unique_ptr<usb::Channel> channel = open_channel("1-2", 1);
 
+    void SetUp() override { ASSERT_TRUE(channel); }
+
     FakeUsbDevice &device() { return library->device(chip); }
 };
 
@@ -68,6 +70,8 @@ class UsbUnplug : public UsbTransportTest {
 protected:
     size_t chip = library->add(make_fake_chip(1, {2}, 2, 512));
     std::unique_ptr<usb::Channel> channel = open_channel("1-2", 1);
+
+    void SetUp() override { ASSERT_TRUE(channel); }
 
     // After the device is gone every kind of request says so, at once.
     void expect_every_request_fails() {

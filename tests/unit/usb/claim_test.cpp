@@ -2,6 +2,8 @@
 // given back on close; a channel someone else holds is busy.
 #include "usb_fixture.h"
 
+#include "usb/libusb_channel.h"
+
 namespace corvane::testing {
 namespace {
 
@@ -33,6 +35,16 @@ TEST_F(UsbClaim, OpenDetachesOnlyItsInterfaceAndCloseGivesItBack) {
     EXPECT_EQ(log_after_listing(), (std::vector<std::string>{"detach 1", "claim 1", "release 1", "attach 1"}));
     EXPECT_TRUE(device().kernel_driver_bound[1]);
     EXPECT_FALSE(device().claimed[1]);
+}
+
+TEST_F(UsbClaim, ChannelsLeftOpenAtExitGiveTheSerialDriverBackOnce) {
+    // The loader ends on a failure without closing its device.
+    std::unique_ptr<usb::Channel> channel = open_channel("1-2", 1);
+    usb::give_back_open_channels();
+    EXPECT_TRUE(device().kernel_driver_bound[0]);
+    EXPECT_FALSE(device().claimed[0]);
+    channel.reset();
+    EXPECT_EQ(log_after_listing(), (std::vector<std::string>{"detach 0", "claim 0", "release 0", "attach 0"}));
 }
 
 TEST_F(UsbClaim, DriverThatWasNotBoundIsNotBoundAfterwards) {
