@@ -105,6 +105,12 @@ public:
     // Claims channel `channel` (1 = A) of device `id`. Status::busy when another
     // client or program holds it; Status::no_device when the id is not listed.
     virtual Status open(const std::string &id, unsigned channel, std::unique_ptr<Channel> &out) = 0;
+
+    // Restarts device `id`: it leaves the bus and comes back, re-reading its identity, as
+    // Channel::reenumerate does. Status::busy when a channel of it is claimed (a device in
+    // use is not pulled from under its user); Status::no_device when it is not listed.
+    // The default claims every channel first and re-enumerates through the first.
+    virtual Status reenumerate(const std::string &id);
 };
 
 // The transports the platform looks at, in order: real USB (unless CORVANE_USB=off or not

@@ -88,6 +88,29 @@ public:
         return Status::ok;
     }
 
+    // One bus client claims every channel, so a device that someone holds is left alone,
+    // and then restarts it without a channel object in between.
+    Status reenumerate(const std::string &id) override {
+        std::shared_lock<std::shared_mutex> guard(link_->lock);
+        sim::VirtualBus *bus = link_->bus;
+        if (!bus)
+            return Status::no_device;
+        unsigned channels = 0;
+        for (const DeviceIdentity &device : bus->list())
+            if (device.id == id)
+                channels = device.channels;
+        if (channels == 0)
+            return Status::no_device;
+        const sim::VirtualBus::ClientId client = bus->add_client();
+        Status status = Status::ok;
+        for (unsigned channel = 1; channel <= channels && status == Status::ok; ++channel)
+            status = bus->claim(client, id, channel);
+        if (status == Status::ok)
+            status = bus->reenumerate(client, id);
+        bus->remove_client(client);
+        return status;
+    }
+
 private:
     std::shared_ptr<BusLink> link_;
 };
