@@ -1,5 +1,6 @@
 // The entry point of the driver requests: decodes the I/O control code and answers each
 // request index, in the driver itself or through the chip's vendor requests.
+#include "driver/driver_version.h"
 #include "driver/handle.h"
 #include "driver/request_index.h"
 
@@ -22,6 +23,18 @@ std::optional<unsigned> decode_request(uint32_t code, bool alternate_only) {
     }
     return std::nullopt;
 }
+
+// A 32-bit answer the driver gives from its own knowledge.
+uint32_t answer_u32(RequestBuffers &buffers, uint32_t value) {
+    if (buffers.out_size < 4)
+        return ERROR_INVALID_PARAMETER;
+    store_u32(buffers.out, value);
+    buffers.returned = 4;
+    return ERROR_SUCCESS;
+}
+
+// No channel is given a COM port here: the device library reports port 0 as "none".
+constexpr uint32_t no_com_port = 0;
 
 } // namespace
 
@@ -90,7 +103,9 @@ uint32_t ChannelFile::answer(unsigned index, RequestBuffers &buffers) {
     case request_reset_port: return reset_port();
     // A control transfer needs some time to be answered.
     case request_deadman_timeout: return set_driver_word(buffers, deadman_ms_, 1);
+    case request_driver_version: return answer_u32(buffers, driver_version);
     case request_packet_size: return get_packet_size(buffers);
+    case request_com_port_number: return answer_u32(buffers, no_com_port);
     case request_read_config: return read_config_byte(buffers);
     case request_write_config: return write_config_byte(buffers);
     case request_read_ecc: return read_ecc_word(buffers);
