@@ -38,6 +38,7 @@ using ULONG = uint32_t;
 using LONG = int32_t;
 using UINT = unsigned int;
 using ULONG_PTR = uintptr_t;
+using UINT_PTR = uintptr_t;
 using LONG_PTR = intptr_t;
 using PVOID = void *;
 using LPVOID = void *;
@@ -215,6 +216,132 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
                                              PSP_DEVINFO_DATA DeviceInfoData);
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+
+// ---- Device installation: classes, properties, restarts (SetupAPI) ----
+#define MAX_PATH 260
+#define SP_MAX_MACHINENAME_LENGTH (MAX_PATH + 3)
+
+#define ERROR_INVALID_DATA 13u
+#define ERROR_INVALID_COMPUTERNAME 1210u
+#define ERROR_INVALID_USER_BUFFER 1784u
+#define ERROR_INVALID_REG_PROPERTY 0xE0000209u
+#define ERROR_NO_SUCH_DEVINST 0xE000020Bu
+#define ERROR_NO_CLASSINSTALL_PARAMS 0xE0000215u
+
+// Registry value types of the device properties.
+#define REG_SZ 1u
+#define REG_MULTI_SZ 7u
+
+// Device properties (SetupDiGetDeviceRegistryPropertyA).
+#define SPDRP_DEVICEDESC 0x00000000u
+#define SPDRP_HARDWAREID 0x00000001u
+#define SPDRP_COMPATIBLEIDS 0x00000002u
+#define SPDRP_MFG 0x0000000Bu
+#define SPDRP_MAXIMUM_PROPERTY 0x00000025u
+
+// Install functions and the property-change request.
+using DI_FUNCTION = UINT;
+#define DIF_PROPERTYCHANGE 0x00000012u
+#define DICS_ENABLE 0x00000001u
+#define DICS_DISABLE 0x00000002u
+#define DICS_PROPCHANGE 0x00000003u
+#define DICS_START 0x00000004u
+#define DICS_STOP 0x00000005u
+#define DICS_FLAG_GLOBAL 0x00000001u
+#define DICS_FLAG_CONFIGSPECIFIC 0x00000002u
+#define DICS_FLAG_CONFIGGENERAL 0x00000004u
+
+// Device install flags.
+#define DI_NEEDRESTART 0x00000080u
+#define DI_NEEDREBOOT 0x00000100u
+#define DI_CLASSINSTALLPARAMS 0x00100000u
+
+using HSPFILEQ = void *;
+using PSP_FILE_CALLBACK_A = UINT (*)(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2);
+
+typedef struct _SP_DEVINFO_LIST_DETAIL_DATA_A {
+    DWORD cbSize;
+    GUID ClassGuid;
+    HANDLE RemoteMachineHandle;
+    CHAR RemoteMachineName[SP_MAX_MACHINENAME_LENGTH];
+} SP_DEVINFO_LIST_DETAIL_DATA_A, *PSP_DEVINFO_LIST_DETAIL_DATA_A;
+
+typedef struct _SP_CLASSINSTALL_HEADER {
+    DWORD cbSize;
+    DI_FUNCTION InstallFunction;
+} SP_CLASSINSTALL_HEADER, *PSP_CLASSINSTALL_HEADER;
+
+typedef struct _SP_PROPCHANGE_PARAMS {
+    SP_CLASSINSTALL_HEADER ClassInstallHeader;
+    DWORD StateChange;
+    DWORD Scope;
+    DWORD HwProfile;
+} SP_PROPCHANGE_PARAMS, *PSP_PROPCHANGE_PARAMS;
+
+typedef struct _SP_DEVINSTALL_PARAMS_A {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    PSP_FILE_CALLBACK_A InstallMsgHandler;
+    PVOID InstallMsgHandlerContext;
+    HSPFILEQ FileQueue;
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    CHAR DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_A, *PSP_DEVINSTALL_PARAMS_A;
+
+BOOL WINAPI SetupDiClassGuidsFromNameExA(PCSTR ClassName, LPGUID ClassGuidList, DWORD ClassGuidListSize,
+                                         PDWORD RequiredSize, PCSTR MachineName, PVOID Reserved);
+HDEVINFO WINAPI SetupDiGetClassDevsExA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags,
+                                       HDEVINFO DeviceInfoSet, PCSTR MachineName, PVOID Reserved);
+BOOL WINAPI SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
+                                            PSP_DEVINFO_LIST_DETAIL_DATA_A DeviceInfoSetDetailData);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                              DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize);
+BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                          PSP_CLASSINSTALL_HEADER ClassInstallParams,
+                                          DWORD ClassInstallParamsSize);
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                                      PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
+
+// ---- Configuration manager (cfgmgr32) ----
+#define MAX_DEVICE_ID_LEN 200
+
+#define CR_SUCCESS 0x00000000u
+#define CR_OUT_OF_MEMORY 0x00000002u
+#define CR_INVALID_POINTER 0x00000003u
+#define CR_INVALID_FLAG 0x00000004u
+#define CR_INVALID_DEVNODE 0x00000005u
+#define CR_INVALID_DEVINST CR_INVALID_DEVNODE
+#define CR_NO_SUCH_DEVNODE 0x0000000Du
+#define CR_FAILURE 0x00000013u
+#define CR_BUFFER_SMALL 0x0000001Au
+#define CR_INVALID_DEVICE_ID 0x0000001Eu
+#define CR_INVALID_MACHINENAME 0x0000002Fu
+
+#define CM_LOCATE_DEVNODE_NORMAL 0x00000000u
+#define CM_LOCATE_DEVNODE_PHANTOM 0x00000001u
+#define CM_LOCATE_DEVNODE_CANCELREMOVE 0x00000002u
+#define CM_LOCATE_DEVNODE_NOVALIDATION 0x00000004u
+#define CM_LOCATE_DEVNODE_BITS 0x00000007u
+
+#define CM_REENUMERATE_NORMAL 0x00000000u
+#define CM_REENUMERATE_SYNCHRONOUS 0x00000001u
+#define CM_REENUMERATE_RETRY_INSTALLATION 0x00000002u
+#define CM_REENUMERATE_ASYNCHRONOUS 0x00000004u
+#define CM_REENUMERATE_BITS 0x00000007u
+
+using DEVINSTID_A = char *;
+
+CONFIGRET WINAPI CM_Get_Device_ID_ExA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags,
+                                      HMACHINE hMachine);
+CONFIGRET WINAPI CM_Locate_DevNode_ExA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, ULONG ulFlags,
+                                       HMACHINE hMachine);
+CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST dnDevInst, ULONG ulFlags, HMACHINE hMachine);
 
 // ---- Common dialog (comdlg32) ----
 #define OFN_ENABLEHOOK 0x00000020u
