@@ -165,6 +165,127 @@ BOOL WINAPI CancelIo(HANDLE hFile);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
+// What Internal holds while an overlapped operation is under way.
+#define STATUS_PENDING 0x00000103u
+#define HasOverlappedIoCompleted(lpOverlapped) (static_cast<DWORD>((lpOverlapped)->Internal) != STATUS_PENDING)
+
+// ---- Serial communications: the records and codes of the comm calls ----
+// Layouts as Windows has them: DCB 28 bytes, COMMTIMEOUTS 20, COMSTAT 12.
+typedef struct _DCB {
+    DWORD DCBlength;
+    DWORD BaudRate;
+    DWORD fBinary : 1;
+    DWORD fParity : 1;
+    DWORD fOutxCtsFlow : 1;
+    DWORD fOutxDsrFlow : 1;
+    DWORD fDtrControl : 2;
+    DWORD fDsrSensitivity : 1;
+    DWORD fTXContinueOnXoff : 1;
+    DWORD fOutX : 1;
+    DWORD fInX : 1;
+    DWORD fErrorChar : 1;
+    DWORD fNull : 1;
+    DWORD fRtsControl : 2;
+    DWORD fAbortOnError : 1;
+    DWORD fDummy2 : 17;
+    WORD wReserved;
+    WORD XonLim;
+    WORD XoffLim;
+    BYTE ByteSize;
+    BYTE Parity;
+    BYTE StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    WORD wReserved1;
+} DCB, *LPDCB;
+
+typedef struct _COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+typedef struct _COMSTAT {
+    DWORD fCtsHold : 1;
+    DWORD fDsrHold : 1;
+    DWORD fRlsdHold : 1;
+    DWORD fXoffHold : 1;
+    DWORD fXoffSent : 1;
+    DWORD fEof : 1;
+    DWORD fTxim : 1;
+    DWORD fReserved : 25;
+    DWORD cbInQue;
+    DWORD cbOutQue;
+} COMSTAT, *LPCOMSTAT;
+
+// DCB fields.
+#define DTR_CONTROL_DISABLE 0x00u
+#define DTR_CONTROL_ENABLE 0x01u
+#define DTR_CONTROL_HANDSHAKE 0x02u
+#define RTS_CONTROL_DISABLE 0x00u
+#define RTS_CONTROL_ENABLE 0x01u
+#define RTS_CONTROL_HANDSHAKE 0x02u
+#define RTS_CONTROL_TOGGLE 0x03u
+#define NOPARITY 0u
+#define ODDPARITY 1u
+#define EVENPARITY 2u
+#define MARKPARITY 3u
+#define SPACEPARITY 4u
+#define ONESTOPBIT 0u
+#define ONE5STOPBITS 1u
+#define TWOSTOPBITS 2u
+
+// Comm event mask (SetCommMask, WaitCommEvent).
+#define EV_RXCHAR 0x0001u
+#define EV_RXFLAG 0x0002u
+#define EV_TXEMPTY 0x0004u
+#define EV_CTS 0x0008u
+#define EV_DSR 0x0010u
+#define EV_RLSD 0x0020u
+#define EV_BREAK 0x0040u
+#define EV_ERR 0x0080u
+#define EV_RING 0x0100u
+#define EV_PERR 0x0200u
+#define EV_RX80FULL 0x0400u
+#define EV_EVENT1 0x0800u
+#define EV_EVENT2 0x1000u
+
+// PurgeComm flags.
+#define PURGE_TXABORT 0x0001u
+#define PURGE_RXABORT 0x0002u
+#define PURGE_TXCLEAR 0x0004u
+#define PURGE_RXCLEAR 0x0008u
+
+// EscapeCommFunction codes.
+#define SETXOFF 1u
+#define SETXON 2u
+#define SETRTS 3u
+#define CLRRTS 4u
+#define SETDTR 5u
+#define CLRDTR 6u
+#define RESETDEV 7u
+#define SETBREAK 8u
+#define CLRBREAK 9u
+
+// ClearCommError errors word.
+#define CE_RXOVER 0x0001u
+#define CE_OVERRUN 0x0002u
+#define CE_RXPARITY 0x0004u
+#define CE_FRAME 0x0008u
+#define CE_BREAK 0x0010u
+#define CE_TXFULL 0x0100u
+
+// GetCommModemStatus bits.
+#define MS_CTS_ON 0x0010u
+#define MS_DSR_ON 0x0020u
+#define MS_RING_ON 0x0040u
+#define MS_RLSD_ON 0x0080u
+
 // ---- Synchronisation ----
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
 BOOL WINAPI ReleaseMutex(HANDLE hMutex);
