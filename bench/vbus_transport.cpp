@@ -285,9 +285,9 @@ int main(int argc, char **argv) {
         fs::create_directories(dir / "inproc-rt");
         fs::create_directories(dir / "inproc-tp");
         std::unique_ptr<sim::VirtualBus> round_trip_bus = sim::VirtualBus::create(
-            {*sim::parse_chip_spec("ft232r,serial=INPRT1", error)}, dir / "inproc-rt", error);
+            {*sim::parse_chip_description("ft232r,serial=INPRT1", error)}, dir / "inproc-rt", error);
         std::unique_ptr<sim::VirtualBus> throughput_bus = sim::VirtualBus::create(
-            {*sim::parse_chip_spec("ft232h,serial=INPTP1", error)}, dir / "inproc-tp", error);
+            {*sim::parse_chip_description("ft232h,serial=INPTP1", error)}, dir / "inproc-tp", error);
         if (!round_trip_bus || !throughput_bus)
             fail("in-process bus: " + error);
         auto inproc_rt = usb::make_inproc_transport(*round_trip_bus);

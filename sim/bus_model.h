@@ -13,7 +13,7 @@ namespace corvane::sim {
 
 class BusModel final : public VirtualBus {
 public:
-    static std::unique_ptr<BusModel> create(const std::vector<ChipSpec> &chips,
+    static std::unique_ptr<BusModel> create(const std::vector<ChipDescription> &chips,
                                             const std::filesystem::path &state_dir, std::string &error);
 
     ClientId add_client() override;

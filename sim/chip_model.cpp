@@ -24,7 +24,7 @@ std::vector<uint16_t> initial_eeprom(const ChipPlacement &placement, const ChipP
     if (profile.kind != ChipKind::corvane)
         return std::vector<uint16_t>(words, 0xFFFF);
     std::string_view product =
-        placement.spec.description.empty() ? profile.default_product : placement.spec.description;
+        placement.chip.description.empty() ? profile.default_product : placement.chip.description;
     return make_default_eeprom(words, {default_manufacturer, product, placement.serial}, error);
 }
 
@@ -38,7 +38,7 @@ std::unique_ptr<ChannelPeer> make_peer(const ChipProfile &profile, unsigned chan
 } // namespace
 
 ChipModel::ChipModel(const ChipPlacement &placement)
-    : placement_(placement), profile_(profile_of(placement.spec.kind)) {}
+    : placement_(placement), profile_(profile_of(placement.chip.kind)) {}
 
 ChipModel::~ChipModel() = default;
 
@@ -47,7 +47,7 @@ std::unique_ptr<ChipModel> ChipModel::create(const ChipPlacement &placement,
     std::unique_ptr<ChipModel> chip(new ChipModel(placement));
     const ChipProfile &profile = chip->profile_;
 
-    unsigned words = placement.spec.eeprom_words.value_or(profile.default_eeprom_words);
+    unsigned words = placement.chip.eeprom_words.value_or(profile.default_eeprom_words);
     std::vector<uint16_t> initial;
     if (words > 0) {
         initial = initial_eeprom(placement, profile, words, error);
@@ -81,7 +81,7 @@ void ChipModel::read_identity() {
     identity.packet_size = chip.high_speed ? 512 : 64;
     identity.location = placement_.location;
     identity.virtual_model = true;
-    identity.alternate_codes_only = placement_.spec.alternate_codes_only;
+    identity.alternate_codes_only = placement_.chip.alternate_codes_only;
 
     const unsigned image_words = profile_.eeprom == EepromKind::internal_x ? 1024 : 128;
     std::vector<uint16_t> words(image_words);
@@ -97,8 +97,8 @@ void ChipModel::read_identity() {
         identity.vendor_id = ftdi::vendor_id;
         identity.product_id = chip.default_product_id;
         identity.manufacturer = default_manufacturer;
-        identity.product = placement_.spec.description.empty() ? std::string(profile_.default_product)
-                                                               : placement_.spec.description;
+        identity.product = placement_.chip.description.empty() ? std::string(profile_.default_product)
+                                                               : placement_.chip.description;
         identity.serial = placement_.serial;
     }
     identity_ = std::move(identity);

@@ -51,7 +51,7 @@ struct ChannelSettings {
 
 // Everything the bus decides for a chip before building it.
 struct ChipPlacement {
-    ChipSpec spec;
+    ChipDescription chip;
     std::string id;           // bus position as decimal text
     std::string serial;       // the --chip serial or the position's default
     uint32_t location = 0;    // low hexadecimal digit 0

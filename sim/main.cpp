@@ -51,7 +51,7 @@ constexpr const char *help_text =
 struct Options {
     std::string socket_path;
     std::filesystem::path state_dir;
-    std::vector<sim::ChipSpec> chips;
+    std::vector<sim::ChipDescription> chips;
     std::vector<std::string> faults;   // as fault switch texts
     bool help = false;
 };
@@ -97,7 +97,7 @@ std::optional<Options> parse_options(int argc, char **argv) {
             options.state_dir = *value;
         } else if (option == "--chip") {
             std::string error;
-            std::optional<sim::ChipSpec> chip = sim::parse_chip_spec(*value, error);
+            std::optional<sim::ChipDescription> chip = sim::parse_chip_description(*value, error);
             if (!chip) {
                 complain("--chip " + *value, error);
                 return std::nullopt;
@@ -110,7 +110,7 @@ std::optional<Options> parse_options(int argc, char **argv) {
         }
     }
     if (options.chips.empty())
-        options.chips.push_back(sim::ChipSpec{});
+        options.chips.push_back(sim::ChipDescription{});
     if (options.socket_path.empty())
         options.socket_path = usb::virtual_bus_address();
     return options;

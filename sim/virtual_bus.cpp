@@ -13,29 +13,29 @@ constexpr uint32_t bus_location_base = 0x9000;
 constexpr uint32_t port_step = 0x10;
 
 std::string default_serial(size_t position) {
-    char text[16];
+    char text[32];
     std::snprintf(text, sizeof text, "CV%06zu", position + 1);
     return text;
 }
 
 } // namespace
 
-std::unique_ptr<VirtualBus> VirtualBus::create(const std::vector<ChipSpec> &chips,
+std::unique_ptr<VirtualBus> VirtualBus::create(const std::vector<ChipDescription> &chips,
                                                const std::filesystem::path &state_dir, std::string &error) {
     return BusModel::create(chips, state_dir, error);
 }
 
-std::unique_ptr<BusModel> BusModel::create(const std::vector<ChipSpec> &chips,
+std::unique_ptr<BusModel> BusModel::create(const std::vector<ChipDescription> &chips,
                                            const std::filesystem::path &state_dir, std::string &error) {
     std::vector<ChipPlacement> placements;
     std::set<std::string> serials;
     std::set<uint32_t> locations;
     for (size_t position = 0; position < chips.size(); ++position) {
         ChipPlacement placement;
-        placement.spec = chips[position];
+        placement.chip = chips[position];
         placement.id = std::to_string(position);
-        placement.serial = placement.spec.serial.empty() ? default_serial(position) : placement.spec.serial;
-        placement.location = placement.spec.location.value_or(
+        placement.serial = placement.chip.serial.empty() ? default_serial(position) : placement.chip.serial;
+        placement.location = placement.chip.location.value_or(
             bus_location_base + static_cast<uint32_t>(position + 1) * port_step);
         // Two chips with one serial would share one EEPROM file.
         if (!serials.insert(placement.serial).second) {

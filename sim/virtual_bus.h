@@ -26,7 +26,7 @@ enum class ChipKind { corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h,
 
 // One --chip option: KIND[,key=value]... with keys serial=, description=, location= (hex),
 // eeprom= (0, 64, 128 or 256 words; chips with an external EEPROM only).
-struct ChipSpec {
+struct ChipDescription {
     ChipKind kind = ChipKind::corvane;
     std::string serial;                 // empty: a default unique per bus position
     std::string description;            // empty: the kind's default
@@ -36,7 +36,7 @@ struct ChipSpec {
 };
 
 // Parses one --chip description. On failure returns nullopt and says why in `error`.
-std::optional<ChipSpec> parse_chip_spec(std::string_view text, std::string &error);
+std::optional<ChipDescription> parse_chip_description(std::string_view text, std::string &error);
 
 class VirtualBus {
 public:
@@ -45,7 +45,7 @@ public:
     // Builds the devices in bus order. Their memories (EEPROM words, and the cartridge's
     // SDRAM, flashes and save type) live in files of `state_dir`, created when missing
     // and kept across restarts. nullptr with a reason in `error` when that fails.
-    static std::unique_ptr<VirtualBus> create(const std::vector<ChipSpec> &chips,
+    static std::unique_ptr<VirtualBus> create(const std::vector<ChipDescription> &chips,
                                               const std::filesystem::path &state_dir,
                                               std::string &error);
     virtual ~VirtualBus() = default;

@@ -21,17 +21,17 @@ std::filesystem::path make_state_dir() {
 } // namespace
 
 InprocBus::InprocBus(const std::vector<std::string> &chips) : state_dir_(make_state_dir()) {
-    std::vector<sim::ChipSpec> specs;
+    std::vector<sim::ChipDescription> descriptions;
     std::string error;
     for (const std::string &text : chips) {
-        std::optional<sim::ChipSpec> spec = sim::parse_chip_spec(text, error);
-        if (!spec) {
+        std::optional<sim::ChipDescription> description = sim::parse_chip_description(text, error);
+        if (!description) {
             std::filesystem::remove_all(state_dir_);
             throw std::runtime_error("--chip " + text + ": " + error);
         }
-        specs.push_back(*spec);
+        descriptions.push_back(*description);
     }
-    bus_ = sim::BusModel::create(specs, state_dir_, error);
+    bus_ = sim::BusModel::create(descriptions, state_dir_, error);
     if (!bus_) {
         std::filesystem::remove_all(state_dir_);
         throw std::runtime_error("virtual bus: " + error);

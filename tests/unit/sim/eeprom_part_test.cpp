@@ -108,9 +108,9 @@ protected:
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::unique_ptr<sim::BusModel> build(const std::string &chip, std::string &error) {
-        std::optional<sim::ChipSpec> spec = sim::parse_chip_spec(chip, error);
-        EXPECT_TRUE(spec) << error;
-        return sim::BusModel::create({*spec}, dir, error);
+        std::optional<sim::ChipDescription> description = sim::parse_chip_description(chip, error);
+        EXPECT_TRUE(description) << error;
+        return sim::BusModel::create({*description}, dir, error);
     }
 };
 

@@ -21,9 +21,9 @@ protected:
         ASSERT_TRUE(mkdtemp(pattern.data()));
         dir_ = pattern;
         std::string error;
-        std::vector<sim::ChipSpec> chips;
+        std::vector<sim::ChipDescription> chips;
         for (const char *text : {"ft232r,serial=LOOP1", "corvane"}) {
-            auto chip = sim::parse_chip_spec(text, error);
+            auto chip = sim::parse_chip_description(text, error);
             ASSERT_TRUE(chip) << error;
             chips.push_back(*chip);
         }

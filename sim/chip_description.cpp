@@ -55,55 +55,65 @@ std::optional<unsigned> parse_decimal(std::string_view text) {
     return value;
 }
 
+// "what 'value': why" (built by appending: GCC 12 warns falsely about prepending a
+// literal to a temporary string at -O3).
+std::string refusal(std::string_view what, std::string_view value, std::string_view why) {
+    std::string text(what);
+    text.append(" '").append(value).append("'");
+    if (!why.empty())
+        text.append(": ").append(why);
+    return text;
+}
+
 // Applies one key=value item; returns the reason when it is refused.
-std::string apply_item(ChipSpec &spec, std::string_view key, std::string_view value) {
-    const ChipProfile &profile = profile_of(spec.kind);
+std::string apply_item(ChipDescription &chip, std::string_view key, std::string_view value) {
+    const ChipProfile &profile = profile_of(chip.kind);
     if (key == "serial") {
         if (!valid_serial(value))
-            return "serial '" + std::string(value) + "': 1 to 14 letters, digits, '-' or '_'";
-        spec.serial = value;
+            return refusal("serial", value, "1 to 14 letters, digits, '-' or '_'");
+        chip.serial = value;
     } else if (key == "description") {
         if (!valid_description(value))
             return "description: 1 to 61 printable characters";
-        spec.description = value;
+        chip.description = value;
     } else if (key == "location") {
         std::optional<uint32_t> location = parse_hex(value);
         if (!location || *location == 0)
-            return "location '" + std::string(value) + "': not a hexadecimal number";
+            return refusal("location", value, "not a hexadecimal number");
         // The host adds the channel number in the low digit.
         if ((*location & 0xF) != 0)
-            return "location '" + std::string(value) + "': the low hexadecimal digit must be 0";
-        spec.location = *location;
+            return refusal("location", value, "the low hexadecimal digit must be 0");
+        chip.location = *location;
     } else if (key == "eeprom") {
         if (profile.eeprom != EepromKind::external)
-            return "eeprom: " + std::string(profile.name) + " has its EEPROM inside the chip";
+            return std::string("eeprom: ").append(profile.name).append(" has its EEPROM inside the chip");
         std::optional<unsigned> words = parse_decimal(value);
         if (!words || (*words != 0 && *words != 64 && *words != 128 && *words != 256))
-            return "eeprom '" + std::string(value) + "': 0, 64, 128 or 256 words";
-        spec.eeprom_words = *words;
+            return refusal("eeprom", value, "0, 64, 128 or 256 words");
+        chip.eeprom_words = *words;
     } else if (key == "alt") {
         if (value != "0" && value != "1")
-            return "alt '" + std::string(value) + "': 0 or 1";
-        spec.alternate_codes_only = value == "1";
+            return refusal("alt", value, "0 or 1");
+        chip.alternate_codes_only = value == "1";
     } else {
-        return "unknown key '" + std::string(key) + "'";
+        return refusal("unknown key", key, "");
     }
     return {};
 }
 
 } // namespace
 
-std::optional<ChipSpec> parse_chip_spec(std::string_view text, std::string &error) {
+std::optional<ChipDescription> parse_chip_description(std::string_view text, std::string &error) {
     size_t comma = text.find(',');
     std::string_view kind_name = text.substr(0, comma);
     std::optional<ChipKind> kind = kind_from_name(kind_name);
     if (!kind) {
-        error = "unknown chip kind '" + std::string(kind_name) +
-                "' (corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h, ftx)";
+        error = refusal("unknown chip kind", kind_name,
+                        "corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h or ftx");
         return std::nullopt;
     }
-    ChipSpec spec;
-    spec.kind = *kind;
+    ChipDescription chip;
+    chip.kind = *kind;
     std::set<std::string_view> seen;
     while (comma != std::string_view::npos) {
         text.remove_prefix(comma + 1);
@@ -111,19 +121,19 @@ std::optional<ChipSpec> parse_chip_spec(std::string_view text, std::string &erro
         std::string_view item = text.substr(0, comma);
         size_t equals = item.find('=');
         if (equals == std::string_view::npos || equals == 0) {
-            error = "'" + std::string(item) + "': expected key=value";
+            error = refusal("item", item, "expected key=value");
             return std::nullopt;
         }
         std::string_view key = item.substr(0, equals);
         if (!seen.insert(key).second) {
-            error = "key '" + std::string(key) + "' given twice";
+            error = refusal("key", key, "given twice");
             return std::nullopt;
         }
-        error = apply_item(spec, key, item.substr(equals + 1));
+        error = apply_item(chip, key, item.substr(equals + 1));
         if (!error.empty())
             return std::nullopt;
     }
-    return spec;
+    return chip;
 }
 
 } // namespace corvane::sim

@@ -6,27 +6,27 @@
 namespace corvane::testing {
 namespace {
 
-TEST(ChipSpec, ReadsEveryKeyIntoTheSpec) {
+TEST(ChipDescription, ReadsEveryKeyIntoTheSpec) {
     std::string error;
-    auto spec = sim::parse_chip_spec("ft2232,serial=Ab-9_z,description=Two ports,location=0x1230,eeprom=256,alt=1",
+    auto description = sim::parse_chip_description("ft2232,serial=Ab-9_z,description=Two ports,location=0x1230,eeprom=256,alt=1",
                                      error);
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->kind, sim::ChipKind::ft2232);
-    EXPECT_EQ(spec->serial, "Ab-9_z");
-    EXPECT_EQ(spec->description, "Two ports");
-    EXPECT_EQ(spec->location, 0x1230u);
-    EXPECT_EQ(spec->eeprom_words, 256u);
-    EXPECT_TRUE(spec->alternate_codes_only);
+    ASSERT_TRUE(description) << error;
+    EXPECT_EQ(description->kind, sim::ChipKind::ft2232);
+    EXPECT_EQ(description->serial, "Ab-9_z");
+    EXPECT_EQ(description->description, "Two ports");
+    EXPECT_EQ(description->location, 0x1230u);
+    EXPECT_EQ(description->eeprom_words, 256u);
+    EXPECT_TRUE(description->alternate_codes_only);
 
-    spec = sim::parse_chip_spec("ftx", error);
-    ASSERT_TRUE(spec);
-    EXPECT_EQ(spec->kind, sim::ChipKind::ftx);
-    EXPECT_TRUE(spec->serial.empty());
-    EXPECT_FALSE(spec->location);
-    EXPECT_FALSE(spec->eeprom_words);
+    description = sim::parse_chip_description("ftx", error);
+    ASSERT_TRUE(description);
+    EXPECT_EQ(description->kind, sim::ChipKind::ftx);
+    EXPECT_TRUE(description->serial.empty());
+    EXPECT_FALSE(description->location);
+    EXPECT_FALSE(description->eeprom_words);
 }
 
-TEST(ChipSpec, RefusesMalformedDescriptionsWithAReason) {
+TEST(ChipDescription, RefusesMalformedDescriptionsWithAReason) {
     struct Case { const char *text; const char *reason; };
     const Case cases[] = {
         {"", "unknown chip kind"},
@@ -54,12 +54,12 @@ TEST(ChipSpec, RefusesMalformedDescriptionsWithAReason) {
     };
     for (const Case &c : cases) {
         std::string error;
-        EXPECT_FALSE(sim::parse_chip_spec(c.text, error)) << c.text;
+        EXPECT_FALSE(sim::parse_chip_description(c.text, error)) << c.text;
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.text << ": " << error;
     }
 }
 
-TEST(ChipSpec, BusRefusesTwoChipsWithOneSerialOrOneLocation) {
+TEST(ChipDescription, BusRefusesTwoChipsWithOneSerialOrOneLocation) {
     EXPECT_THROW(InprocBus({"ft232r,serial=SAME", "ft232b,serial=SAME"}), std::runtime_error);
     // The second chip's default serial is CV000002.
     EXPECT_THROW(InprocBus({"ft232r,serial=CV000002", "ft232b"}), std::runtime_error);
