@@ -7,8 +7,8 @@
 #include "eeprom_bus_fixture.h"
 
 #include <map>
-#include <string>
 #include <random>
+#include <string>
 
 namespace corvane::eeprom::testing {
 
@@ -25,9 +25,10 @@ inline Bytes bytes_of(const std::vector<uint16_t> &words, size_t count)
     return bytes;
 }
 
-inline std::vector<uint16_t> words_of(const Bytes &bytes, size_t words, uint16_t fill = 0xFFFF)
+// Bytes past the end read as erased words.
+inline std::vector<uint16_t> words_of(const Bytes &bytes, size_t words)
 {
-    std::vector<uint16_t> result(words, fill);
+    std::vector<uint16_t> result(words, 0xFFFF);
     for (size_t i = 0; i < words && 2 * i + 1 < bytes.size(); ++i)
         result[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
     return result;
@@ -51,6 +52,28 @@ protected:
             if (control.setup.request == write_word_request || control.setup.request == erase_request)
                 return true;
         return false;
+    }
+
+    // Reading the image back and programming what was read gives the same image again:
+    // decoding keeps everything that encoding stored.
+    void expect_record_round_trip(size_t words)
+    {
+        const Bytes image = bytes_of(part_words(), words);
+        Record back;
+        ASSERT_EQ(FT_EE_Read(handle, &back.data), FTDEV_OK);
+        ASSERT_EQ(FT_EE_Program(handle, &back.data), FTDEV_OK);
+        EXPECT_EQ(bytes_of(part_words(), words), image);
+    }
+    template <typename Settings>
+    void expect_settings_round_trip(uint32_t device_type, size_t words)
+    {
+        const Bytes image = bytes_of(part_words(), words);
+        Settings back{};
+        back.header.device_type = device_type;
+        char t[4][text_buffer_size];
+        ASSERT_EQ(FT_EEPROM_Read(handle, &back.header, sizeof back, t[0], t[1], t[2], t[3]), FTDEV_OK);
+        ASSERT_EQ(FT_EEPROM_Program(handle, &back.header, sizeof back, t[0], t[1], t[2], t[3]), FTDEV_OK);
+        EXPECT_EQ(bytes_of(part_words(), words), image);
     }
 
     // The description the first device lists with once it is plugged in again: the chip
