@@ -182,6 +182,16 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfoDetail(uint32_t index, uint3
                                                            char *serial_number, char *description,
                                                            FtdevHandle *handle);
 
+/* Bus and driver maintenance. FT_Reload restarts every device whose hardware or compatible
+ * IDs name the vendor and product (the low 16 bits of each), or every USB root hub when
+ * both are 0, and prints a line per device on standard output. */
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Rescan(void);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Reload(uint32_t vendor_id, uint32_t product_id);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDriverVersion(FtdevHandle handle, uint32_t *version);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetLibraryVersion(uint32_t *version);
+/* -1 when the device has no COM port. */
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetComPortNumber(FtdevHandle handle, int32_t *port_number);
+
 /* ---- Event masks -----------------------------------------------------------------
  * What FT_SetEventNotification and FT_SetWaitMask ask to be told of, and what
  * FT_GetEventStatus, FT_GetStatus and FT_WaitOnMask report. FT_SetEventNotification's
