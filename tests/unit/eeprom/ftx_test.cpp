@@ -46,8 +46,9 @@ TEST_F(FtxDevice, ProgrammingKeepsUserDataAndTheChipsWords)
     const auto built = words_of(golden_image("ftx-ab-cable.bin"), 128);
     for (size_t i = 0; i < words.size(); ++i) {
         const bool kept = (i >= 18 && i < 80) || i >= 128;
-        if (i != 127)
+        if (i != 127) {
             ASSERT_EQ(words[i], kept ? pattern[i] : built[i]) << "word " << i;
+        }
     }
     expect_settings_round_trip<SettingsX>(FTDEV_DEVICE_X_SERIES, 1024);
     EXPECT_EQ(description_after_replug(), "Cable") << "the chip model checks the checksum";
