@@ -1,11 +1,9 @@
 // The device installation calls the device library uses to find device interfaces.
 //
-// A device information set is a snapshot of the device tree taken when it is created;
-// devices that arrive or leave afterwards show in the next set only. Only the device
-// library's interface class, asked for present device interfaces, lists anything.
+// Only the device library's interface class, asked for present device interfaces, lists
+// interfaces; sets of USB nodes come from setup_api_maintenance.cpp.
 #include "platform/platform.h"
-#include "platform/posix/device_tree.h"
-#include "platform/posix/handle_table.h"
+#include "platform/posix/device_info_set.h"
 
 #include <cstddef>
 #include <cstring>
@@ -25,16 +23,6 @@ constexpr DWORD wanted_flags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 // count it, on 32- and 64-bit alike; a 64-bit caller following the C types sets 8.
 constexpr DWORD packed_detail_size = 5;
 constexpr DWORD path_offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-
-class DeviceInfoSet final : public KernelObject {
-public:
-    static constexpr ObjectKind object_kind = ObjectKind::device_info_set;
-
-    explicit DeviceInfoSet(std::vector<DeviceInterface> interfaces)
-        : KernelObject(object_kind), interfaces(std::move(interfaces)) {}
-
-    const std::vector<DeviceInterface> interfaces;
-};
 
 bool same_guid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
@@ -64,6 +52,12 @@ const DeviceInterface *interface_of(const DeviceInfoSet &set, const SP_DEVICE_IN
 void describe_instance(const DeviceInterface &interface, size_t position, SP_DEVINFO_DATA &info) {
     info.ClassGuid = GUID{};
     info.DevInst = interface.instance;
+    info.Reserved = position + 1;
+}
+
+void describe_node(const UsbNode &node, size_t position, SP_DEVINFO_DATA &info) {
+    info.ClassGuid = usb_setup_class;
+    info.DevInst = node.instance;
     info.Reserved = position + 1;
 }
 
@@ -164,9 +158,12 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
         return FALSE;
     if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
         return p::fail(ERROR_INVALID_PARAMETER);
-    if (MemberIndex >= set->interfaces.size())
+    if (MemberIndex >= set->member_count())
         return p::fail(ERROR_NO_MORE_ITEMS);
-    p::describe_instance(set->interfaces[MemberIndex], MemberIndex, *DeviceInfoData);
+    if (set->interfaces.empty())
+        p::describe_node(set->nodes[MemberIndex], MemberIndex, *DeviceInfoData);
+    else
+        p::describe_instance(set->interfaces[MemberIndex], MemberIndex, *DeviceInfoData);
     return TRUE;
 }
 
