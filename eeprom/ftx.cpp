@@ -213,8 +213,10 @@ FtdevStatus TFtEEFTX::ProgramSettings(const SettingsHeader &header, const Texts 
     const uint8_t option_flags[] = {settings.option_bit4, settings.option_bit5, settings.option_bit6,
                                     settings.option_bit7};
     image[option_flags_byte] |= bits_of(option_flags, 4, 4);
-    static_assert(offsetof(SettingsX, byte11_bit7) - offsetof(SettingsX, byte11_bit0) == 7);
-    image[byte11] = bits_of(&settings.byte11_bit0, 8, 0);
+    const uint8_t byte11_flags[] = {settings.byte11_bit0, settings.byte11_bit1, settings.byte11_bit2,
+                                    settings.byte11_bit3, settings.byte11_bit4, settings.byte11_bit5,
+                                    settings.byte11_bit6, settings.byte11_bit7};
+    image[byte11] = bits_of(byte11_flags, 8, 0);
     const PinGroup group0 = {settings.group0_slow_slew, settings.group0_schmitt, settings.group0_drive};
     const PinGroup group1 = {settings.group1_slow_slew, settings.group1_schmitt, settings.group1_drive};
     image[pin_groups_byte] = static_cast<uint8_t>(pin_group_nibble(group0) | pin_group_nibble(group1) << 4);
@@ -251,9 +253,12 @@ FtdevStatus TFtEEFTX::ReadSettings(SettingsHeader &header, const TextBuffers &bu
     settings.option_bit5 = flag(bit_set(image[option_flags_byte], 5));
     settings.option_bit6 = flag(bit_set(image[option_flags_byte], 6));
     settings.option_bit7 = flag(bit_set(image[option_flags_byte], 7));
-    uint8_t *byte11_flags = &settings.byte11_bit0;
+    // Eight separate members: each is set through its own pointer, never by indexing past one.
+    uint8_t *const byte11_flags[] = {&settings.byte11_bit0, &settings.byte11_bit1, &settings.byte11_bit2,
+                                     &settings.byte11_bit3, &settings.byte11_bit4, &settings.byte11_bit5,
+                                     &settings.byte11_bit6, &settings.byte11_bit7};
     for (unsigned bit = 0; bit < 8; ++bit)
-        byte11_flags[bit] = flag(bit_set(image[byte11], bit));
+        *byte11_flags[bit] = flag(bit_set(image[byte11], bit));
     const PinGroup group0 = pin_group_from_nibble(image[pin_groups_byte] & 0x0Fu);
     const PinGroup group1 = pin_group_from_nibble(image[pin_groups_byte] >> 4);
     settings.group0_slow_slew = group0.slow_slew;
