@@ -9,6 +9,7 @@
 #define CORVANE_DRIVER_HANDLE_H
 
 #include "driver/chip_family.h"
+#include "driver/comm_requests.h"
 #include "driver/device_file.h"
 #include "driver/receive_queue.h"
 #include "platform/platform.h"
@@ -59,6 +60,15 @@ struct RequestBuffers {
     uint8_t *out = nullptr;
     uint32_t out_size = 0;
     uint32_t returned = 0;      // bytes written to `out`
+    const OverlappedCall *call = nullptr;   // the overlapped call, if the request is one
+};
+
+// How long a read may wait, from the comm time-outs (see reads.cpp).
+struct ReadLimits {
+    std::optional<Clock::time_point> deadline;            // the total time-out; none: no limit
+    std::optional<std::chrono::milliseconds> interval;    // the longest gap between bytes
+    bool immediate = false;         // return at once with what is queued
+    bool first_bytes_end = false;   // return as soon as any bytes came
 };
 
 class ChannelFile final : public DeviceFile {
@@ -72,10 +82,15 @@ public:
     bool start();
 
     uint32_t io_control(uint32_t code, const void *in, uint32_t in_size, void *out, uint32_t out_size,
-                        uint32_t *returned) override;
-    uint32_t read(void *buffer, uint32_t size, uint32_t *done) override;
-    uint32_t write(const void *buffer, uint32_t size, uint32_t *done) override;
+                        uint32_t *returned, const OverlappedCall *call) override;
+    uint32_t read(void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call) override;
+    uint32_t write(const void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call) override;
     void close() override;
+    void wake_cancelled() override {
+        // Taking the lock orders the raise before the waiter's next look at its flag.
+        { std::lock_guard<std::mutex> lock(mutex_); }
+        consumers_.notify_all();
+    }
 
 private:
     // requests.cpp
@@ -132,6 +147,19 @@ private:
     // Records `events` (event mask bits); returns the event handle to signal, if any.
     HANDLE raise_events_locked(uint32_t events);
 
+    // comm_requests.cpp
+    uint32_t set_comm_state(const RequestBuffers &buffers);
+    uint32_t get_comm_state(RequestBuffers &buffers);
+    uint32_t get_comm_timeouts(RequestBuffers &buffers);
+    uint32_t set_comm_mask(const RequestBuffers &buffers);
+    uint32_t get_comm_mask(RequestBuffers &buffers);
+    uint32_t wait_comm_event(RequestBuffers &buffers);
+    uint32_t get_comm_errors(RequestBuffers &buffers);
+    // One bulk IN packet's status bytes and data, before the line state takes them.
+    void note_comm_packet_locked(uint8_t modem, uint8_t line, const uint8_t *data, size_t size);
+    // A write has gone out whole: the transmit side is empty.
+    void note_comm_sent();
+
     // reading_task.cpp
     void run_reading_task();
     size_t next_transfer_size_locked() const;
@@ -143,7 +171,7 @@ private:
     void drop_received(std::unique_lock<std::mutex> &lock);
 
     // reads.cpp, writes.cpp
-    std::optional<Clock::time_point> read_deadline_locked(uint32_t size, bool &immediate) const;
+    ReadLimits read_limits_locked(uint32_t size) const;
     std::optional<Clock::time_point> write_deadline_locked(uint32_t size) const;
 
     // Immutable after construction.
@@ -186,6 +214,7 @@ private:
     uint32_t out_transfer_size_ = 0;       // kept for the caller; writes are not split
     uint32_t deadman_ms_ = default_deadman_ms;
     uint32_t pipe_retries_ = default_pipe_retries;
+    CommState comm_;
 };
 
 // Little-endian access to request buffers.

@@ -88,6 +88,7 @@ void ChannelFile::take_transfer(size_t transferred) {
             auto modem = static_cast<uint8_t>(packet[0] & ~ftdi::modem_reserved_mask);
             if (line_state_known_ && modem != modem_status_)
                 events |= FTDEV_EVENT_MODEM_STATUS;
+            note_comm_packet_locked(modem, packet[1], packet + ftdi::status_bytes, length - ftdi::status_bytes);
             modem_status_ = modem;
             line_status_ = packet[1];
             line_state_known_ = true;

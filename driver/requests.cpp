@@ -39,7 +39,7 @@ constexpr uint32_t no_com_port = 0;
 } // namespace
 
 uint32_t ChannelFile::io_control(uint32_t code, const void *in, uint32_t in_size, void *out,
-                                 uint32_t out_size, uint32_t *returned) {
+                                 uint32_t out_size, uint32_t *returned, const OverlappedCall *call) {
     if (returned)
         *returned = 0;
     std::optional<unsigned> index = decode_request(code, identity_.alternate_codes_only);
@@ -55,6 +55,11 @@ uint32_t ChannelFile::io_control(uint32_t code, const void *in, uint32_t in_size
     buffers.in_size = in ? in_size : 0;
     buffers.out = static_cast<uint8_t *>(out);
     buffers.out_size = out ? out_size : 0;
+    buffers.call = call;
+    // Waits on the wait mask may last; the other requests complete before an overlapped
+    // caller is told they are pending. A comm event wait says itself when it is registered.
+    if (*index == request_wait_on_mask)
+        mark_queued(call);
     uint32_t error = answer(*index, buffers);
     if (returned)
         *returned = error == ERROR_SUCCESS ? buffers.returned : 0;
@@ -80,6 +85,7 @@ uint32_t ChannelFile::answer(unsigned index, RequestBuffers &buffers) {
     case request_break_on: return set_break(true);
     case request_break_off: return set_break(false);
     case request_timeouts: return set_timeouts(buffers);
+    case request_get_comm_timeouts: return get_comm_timeouts(buffers);
     case request_set_dtr: return set_modem_line(0x0101);
     case request_clear_dtr: return set_modem_line(0x0100);
     case request_set_rts: return set_modem_line(0x0202);
@@ -110,6 +116,12 @@ uint32_t ChannelFile::answer(unsigned index, RequestBuffers &buffers) {
     case request_write_config: return write_config_byte(buffers);
     case request_read_ecc: return read_ecc_word(buffers);
     case request_queue_status_ex: return get_queue_bytes(buffers);
+    case request_set_comm_mask: return set_comm_mask(buffers);
+    case request_wait_comm_event: return wait_comm_event(buffers);
+    case request_comm_errors: return get_comm_errors(buffers);
+    case request_set_comm_state: return set_comm_state(buffers);
+    case request_get_comm_state: return get_comm_state(buffers);
+    case request_get_comm_mask: return get_comm_mask(buffers);
     default: return ERROR_INVALID_FUNCTION;
     }
 }

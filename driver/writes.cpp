@@ -14,7 +14,7 @@ std::optional<Clock::time_point> ChannelFile::write_deadline_locked(uint32_t siz
     return deadline_after(static_cast<uint64_t>(timeouts_.write_multiplier) * size + timeouts_.write_constant);
 }
 
-uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done) {
+uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call) {
     uint32_t ignored;
     if (!done)
         done = &ignored;
@@ -38,11 +38,13 @@ uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done) {
     std::lock_guard<std::mutex> link_lock(link_mutex_);
     if (!link_)
         return ERROR_INVALID_HANDLE;
+    // Holding the link, the write's bytes go out before those of any write after it.
+    mark_queued(call);
     size_t sent = 0;
     while (sent < size) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (closed_)
+            if (closed_ || is_cancelled(call))
                 return ERROR_OPERATION_ABORTED;
         }
         unsigned slice = write_slice_ms;
@@ -64,6 +66,8 @@ uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done) {
             mark_vanished();
         return win32_error(status);
     }
+    if (sent == size)
+        note_comm_sent();
     return ERROR_SUCCESS;
 }
 

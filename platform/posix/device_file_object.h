@@ -6,8 +6,13 @@
 #include "platform/platform.h"
 #include "platform/posix/handle_table.h"
 
+#include <condition_variable>
+#include <functional>
+#include <list>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace corvane::platform {
 
@@ -27,6 +32,60 @@ private:
     std::string key_;
 };
 
+// The overlapped operations under way on one device file (overlapped_io.cpp). Each runs
+// on a thread of its own and completes as on Windows: Internal and InternalHigh of the
+// caller's record are filled in, then the record's event is signalled. The caller keeps
+// the record and the buffers alive until then, as Windows asks.
+class OverlappedOperations {
+public:
+    // The driver call of one operation: hands `call` to the driver, reports the bytes it
+    // moved and returns a Win32 error code.
+    using Work = std::function<uint32_t(const driver::OverlappedCall &call, uint32_t &moved)>;
+
+    OverlappedOperations() = default;
+    ~OverlappedOperations() { end_all(); }
+    OverlappedOperations(const OverlappedOperations &) = delete;
+    OverlappedOperations &operator=(const OverlappedOperations &) = delete;
+
+    // Starts `work` for `record` and returns once the driver has queued it (or it ended):
+    // ERROR_IO_PENDING, or the error that kept it from starting.
+    DWORD start(LPOVERLAPPED record, Work work);
+    // False while an operation of `record` is under way and `wait` is false; otherwise
+    // waits for it to complete and returns true.
+    bool wait_for(LPOVERLAPPED record, bool wait);
+    // Cancels the operations the calling thread started.
+    void cancel_this_thread();
+    // The file has closed, which ended every call: waits for the threads and refuses
+    // new operations.
+    void end_all();
+
+private:
+    struct Operation {
+        explicit Operation(OverlappedOperations &owner) : call([this, &owner] { owner.note_queued(*this); }) {}
+        LPOVERLAPPED record = nullptr;
+        HANDLE event = nullptr;
+        std::thread::id issuer;
+        driver::OverlappedCall call;
+        bool queued = false;
+        bool done = false;
+        std::thread worker;
+    };
+    void note_queued(Operation &operation);
+    void run(Operation &operation, const Work &work);
+    void join_finished_locked(std::unique_lock<std::mutex> &held);
+
+    std::mutex lock_;
+    std::condition_variable finished_;
+    std::list<std::unique_ptr<Operation>> operations_;
+    bool ended_ = false;
+};
+
+// Resets the record's event and marks the record as under way, as every call on an
+// overlapped record does when it starts.
+void begin_record(LPOVERLAPPED record);
+// Fills in the outcome of a completed call and signals the event.
+void complete_record(LPOVERLAPPED record, HANDLE event, DWORD error, uint32_t moved);
+
 class DeviceFileObject final : public KernelObject {
 public:
     static constexpr ObjectKind object_kind = ObjectKind::device_file;
@@ -40,6 +99,7 @@ public:
     // once, not when the last of those calls returns.
     void handle_closed() override {
         file_->close();
+        operations_.end_all();
         claim_.reset();
     }
 
@@ -47,11 +107,15 @@ public:
     DWORD access() const { return access_; }
     // The flags-and-attributes word of the open (FILE_FLAG_OVERLAPPED among them).
     DWORD flags() const { return flags_; }
+    bool overlapped() const { return (flags_ & FILE_FLAG_OVERLAPPED) != 0; }
+    OverlappedOperations &operations() { return operations_; }
 
 private:
     // Declared first so that it is released last, after the driver has let the channel go.
     std::unique_ptr<ChannelClaim> claim_;
     std::unique_ptr<driver::DeviceFile> file_;
+    // After the file, so that its threads end before the file goes.
+    OverlappedOperations operations_;
     const DWORD access_;
     const DWORD flags_;
 };

@@ -3,7 +3,10 @@
 // Only device paths open here: the libraries open nothing else through the platform, so
 // any other path fails with ERROR_FILE_NOT_FOUND rather than half-imitating a file system.
 // Requests and transfers go to the bus driver stand-in, whose Win32 code becomes the
-// thread's last error; overlapped records are refused with ERROR_NOT_SUPPORTED.
+// thread's last error. On a device opened with FILE_FLAG_OVERLAPPED a call with an
+// overlapped record returns ERROR_IO_PENDING and completes later (overlapped_io.cpp); on
+// any other device it completes before it returns, and a record it was given is filled in
+// and its event signalled all the same.
 #include "platform/platform.h"
 #include "platform/posix/device_file_object.h"
 #include "platform/posix/device_path.h"
@@ -116,17 +119,28 @@ BOOL finish(DWORD error) {
 }
 
 // The device file for a data or request call, or nullptr with the last error set.
-std::shared_ptr<DeviceFileObject> device_for_call(HANDLE handle, LPOVERLAPPED overlapped) {
+std::shared_ptr<DeviceFileObject> device_for_call(HANDLE handle) {
     std::shared_ptr<DeviceFileObject> device = find_handle_of<DeviceFileObject>(handle);
-    if (!device) {
+    if (!device)
         SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    if (overlapped) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
-    }
     return device;
+}
+
+// Runs one driver call, overlapped when the device and the caller both ask for it. The
+// count goes to the caller only for a call that completes here.
+BOOL run_call(DeviceFileObject &device, LPOVERLAPPED record, OverlappedOperations::Work work, LPDWORD count) {
+    if (record && device.overlapped())
+        return finish(device.operations().start(record, std::move(work)));
+    const driver::OverlappedCall not_overlapped;
+    uint32_t moved = 0;
+    if (record)
+        begin_record(record);
+    const DWORD error = guarded([&] { return work(not_overlapped, moved); });
+    if (count)
+        *count = moved;
+    if (record)
+        complete_record(record, record->hEvent, error, moved);
+    return finish(error);
 }
 
 } // namespace
@@ -170,18 +184,20 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
     namespace p = corvane::platform;
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = 0;
-    std::shared_ptr<p::DeviceFileObject> device = p::device_for_call(hFile, lpOverlapped);
+    std::shared_ptr<p::DeviceFileObject> device = p::device_for_call(hFile);
     if (!device)
         return FALSE;
     if (!lpBuffer && nNumberOfBytesToRead > 0)
         return p::finish(ERROR_INVALID_PARAMETER);
     if (!(device->access() & (GENERIC_READ | p::generic_all)))
         return p::finish(ERROR_ACCESS_DENIED);
-    uint32_t done = 0;
-    const DWORD error = p::guarded([&] { return device->file().read(lpBuffer, nNumberOfBytesToRead, &done); });
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = done;
-    return p::finish(error);
+    corvane::driver::DeviceFile *file = &device->file();
+    return p::run_call(
+        *device, lpOverlapped,
+        [file, lpBuffer, nNumberOfBytesToRead](const corvane::driver::OverlappedCall &call, uint32_t &moved) {
+            return file->read(lpBuffer, nNumberOfBytesToRead, &moved, &call);
+        },
+        lpNumberOfBytesRead);
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
@@ -189,18 +205,20 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     namespace p = corvane::platform;
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = 0;
-    std::shared_ptr<p::DeviceFileObject> device = p::device_for_call(hFile, lpOverlapped);
+    std::shared_ptr<p::DeviceFileObject> device = p::device_for_call(hFile);
     if (!device)
         return FALSE;
     if (!lpBuffer && nNumberOfBytesToWrite > 0)
         return p::finish(ERROR_INVALID_PARAMETER);
     if (!(device->access() & (GENERIC_WRITE | p::generic_all)))
         return p::finish(ERROR_ACCESS_DENIED);
-    uint32_t done = 0;
-    const DWORD error = p::guarded([&] { return device->file().write(lpBuffer, nNumberOfBytesToWrite, &done); });
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = done;
-    return p::finish(error);
+    corvane::driver::DeviceFile *file = &device->file();
+    return p::run_call(
+        *device, lpOverlapped,
+        [file, lpBuffer, nNumberOfBytesToWrite](const corvane::driver::OverlappedCall &call, uint32_t &moved) {
+            return file->write(lpBuffer, nNumberOfBytesToWrite, &moved, &call);
+        },
+        lpNumberOfBytesWritten);
 }
 
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
@@ -209,17 +227,17 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     namespace p = corvane::platform;
     if (lpBytesReturned)
         *lpBytesReturned = 0;
-    std::shared_ptr<p::DeviceFileObject> device = p::device_for_call(hDevice, lpOverlapped);
+    std::shared_ptr<p::DeviceFileObject> device = p::device_for_call(hDevice);
     if (!device)
         return FALSE;
     if ((!lpInBuffer && nInBufferSize > 0) || (!lpOutBuffer && nOutBufferSize > 0))
         return p::finish(ERROR_INVALID_PARAMETER);
-    uint32_t returned = 0;
-    const DWORD error = p::guarded([&] {
-        return device->file().io_control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
-                                         &returned);
-    });
-    if (lpBytesReturned)
-        *lpBytesReturned = returned;
-    return p::finish(error);
+    corvane::driver::DeviceFile *file = &device->file();
+    return p::run_call(*device, lpOverlapped,
+                       [file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                        nOutBufferSize](const corvane::driver::OverlappedCall &call, uint32_t &moved) {
+                           return file->io_control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+                                                   nOutBufferSize, &moved, &call);
+                       },
+                       lpBytesReturned);
 }

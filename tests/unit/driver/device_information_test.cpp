@@ -114,7 +114,7 @@ TEST_F(RequestCode, AlternateOnlyDeviceRefusesThePrimaryCodes) {
 
 TEST_F(RequestCode, CodesOutsideTheTablesAreRefused) {
     open(single_channel_chip());
-    for (uint32_t code : {0xFFFFFFFFu, request_code(119), request_code(2), request_code(86), request_code(72),
+    for (uint32_t code : {0xFFFFFFFFu, request_code(119), request_code(2), request_code(86), request_code(75),
                           0x00220001u, alternate_request_code(0x7FF), 0x00230000u}) {
         uint32_t returned = 7;
         EXPECT_EQ(ERROR_INVALID_FUNCTION, file_->io_control(code, nullptr, 0, nullptr, 0, &returned))

@@ -122,22 +122,29 @@ TEST_F(DeviceFiles, ARequestSucceedsExactlyWhenTheDriverSaysSo) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(DeviceFiles, OverlappedRecordsAreNotTakenYet) {
+TEST_F(DeviceFiles, ASynchronousDeviceCompletesOverlappedCallsBeforeReturning) {
     HANDLE device = open(single);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    set_timeouts(device, 1000, 1000);
     OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD count = 0;
+    EXPECT_TRUE(WriteFile(device, "x", 1, &count, &overlapped));
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(overlapped.InternalHigh, 1u);
+    EXPECT_EQ(WaitForSingleObject(overlapped.hEvent, 0), WAIT_OBJECT_0);
     char byte = 0;
-    EXPECT_FALSE(ReadFile(device, &byte, 1, &count, &overlapped));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    EXPECT_FALSE(WriteFile(device, &byte, 1, &count, &overlapped));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(ReadFile(device, &byte, 1, &count, &overlapped));
+    EXPECT_EQ(byte, 'x');
+    count = 0;
+    EXPECT_TRUE(GetOverlappedResult(device, &overlapped, &count, FALSE));
+    EXPECT_EQ(count, 1u);
+    // A refused request leaves its failure in the record as well.
     EXPECT_FALSE(DeviceIoControl(device, timeouts_request, nullptr, 0, nullptr, 0, &count, &overlapped));
-    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
-    // Nothing was sent: a read finds no looped-back byte.
-    set_timeouts(device, 50, 50);
-    EXPECT_TRUE(ReadFile(device, &byte, 1, &count, nullptr));
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(GetOverlappedResult(device, &overlapped, &count, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    CloseHandle(overlapped.hEvent);
 }
 
 TEST_F(DeviceFiles, AccessAskedForLimitsTheCalls) {
