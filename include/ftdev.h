@@ -201,6 +201,60 @@ enum {
     FTDEV_EVENT_MODEM_STATUS = 2    /* CTS, DSR, RI or DCD changed */
 };
 
+/* ---- COM-style functions ---------------------------------------------------------
+ * The shapes of the platform's file and serial-port calls: each returns non-zero for
+ * success and leaves the reason of a failure in the calling thread's last error
+ * (FT_W32_GetLastError). The records are the platform's own, in their Windows layouts
+ * (DCB, COMMTIMEOUTS, COMSTAT, OVERLAPPED); they are named here by their structure tags
+ * only, so that this header needs no platform header. */
+struct _DCB;
+struct _COMMTIMEOUTS;
+struct _COMSTAT;
+struct _OVERLAPPED;
+
+typedef int FtdevBool;
+
+/* What FT_W32_CreateFile returns when it opens nothing: all bits set. */
+#define FTDEV_W32_NO_HANDLE ((FtdevHandle)(intptr_t)-1)
+
+/* FT_W32_CreateFile: the low three bits of the flags say what the name is, as the
+ * FTDEV_OPEN_BY_* values do for FT_OpenEx (a text, or the location identifier itself);
+ * the other bits, FILE_FLAG_OVERLAPPED among them, go to the device open unchanged. */
+FTDEV_EXPORT FtdevHandle FTDEV_CALL FT_W32_CreateFile(const void *name, uint32_t access, uint32_t share_mode,
+                                                      void *security_attributes, uint32_t disposition,
+                                                      uint32_t flags_and_attributes, void *template_file);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_CloseHandle(FtdevHandle handle);
+/* The counts are written only through non-null pointers; an overlapped call may pass
+ * none and collect its count with FT_W32_GetOverlappedResult. */
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ReadFile(FtdevHandle handle, void *buffer, uint32_t bytes_to_read,
+                                                  uint32_t *bytes_read, struct _OVERLAPPED *overlapped);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_WriteFile(FtdevHandle handle, const void *buffer, uint32_t bytes_to_write,
+                                                   uint32_t *bytes_written, struct _OVERLAPPED *overlapped);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetOverlappedResult(FtdevHandle handle, struct _OVERLAPPED *overlapped,
+                                                             uint32_t *bytes_transferred, FtdevBool wait);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_CancelIo(FtdevHandle handle);
+FTDEV_EXPORT uint32_t FTDEV_CALL FT_W32_GetLastError(FtdevHandle handle);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetupComm(FtdevHandle handle, uint32_t input_queue_size,
+                                                   uint32_t output_queue_size);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetCommBreak(FtdevHandle handle);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ClearCommBreak(FtdevHandle handle);
+/* Either output may be null. */
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ClearCommError(FtdevHandle handle, uint32_t *errors,
+                                                        struct _COMSTAT *status);
+/* Codes that drive no line (the XON/XOFF and device reset codes) fail with
+ * ERROR_INVALID_PARAMETER. */
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_EscapeCommFunction(FtdevHandle handle, uint32_t function);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommModemStatus(FtdevHandle handle, uint32_t *modem_status);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommState(FtdevHandle handle, struct _DCB *state);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetCommState(FtdevHandle handle, const struct _DCB *state);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommTimeouts(FtdevHandle handle, struct _COMMTIMEOUTS *timeouts);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetCommTimeouts(FtdevHandle handle, const struct _COMMTIMEOUTS *timeouts);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_PurgeComm(FtdevHandle handle, uint32_t flags);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetCommMask(FtdevHandle handle, uint32_t mask);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommMask(FtdevHandle handle, uint32_t *mask);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_WaitCommEvent(FtdevHandle handle, uint32_t *events,
+                                                       struct _OVERLAPPED *overlapped);
+
 /* ---- EEPROM functions ------------------------------------------------------------
  * (owned by the EEPROM library: eeprom/) */
 
