@@ -39,23 +39,16 @@ TEST_F(ComOpen, FindsEachDeviceBySerialNumberDescriptionOrLocation)
         };
         for (const auto &[flags, name] : ways) {
             ComDevice device(FT_W32_CreateFile(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                               flags | FILE_ATTRIBUTE_NORMAL, nullptr));
+                                               flags | FILE_FLAG_OVERLAPPED, nullptr));
             ASSERT_TRUE(device.valid()) << wanted.serial_number << " flags " << flags;
             EXPECT_EQ(identity_of(device.get()).serial_number, wanted.serial_number);
             // The name bits are the library's; the rest went to the device open.
-            EXPECT_EQ(find_open(device.get())->open_flags, FILE_ATTRIBUTE_NORMAL);
+            const corvane::device::HandleRecord *record = find_open(device.get());
+            EXPECT_EQ(record->open_flags, FILE_FLAG_OVERLAPPED);
+            EXPECT_EQ(record->device_type, wanted.serial_number == "A1" ? uint32_t{FTDEV_DEVICE_232R}
+                                                                         : uint32_t{FTDEV_DEVICE_2232H});
         }
     }
-}
-
-TEST_F(ComOpen, PassesTheOverlappedFlagAloneToTheOpen)
-{
-    ComDevice device(FT_W32_CreateFile(devices[1].description.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FTDEV_OPEN_BY_DESCRIPTION, nullptr));
-    ASSERT_TRUE(device.valid());
-    const corvane::device::HandleRecord *record = find_open(device.get());
-    EXPECT_EQ(record->open_flags, FILE_FLAG_OVERLAPPED);
-    EXPECT_EQ(record->device_type, uint32_t{FTDEV_DEVICE_2232H});
 }
 
 TEST_F(ComOpen, OpensNothingWhenNothingMatches)
