@@ -32,7 +32,7 @@ uint32_t node_flags(uint32_t base, const HandleRecord &record)
 uint32_t location_of(FtdevHandle handle)
 {
     uint32_t location = 0;
-    DWORD returned = 0;
+    uint32_t returned = 0;
     if (FT_IoCtl(handle, request_code(location_request), &location, sizeof location, &location, sizeof location,
                  &returned, nullptr) != FTDEV_OK)
         return 0;

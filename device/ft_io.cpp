@@ -28,14 +28,14 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_IoCtl(FtdevHandle handle, uint
         // Bits 2 to 13 can name 4096 functions; past the tables there is no request.
         if (index >= request_count)
             return FTDEV_IO_ERROR;
-        // A synchronous request needs somewhere to put its count even when the caller
-        // does not want it.
-        DWORD unwanted = 0;
-        if (bytes_returned == nullptr && overlapped == nullptr)
-            bytes_returned = &unwanted;
+        // The platform counts in its own DWORD (unsigned long on Windows, never the same
+        // type as uint32_t there), written only when the request completes in the call;
+        // a synchronous request needs it even when the caller does not want the count.
+        DWORD returned = 0;
         const BOOL done = DeviceIoControl(record->driver_handle, record->request_table[index], in_buffer, in_size,
-                                          out_buffer, out_size, bytes_returned,
-                                          static_cast<LPOVERLAPPED>(overlapped));
+                                          out_buffer, out_size, &returned, static_cast<LPOVERLAPPED>(overlapped));
+        if (bytes_returned != nullptr)
+            *bytes_returned = returned;
         return done ? FTDEV_OK : FTDEV_IO_ERROR;
     });
 }
@@ -51,9 +51,10 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Read(FtdevHandle handle, void 
             return FTDEV_INVALID_HANDLE;
         if (bytes_read == nullptr || (buffer == nullptr && bytes_to_read != 0))
             return FTDEV_INVALID_PARAMETER;
-        *bytes_read = 0;
-        const BOOL done = ReadFile(record->driver_handle, buffer, bytes_to_read, bytes_read, nullptr);
-        return (done || *bytes_read != 0) ? FTDEV_OK : FTDEV_IO_ERROR;
+        DWORD moved = 0;
+        const BOOL done = ReadFile(record->driver_handle, buffer, bytes_to_read, &moved, nullptr);
+        *bytes_read = moved;
+        return (done || moved != 0) ? FTDEV_OK : FTDEV_IO_ERROR;
     });
 }
 
@@ -66,9 +67,10 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Write(FtdevHandle handle, cons
             return FTDEV_INVALID_HANDLE;
         if (bytes_written == nullptr || (buffer == nullptr && bytes_to_write != 0))
             return FTDEV_INVALID_PARAMETER;
-        *bytes_written = 0;
-        const BOOL done = WriteFile(record->driver_handle, buffer, bytes_to_write, bytes_written, nullptr);
-        return (done || *bytes_written != 0) ? FTDEV_OK : FTDEV_IO_ERROR;
+        DWORD moved = 0;
+        const BOOL done = WriteFile(record->driver_handle, buffer, bytes_to_write, &moved, nullptr);
+        *bytes_written = moved;
+        return (done || moved != 0) ? FTDEV_OK : FTDEV_IO_ERROR;
     });
 }
 

@@ -82,7 +82,7 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfo(FtdevHandle hand
             return FTDEV_INVALID_HANDLE;
         DeviceInformation information{};
         information.status = information_unanswered;
-        DWORD returned = 0;
+        uint32_t returned = 0;
         const FtdevStatus status = FT_IoCtl(handle, request_code(device_information_request), &information,
                                             sizeof information, &information, sizeof information, &returned, nullptr);
         if (status != FTDEV_OK)

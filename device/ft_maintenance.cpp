@@ -241,7 +241,7 @@ FtdevStatus get_u32(FtdevHandle handle, unsigned index, void *variable)
         return FTDEV_INVALID_HANDLE;
     if (variable == nullptr)
         return FTDEV_INVALID_PARAMETER;
-    DWORD returned = 0;
+    uint32_t returned = 0;
     return FT_IoCtl(handle, request_code(index), nullptr, 0, variable, 4, &returned, nullptr);
 }
 

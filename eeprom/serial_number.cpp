@@ -1,5 +1,7 @@
 #include "eeprom/serial_number.h"
 
+#include "platform/runtime.h"
+
 #include <atomic>
 #include <cstring>
 #include <ctime>
@@ -12,7 +14,7 @@ CalendarTime system_calendar_time()
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    platform::local_time(now, local);
     return {local.tm_year, local.tm_mon, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 

@@ -3,11 +3,17 @@
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
-#include <langinfo.h>
 
 namespace corvane::loader {
 
 namespace {
+
+// The console code pages that keep code page 437's shading blocks: the full block at
+// 0xDB and the light shade at 0xB0.
+constexpr std::string_view oem_block_code_pages[] = {
+    "CP437", "CP737", "CP775", "CP850", "CP852", "CP855", "CP857", "CP858",
+    "CP860", "CP861", "CP862", "CP863", "CP865", "CP866", "CP869",
+};
 
 BarGlyphs chosen_glyphs = bar_glyphs_for("");
 
@@ -15,16 +21,19 @@ BarGlyphs chosen_glyphs = bar_glyphs_for("");
 
 BarGlyphs bar_glyphs_for(std::string_view codeset)
 {
-    // A later Windows build takes the code-page-437 bytes 0xDB and 0xB0 here.
     if (codeset == "UTF-8" || codeset == "utf-8" || codeset == "UTF8" || codeset == "utf8")
         return {"\u2588", "\u2591"};
+    for (std::string_view code_page : oem_block_code_pages) {
+        if (codeset == code_page)
+            return {"\xDB", "\xB0"};
+    }
     return {"#", "."};
 }
 
 void set_up_console()
 {
     std::setlocale(LC_ALL, "");
-    chosen_glyphs = bar_glyphs_for(nl_langinfo(CODESET));
+    chosen_glyphs = bar_glyphs_for(platform::console_character_set());
     std::setlocale(LC_NUMERIC, "C");
 }
 

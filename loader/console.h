@@ -3,6 +3,8 @@
 #ifndef CORVANE_LOADER_CONSOLE_H
 #define CORVANE_LOADER_CONSOLE_H
 
+#include "platform/runtime.h"
+
 #include <string_view>
 
 namespace corvane::loader {
@@ -12,7 +14,7 @@ namespace corvane::loader {
 void set_up_console();
 
 // printf to standard output, flushed before it returns.
-void print(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void print(const char *format, ...) __attribute__((format(CORVANE_PRINTF_FORMAT, 1, 2)));
 
 // Bytes as they are, flushed.
 void print_bytes(std::string_view bytes);
@@ -26,10 +28,11 @@ struct BarGlyphs {
     std::string_view empty;
 };
 
-// Block glyphs on a UTF-8 console, plain ASCII elsewhere. Decided by set_up_console().
+// Block glyphs on a UTF-8 console and on an OEM code page console (the code page 437
+// bytes), plain ASCII elsewhere. Decided by set_up_console().
 const BarGlyphs &bar_glyphs();
 
-// The glyphs for a character set name as nl_langinfo(CODESET) gives it.
+// The glyphs for a character set name as platform::console_character_set() gives it.
 BarGlyphs bar_glyphs_for(std::string_view codeset);
 
 } // namespace corvane::loader
