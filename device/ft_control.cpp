@@ -283,16 +283,10 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ReadEE(FtdevHandle handle, uin
     });
 }
 
-// Word addresses are 16 bits wide; the upper half of the offset is not sent. An offset
-// past 16 bits is refused, since the chip would take its low half and overwrite a low
-// word (0x10000 is word 0, the configuration) while the call reported success.
+// Word addresses are 16 bits wide; the upper half of the offset is not sent.
 extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_WriteEE(FtdevHandle handle, uint32_t word_offset, uint16_t value)
 {
-    return guarded([&]() -> FtdevStatus {
-        if (!is_open(handle))
-            return FTDEV_INVALID_HANDLE;
-        if (word_offset > 0xFFFF)
-            return FTDEV_INVALID_PARAMETER;
+    return guarded([&] {
         uint8_t in[4];
         store_le16(in, static_cast<uint16_t>(word_offset));
         store_le16(in + 2, value);
