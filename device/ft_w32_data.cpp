@@ -14,9 +14,12 @@ extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ReadFile(FtdevHandle handle,
         const HandleRecord *record = open_record(handle);
         if (record == nullptr)
             return FALSE;
+        DWORD moved = 0;
+        const BOOL done = ReadFile(record->driver_handle, buffer, bytes_to_read,
+                                   bytes_read != nullptr ? &moved : nullptr, overlapped);
         if (bytes_read != nullptr)
-            *bytes_read = 0;
-        return ReadFile(record->driver_handle, buffer, bytes_to_read, bytes_read, overlapped);
+            *bytes_read = moved;
+        return done;
     });
 }
 
@@ -28,9 +31,12 @@ extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_WriteFile(FtdevHandle handle
         const HandleRecord *record = open_record(handle);
         if (record == nullptr)
             return FALSE;
+        DWORD moved = 0;
+        const BOOL done = WriteFile(record->driver_handle, buffer, bytes_to_write,
+                                    bytes_written != nullptr ? &moved : nullptr, overlapped);
         if (bytes_written != nullptr)
-            *bytes_written = 0;
-        return WriteFile(record->driver_handle, buffer, bytes_to_write, bytes_written, overlapped);
+            *bytes_written = moved;
+        return done;
     });
 }
 
@@ -42,7 +48,11 @@ extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetOverlappedResult(FtdevHan
         const HandleRecord *record = open_record(handle);
         if (record == nullptr)
             return FALSE;
-        return GetOverlappedResult(record->driver_handle, overlapped, bytes_transferred, wait);
+        DWORD moved = 0;
+        const BOOL done = GetOverlappedResult(record->driver_handle, overlapped, &moved, wait);
+        if (bytes_transferred != nullptr)
+            *bytes_transferred = moved;
+        return done;
     });
 }
 
