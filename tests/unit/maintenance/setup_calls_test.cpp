@@ -169,4 +169,19 @@ TEST_F(UsbNodes, ClassInstallerNeedsValidPropertyChangeParameters)
     EXPECT_FALSE(SetupDiGetDeviceInstallParamsA(set, &chip(), &install));
 }
 
+// The set still lists a device that has left since; restarting it is a failure, not a
+// success with nothing done.
+TEST_F(UsbNodes, RestartOfADeviceThatLeftFails)
+{
+    ASSERT_EQ(bus.bus().set_plugged("0", false), corvane::usb::Status::ok);
+    SP_PROPCHANGE_PARAMS change{};
+    change.ClassInstallHeader.cbSize = sizeof change.ClassInstallHeader;
+    change.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+    change.StateChange = DICS_PROPCHANGE;
+    change.Scope = DICS_FLAG_CONFIGSPECIFIC;
+    ASSERT_TRUE(SetupDiSetClassInstallParamsA(set, &chip(), &change.ClassInstallHeader, sizeof change));
+    EXPECT_FALSE(SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &chip()));
+    EXPECT_EQ(GetLastError(), ERROR_NO_SUCH_DEVINST);
+}
+
 } // namespace
