@@ -5,10 +5,17 @@
 #include "device/handle_list.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
 using namespace corvane::device;
+
+// Callers copy nodes as raw records: 96 bytes of fields, then the handle, which makes the
+// node 100 bytes on 32-bit builds.
+static_assert(offsetof(FtdevDeviceNode, serial_number) == 16 && offsetof(FtdevDeviceNode, description) == 32 &&
+              offsetof(FtdevDeviceNode, handle) == 96);
+static_assert(sizeof(FtdevDeviceNode) == 96 + sizeof(FtdevHandle));
 
 namespace {
 
