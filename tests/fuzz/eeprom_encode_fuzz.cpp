@@ -90,14 +90,17 @@ void write_user_area(FtdevHandle handle, InputReader &in)
     FT_EE_UAWrite(handle, bytes.get(), count);
 }
 
-void check_reads_back(FtdevHandle handle)
+// Read back through the settings of the device's chip, the one read every layout class
+// has (the record form has no FT-X block).
+void check_reads_back(const FuzzDevice &device)
 {
     char manufacturer[64], manufacturer_id[64], description[64], serial[64];
-    auto record = std::make_unique<ProgramData>();
-    record->signature_1 = FTDEV_PROGRAM_SIGNATURE_1;
-    record->signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
-    record->version = FTDEV_PROGRAM_VERSION_232H;
-    FtdevStatus status = FT_EE_ReadEx(handle, record.get(), manufacturer, manufacturer_id, description, serial);
+    size_t size = settings_size(device.type);
+    std::unique_ptr<uint8_t[]> settings(new uint8_t[size]());
+    auto *header = reinterpret_cast<SettingsHeader *>(settings.get());
+    header->device_type = device.type;
+    FtdevStatus status = FT_EEPROM_Read(device.handle, header, static_cast<uint32_t>(size), manufacturer,
+                                        manufacturer_id, description, serial);
     if (status != FTDEV_OK) {
         std::fprintf(stderr, "read back: status %u\n", status);
         FuzzBus::die("an image the library programmed does not read back");
@@ -121,6 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case 3: write_user_area(device.handle, in); break;
     }
     if (status == FTDEV_OK)
-        check_reads_back(device.handle);
+        check_reads_back(device);
     return 0;
 }
