@@ -244,9 +244,47 @@ bool Session::start_bulk(const vbus::FrameHeader &header) {
         release_worker(*worker);
         return false;
     }
+    job.done = 0;
+    if (finish_bulk_at_once(*worker)) {
+        release_worker(*worker);
+        return true;
+    }
     std::lock_guard<std::mutex> guard(pool_lock_);
     worker->has_job = true;
     worker->wake.notify_one();
+    return true;
+}
+
+// Most transfers need no wait: the bytes fit the chip's buffer, or the chip has data or
+// status due. Those are answered here, on the reader thread, which spares a hand-over to a
+// worker and back per frame; only what must wait goes to a worker. False when the job is
+// still to be run (a bulk_out keeps what it moved in `job.done`).
+bool Session::finish_bulk_at_once(Worker &worker) {
+    BulkJob &job = worker.job;
+    if (!valid_channel(job.channel))
+        return false;
+    size_t transferred = 0;
+    if (job.header.type == static_cast<uint16_t>(MessageType::bulk_out)) {
+        usb::Status status =
+            bus_.bulk_out(client_, job.id, job.channel, worker.data.data() + job.offset, job.size, 0, &transferred);
+        transferred = std::min(transferred, job.size);
+        if (status == usb::Status::timeout && job.timeout_ms > 0) {
+            job.offset += transferred;
+            job.size -= transferred;
+            job.done = transferred;
+            return false;
+        }
+        uint8_t count[8];
+        for (unsigned i = 0; i < 8; ++i)
+            count[i] = static_cast<uint8_t>(uint64_t{transferred} >> (8 * i));
+        reply(job.header, status, count, sizeof count);
+        return true;
+    }
+    uint8_t *buffer = worker.data.reserve(job.size);
+    usb::Status status = bus_.bulk_in(client_, job.id, job.channel, buffer, job.size, 0, &transferred);
+    if (status == usb::Status::timeout && transferred == 0 && job.timeout_ms > 0)
+        return false;
+    reply(job.header, status, buffer, std::min(transferred, job.size));
     return true;
 }
 
@@ -258,6 +296,7 @@ void Session::run_bulk(Worker &worker) {
         if (valid_channel(job.channel))
             status = bus_.bulk_out(client_, job.id, job.channel, worker.data.data() + job.offset, job.size,
                                    job.timeout_ms, &transferred);
+        transferred += job.done;
         uint8_t count[8];
         for (unsigned i = 0; i < 8; ++i)
             count[i] = static_cast<uint8_t>(uint64_t{transferred} >> (8 * i));

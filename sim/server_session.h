@@ -49,6 +49,7 @@ private:
         unsigned timeout_ms = 0;
         size_t offset = 0;   // bulk_out: where the data starts in the worker's buffer
         size_t size = 0;     // bytes to send or to receive
+        size_t done = 0;     // bulk_out: bytes the reader thread already moved itself
     };
     struct Worker {
         std::thread thread;
@@ -64,6 +65,7 @@ private:
     bool handshake();
     bool handle_inline(const usb::vbus::FrameHeader &header, const uint8_t *payload);
     bool start_bulk(const usb::vbus::FrameHeader &header);
+    bool finish_bulk_at_once(Worker &worker);
     void run_bulk(Worker &worker);
     void worker_loop(Worker &worker);
     Worker *acquire_worker();
