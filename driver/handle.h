@@ -199,6 +199,10 @@ private:
     uint32_t task_error_ = 0;              // the failure that stopped the task, 0 while it runs
     bool task_stop_requested_ = false;
     bool task_in_transfer_ = false;
+    // A lone plain read waits for `reader_wants_` bytes; the reading task wakes it only when
+    // the queue holds them or cannot take a whole transfer more (see take_transfer).
+    unsigned readers_waiting_ = 0;
+    size_t reader_wants_ = 0;              // 0: wake the readers on every transfer
     bool line_state_known_ = false;
     uint8_t modem_status_ = 0;
     uint8_t line_status_ = 0;

@@ -77,6 +77,7 @@ void ChannelFile::run_reading_task() {
 
 void ChannelFile::take_transfer(size_t transferred) {
     HANDLE to_signal = nullptr;
+    bool wake = true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         uint32_t events = 0;
@@ -99,8 +100,15 @@ void ChannelFile::take_transfer(size_t transferred) {
             }
         }
         to_signal = raise_events_locked(events);
+        // Waking a reader per transfer costs a thread switch per 64 KiB; a lone plain read
+        // is woken once its bytes are all here, or before the queue could hold back the
+        // next whole transfer. Mask waiters and every other reader hear of each transfer.
+        size_t whole_transfer = transfer_buffer_size_ / packet_size_ * (packet_size_ - ftdi::status_bytes);
+        wake = readers_waiting_ != 1 || reader_wants_ == 0 || queue_.size() >= reader_wants_ ||
+               queue_.room() < whole_transfer || wait_mask_ != 0 || comm_.waiting;
     }
-    consumers_.notify_all();
+    if (wake)
+        consumers_.notify_all();
     if (to_signal)
         platform::signal_event(to_signal);
 }

@@ -74,9 +74,17 @@ uint32_t ChannelFile::read(void *buffer, uint32_t size, uint32_t *done, const Ov
             if (!until || gap_end < *until)
                 until = gap_end;
         }
-        if (!until) {
+        // A read that only ends full or at its deadline needs no wake-up before its bytes
+        // are all queued; one that ends on a gap or on the first bytes needs every one.
+        ++readers_waiting_;
+        reader_wants_ = limits.interval || limits.first_bytes_end ? 0 : size - copied;
+        bool timed_out = false;
+        if (!until)
             consumers_.wait(lock);
-        } else if (consumers_.wait_until(lock, *until) == std::cv_status::timeout) {
+        else
+            timed_out = consumers_.wait_until(lock, *until) == std::cv_status::timeout;
+        --readers_waiting_;
+        if (timed_out) {
             *done = copied += static_cast<uint32_t>(queue_.pop(out + copied, size - copied));
             return ERROR_SUCCESS;
         }
