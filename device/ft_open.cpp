@@ -25,7 +25,9 @@ FtdevStatus fetch_path_block(const PresentDevices &present, DWORD index, SP_DEVI
     auto *block = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(std::calloc(1, required));
     if (block == nullptr)
         return FTDEV_INSUFFICIENT_RESOURCES;
-    block->cbSize = 5;
+    // The fixed part's size as this build's SetupAPI counts it: 5 bytes where its records
+    // are packed (32-bit Windows), 8 on 64-bit Windows, which refuses a 5.
+    block->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
     if (!SetupDiGetDeviceInterfaceDetailA(present.set(), &interface_data, block, required, nullptr, nullptr)) {
         std::free(block);
         return FTDEV_DEVICE_NOT_FOUND;
