@@ -106,6 +106,23 @@ TEST_F(UsbClaim, RefusalsSayWhy) {
     EXPECT_TRUE(device().kernel_driver_bound[0]);
 }
 
+TEST_F(UsbClaim, RestartHoldsEveryChannelThenGivesTheSerialDriversBack) {
+    listed();
+    ASSERT_EQ(transport->reenumerate("1-2"), Status::ok);
+    EXPECT_EQ(log_after_listing(), (std::vector<std::string>{"detach 0", "claim 0", "detach 1", "claim 1", "reset",
+                                                             "release 0", "attach 0", "release 1", "attach 1"}));
+    EXPECT_TRUE(device().kernel_driver_bound[0]);
+    EXPECT_TRUE(device().kernel_driver_bound[1]);
+}
+
+TEST_F(UsbClaim, RestartOfADeviceInUseIsBusy) {
+    device().claimed_elsewhere[1] = true;
+    device().kernel_driver_bound[1] = false;
+    EXPECT_EQ(transport->reenumerate("1-2"), Status::busy);
+    EXPECT_TRUE(device().kernel_driver_bound[0]);
+    EXPECT_FALSE(device().claimed[0]);
+}
+
 TEST_F(UsbClaim, ControlRequestsReachTheDevice) {
     device().control_answers[0x0A] = {16};
     std::unique_ptr<usb::Channel> channel = open_channel("1-2", 1);
