@@ -51,6 +51,12 @@ Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
             return Status::ok;   // the caller's buffer is full; the rest waits for the next call
         const UsbResult result = slot.transfer->result;
         retire_head();
+        if (result == UsbResult::stall) {
+            // Nothing moves on a halted endpoint until the halt is cleared; the reads
+            // queued behind the stalled one cannot have brought anything.
+            cancel_reads();
+            handle_->clear_halt(endpoints_.in);
+        }
         if (result != UsbResult::ok && result != UsbResult::cancelled)
             return fail(result);
         if (ended || filled == size)
@@ -159,6 +165,8 @@ Status LibusbChannel::bulk_out(const uint8_t *data, size_t size, unsigned timeou
         *transferred += std::min(transfer.actual, chunk);
         if (transfer.result == UsbResult::cancelled)
             return Status::timeout;
+        if (transfer.result == UsbResult::stall)
+            handle_->clear_halt(endpoints_.out);
         if (transfer.result != UsbResult::ok)
             return fail(transfer.result);
     }

@@ -113,6 +113,9 @@ public:
 
     virtual UsbResult reset_device() = 0;
 
+    // Clears a halt (stall) on a bulk endpoint, so that transfers on it move again.
+    virtual UsbResult clear_halt(uint8_t endpoint) = 0;
+
     // A bulk transfer on `endpoint` (bit 7 set for IN); nullptr when none can be made.
     virtual std::unique_ptr<UsbTransfer> make_bulk_transfer(uint8_t endpoint) = 0;
 

@@ -229,6 +229,7 @@ public:
     }
 
     UsbResult reset_device() override { return result_of(libusb_reset_device(handle_)); }
+    UsbResult clear_halt(uint8_t endpoint) override { return result_of(libusb_clear_halt(handle_, endpoint)); }
 
     std::unique_ptr<UsbTransfer> make_bulk_transfer(uint8_t endpoint) override {
         libusb_transfer *transfer = libusb_alloc_transfer(0);

@@ -125,6 +125,17 @@ TEST_P(UsbBulkIn, ZeroTimeOutStillCollectsWhatArrived) {
     EXPECT_EQ(bytes(got), chip_packet(4));
 }
 
+TEST_P(UsbBulkIn, StallIsReportedAndClearedSoReadingGoesOn) {
+    library->queue_in(chip, 1, {chip_packet(1, 1)});
+    library->queue_stall(chip, 1);
+    size_t got = 0;
+    ASSERT_EQ(read(packet, 5000, got), Status::ok);
+    EXPECT_EQ(read(packet, 5000, got), Status::stall);
+    library->queue_in(chip, 1, {chip_packet(1, 2)});
+    ASSERT_EQ(read(packet, 5000, got), Status::ok);
+    EXPECT_EQ(bytes(got), chip_packet(1, 2));
+}
+
 TEST_P(UsbBulkIn, RefusesABufferSmallerThanAPacket) {
     size_t got = 0;
     EXPECT_EQ(read(packet - 1, 10, got), Status::invalid);

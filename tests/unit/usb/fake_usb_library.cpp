@@ -62,6 +62,10 @@ public:
 
 private:
     bool advance_in() {
+        if (device_.halted[endpoint_]) {
+            complete(UsbResult::stall, filled_);
+            return true;
+        }
         std::deque<InStep> &steps = device_.in_steps[endpoint_];
         const size_t packet = packet_size_of(device_, endpoint_);
         while (filled_ < length_ && !steps.empty()) {
@@ -70,6 +74,11 @@ private:
             if (step.unplug) {
                 device_.present = false;
                 complete(UsbResult::no_device, filled_);
+                return true;
+            }
+            if (step.stall) {
+                device_.halted[endpoint_] = true;
+                complete(UsbResult::stall, filled_);
                 return true;
             }
             if (step.packet.size() > length_ - filled_) {
@@ -195,6 +204,12 @@ public:
         }
         return UsbResult::ok;
     }
+    UsbResult clear_halt(uint8_t endpoint) override {
+        std::lock_guard<std::mutex> lock(library_->lock());
+        library_->note("clear halt " + std::to_string(endpoint));
+        device_.halted[endpoint] = false;
+        return device_.present ? UsbResult::ok : UsbResult::no_device;
+    }
     UsbResult reset_device() override {
         std::lock_guard<std::mutex> lock(library_->lock());
         library_->note("reset");
@@ -269,6 +284,11 @@ void FakeUsbLibrary::queue_in(size_t index, unsigned channel, const std::vector<
 void FakeUsbLibrary::queue_unplug(size_t index, unsigned channel) {
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.at(index)->in_steps[static_cast<uint8_t>(0x81 + 2 * (channel - 1))].push_back({{}, true});
+}
+
+void FakeUsbLibrary::queue_stall(size_t index, unsigned channel) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    devices_.at(index)->in_steps[static_cast<uint8_t>(0x81 + 2 * (channel - 1))].push_back({{}, false, true});
 }
 
 void FakeUsbLibrary::unplug(size_t index) {

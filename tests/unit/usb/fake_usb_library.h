@@ -27,6 +27,7 @@ namespace corvane::testing {
 struct InStep {
     std::vector<uint8_t> packet;
     bool unplug = false;
+    bool stall = false;   // the endpoint halts here
 };
 
 struct FakeUsbDevice {
@@ -42,6 +43,7 @@ struct FakeUsbDevice {
     size_t out_room = std::numeric_limits<size_t>::max();  // OUT bytes taken before it stops taking
     std::optional<size_t> unplug_after_out;                // leaves the bus once this many went out
     bool out_stalls = false;
+    std::map<uint8_t, bool> halted;                         // by endpoint: stalls until cleared
     usb::UsbResult reset_result = usb::UsbResult::ok;
     std::vector<usb::ControlSetup> control_requests;
     std::map<uint8_t, std::vector<uint8_t>> control_answers;   // by bRequest
@@ -62,6 +64,7 @@ public:
     // Queues packets for the IN endpoint of `channel` (1 = A) of a device.
     void queue_in(size_t index, unsigned channel, const std::vector<std::vector<uint8_t>> &packets);
     void queue_unplug(size_t index, unsigned channel);
+    void queue_stall(size_t index, unsigned channel);
     // The device leaves the bus now: transfers under way end with no_device.
     void unplug(size_t index);
 
