@@ -111,6 +111,7 @@ void ChipModel::power_on_channels() {
         channel.peer->purge();
         channel.line_errors = 0;
         channel.modem_changed = false;
+        channel.emptied = false;
         channel.modem_lines = 0;
     }
 }
@@ -199,6 +200,15 @@ usb::Status ChipModel::control(ClientId client, unsigned channel, const usb::Con
     Reply reply = answer(setup, data);
     if (reply.status == usb::Status::ok)
         *transferred = reply.length;
+    // After a reset or purge the chip answers the IN request the host has waiting with the
+    // status bytes alone, so that a host that empties its own queue too learns at once that
+    // nothing from before is still on its way, rather than a latency period later.
+    if (reply.status == usb::Status::ok && setup.request == ftdi::reset_purge && !(setup.request_type & 0x80)) {
+        if (Channel *purged = addressed_channel(setup.index)) {
+            purged->emptied = true;
+            changed_.notify_all();
+        }
+    }
     if (logging_) {
         bool device_to_host = setup.request_type & 0x80;
         log_control(setup, data, device_to_host ? *transferred : setup.length);
@@ -231,6 +241,7 @@ size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size) {
             break;
     }
     channel.modem_changed = false;
+    channel.emptied = false;
     return done;
 }
 
@@ -253,7 +264,7 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
         const bool latency_counts = latency_due <= deadline;
         const Clock::time_point now = Clock::now();
         if (!stalled_) {
-            bool due = channel.peer->pending() > 0 || channel.modem_changed ||
+            bool due = channel.peer->pending() > 0 || channel.modem_changed || channel.emptied ||
                        (latency_counts && now >= latency_due);
             if (due) {
                 *transferred = fill_packets(channel, buffer, size);

@@ -100,6 +100,7 @@ private:
         bool loopback = true;          // the plug wires RTS to CTS, DTR to DSR and DCD
         uint8_t modem_lines = 0;       // CTS, DSR, RI, DCD bits of the modem status
         bool modem_changed = false;    // a packet is due at once
+        bool emptied = false;          // reset or purged: a packet is due at once
         uint8_t line_errors = 0;
         ClientId owner = 0;
     };
