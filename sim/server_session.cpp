@@ -101,9 +101,9 @@ void Session::serve() {
 void Session::read_frames() {
     if (!handshake())
         return;
-    uint8_t head[vbus::header_size];
-    while (vbus::recv_all(fd_, head, sizeof head, forever) == vbus::IoResult::ok) {
-        vbus::FrameHeader header = vbus::decode_header(head);
+    while (inbox_.fill(fd_, vbus::header_size, forever) == vbus::IoResult::ok) {
+        vbus::FrameHeader header = vbus::decode_header(inbox_.data());
+        inbox_.consume(vbus::header_size);
         auto type = static_cast<MessageType>(header.type);
         bool known = header.type >= static_cast<uint16_t>(MessageType::list) &&
                      header.type <= static_cast<uint16_t>(MessageType::fault);
@@ -120,7 +120,7 @@ void Session::read_frames() {
             carried_on = start_bulk(header);
         } else {
             request_.resize(header.length);
-            if (vbus::recv_all(fd_, request_.data(), header.length, forever) != vbus::IoResult::ok)
+            if (inbox_.take(fd_, request_.data(), header.length, forever) != vbus::IoResult::ok)
                 return;
             carried_on = handle_inline(header, request_.data());
         }
@@ -219,7 +219,7 @@ bool Session::start_bulk(const vbus::FrameHeader &header) {
     if (!worker)
         return false;
     uint8_t *payload = worker->data.reserve(header.length);
-    if (vbus::recv_all(fd_, payload, header.length, forever) != vbus::IoResult::ok) {
+    if (inbox_.take(fd_, payload, header.length, forever) != vbus::IoResult::ok) {
         release_worker(*worker);
         return false;
     }

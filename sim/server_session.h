@@ -77,6 +77,7 @@ private:
     VirtualBus &bus_;
     VirtualBus::ClientId client_;
     int fd_;
+    usb::vbus::Inbox inbox_;         // read by the reader thread alone
     std::mutex send_lock_;
     std::vector<uint8_t> request_;   // inline requests' payloads, reused
     std::vector<uint8_t> answer_;    // inline replies' payloads, reused

@@ -83,6 +83,7 @@ private:
     uint32_t next_id_ = 1;
     bool reading_ = false;
     bool broken_ = false;
+    vbus::Inbox inbox_;   // the reader's alone: touched only by the thread that is reading_
 };
 
 std::shared_ptr<Connection> Connection::open(const std::string &address, Status &status) {
@@ -180,12 +181,15 @@ Status Connection::call(MessageType type, iovec *parts, int count, ReplySink &si
 void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, vbus::Deadline deadline) {
     reading_ = true;
     guard.unlock();
-    uint8_t head[vbus::header_size];
-    vbus::IoResult first = vbus::recv_all(fd_, head, 1, deadline);
+    vbus::IoResult first = inbox_.fill(fd_, 1, deadline);
     vbus::IoResult result = first;
     if (first == vbus::IoResult::ok)
-        result = vbus::recv_all(fd_, head + 1, sizeof head - 1, Clock::now() + frame_limit);
-    vbus::FrameHeader header = vbus::decode_header(head);
+        result = inbox_.fill(fd_, vbus::header_size, Clock::now() + frame_limit);
+    vbus::FrameHeader header;
+    if (result == vbus::IoResult::ok) {
+        header = vbus::decode_header(inbox_.data());
+        inbox_.consume(vbus::header_size);
+    }
     guard.lock();
     reading_ = false;
     if (first == vbus::IoResult::timeout) {
@@ -209,14 +213,14 @@ void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, vbus::Deadl
     if (entry) {
         ReplySink &sink = *entry->sink;
         size_t prefix = std::min<size_t>(header.length, sink.prefix_size);
-        result = vbus::recv_all(fd_, sink.prefix, prefix, frame_deadline);
+        result = inbox_.take(fd_, sink.prefix, prefix, frame_deadline);
         if (result == vbus::IoResult::ok)
-            result = vbus::recv_all(fd_, sink.data, header.length - prefix, frame_deadline);
+            result = inbox_.take(fd_, sink.data, header.length - prefix, frame_deadline);
         sink.received = header.length - prefix;
         sink.status = vbus::decode_status(header.status);
     } else {
         // Its caller gave up waiting; the reply still has to leave the stream.
-        result = vbus::discard(fd_, header.length, frame_deadline);
+        result = inbox_.drop(fd_, header.length, frame_deadline);
     }
 
     guard.lock();

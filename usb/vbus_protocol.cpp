@@ -253,19 +253,20 @@ IoResult send_all(int fd, iovec *parts, int count, Deadline deadline) {
     return IoResult::ok;
 }
 
-IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline) {
-    auto *at = static_cast<uint8_t *>(buffer);
+namespace {
+
+// Receives at least one and at most `size` bytes into `buffer`; `got` says how many.
+IoResult recv_some(int fd, uint8_t *buffer, size_t size, Deadline deadline, size_t &got) {
     bool bounded = deadline != Deadline::max();
-    while (size > 0) {
+    for (;;) {
         // Try first and poll only when nothing is there: a reply is usually waiting
         // already, and a poll per read would double the system calls of a round trip.
-        ssize_t got = recv(fd, at, size, bounded ? MSG_DONTWAIT : 0);
-        if (got > 0) {
-            at += got;
-            size -= static_cast<size_t>(got);
-            continue;
+        ssize_t part = recv(fd, buffer, size, bounded ? MSG_DONTWAIT : 0);
+        if (part > 0) {
+            got = static_cast<size_t>(part);
+            return IoResult::ok;
         }
-        if (got == 0)
+        if (part == 0)
             return IoResult::closed;
         if (errno == EINTR)
             continue;
@@ -280,7 +281,55 @@ IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline) {
         if (ready == 0 && std::chrono::steady_clock::now() >= deadline)
             return IoResult::timeout;
     }
+}
+
+} // namespace
+
+IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline) {
+    auto *at = static_cast<uint8_t *>(buffer);
+    while (size > 0) {
+        size_t got = 0;
+        if (IoResult result = recv_some(fd, at, size, deadline, got); result != IoResult::ok)
+            return result;
+        at += got;
+        size -= got;
+    }
     return IoResult::ok;
+}
+
+Inbox::Inbox() : bytes_(std::make_unique_for_overwrite<uint8_t[]>(capacity)) {}
+
+IoResult Inbox::fill(int fd, size_t size, Deadline deadline) {
+    size = std::min(size, capacity);
+    if (buffered() >= size)
+        return IoResult::ok;
+    // What is left of the last frame moves to the front (a few bytes at most), so that
+    // the whole buffer is free behind it.
+    std::memmove(bytes_.get(), bytes_.get() + start_, buffered());
+    end_ -= start_;
+    start_ = 0;
+    while (end_ < size) {
+        size_t got = 0;
+        if (IoResult result = recv_some(fd, bytes_.get() + end_, capacity - end_, deadline, got);
+            result != IoResult::ok)
+            return result;
+        end_ += got;
+    }
+    return IoResult::ok;
+}
+
+IoResult Inbox::take(int fd, void *out, size_t size, Deadline deadline) {
+    size_t here = std::min(size, buffered());
+    if (here > 0)
+        std::memcpy(out, data(), here);
+    consume(here);
+    return recv_all(fd, static_cast<uint8_t *>(out) + here, size - here, deadline);
+}
+
+IoResult Inbox::drop(int fd, size_t size, Deadline deadline) {
+    size_t here = std::min(size, buffered());
+    consume(here);
+    return discard(fd, size - here, deadline);
 }
 
 IoResult discard(int fd, size_t size, Deadline deadline) {

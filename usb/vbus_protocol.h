@@ -22,9 +22,11 @@
 
 #include "usb/transport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -131,6 +133,31 @@ IoResult send_all(int fd, iovec *parts, int count, Deadline deadline = Deadline:
 IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline);
 // Reads and drops `size` bytes (a reply nobody waits for any more).
 IoResult discard(int fd, size_t size, Deadline deadline);
+
+// The receiving end of a connection, read through a small buffer: a short frame (a header
+// and a few bytes of payload) costs one system call rather than one per part, while the
+// bulk of a large payload goes from the socket straight to where it belongs. Bytes of
+// the next frame that came along wait here for the next reader; one thread at a time.
+class Inbox {
+public:
+    static constexpr size_t capacity = 4096;
+
+    Inbox();
+    // Waits until at least `size` (at most `capacity`) bytes are buffered.
+    IoResult fill(int fd, size_t size, Deadline deadline);
+    const uint8_t *data() const { return bytes_.get() + start_; }
+    size_t buffered() const { return end_ - start_; }
+    void consume(size_t size) { start_ += std::min(size, buffered()); }
+    // Moves `size` bytes to `out`: the buffered ones first, the rest from the socket.
+    IoResult take(int fd, void *out, size_t size, Deadline deadline);
+    // The same for bytes nobody wants.
+    IoResult drop(int fd, size_t size, Deadline deadline);
+
+private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t start_ = 0;
+    size_t end_ = 0;
+};
 
 // Connects to a Unix socket path; -1 with errno set when nothing listens there.
 int connect_unix(const std::string &path);
