@@ -22,7 +22,9 @@ std::unique_ptr<TFtE2Data> settings_layout(FtdevHandle handle, const SettingsHea
         status = FTDEV_INVALID_HANDLE;
         return nullptr;
     }
-    if (settings == nullptr || settings->device_type != device->device_type) {
+    // The size is checked before the header is read: a caller's structure smaller than the
+    // header must not be read past its end.
+    if (settings == nullptr || size < sizeof(SettingsHeader) || settings->device_type != device->device_type) {
         status = FTDEV_INVALID_PARAMETER;
         return nullptr;
     }

@@ -37,10 +37,12 @@ void read_record(FtdevHandle handle, bool signed_form)
         record->signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
         record->version = FTDEV_PROGRAM_VERSION_232H;
     }
-    record->fields.manufacturer = texts.manufacturer.get();
-    record->fields.manufacturer_id = texts.manufacturer_id.get();
-    record->fields.description = texts.description.get();
-    record->fields.serial_number = texts.serial.get();
+    // The unsigned form is the fields alone, from the record's first byte.
+    ProgramDataUnsigned &fields = signed_form ? record->fields : *reinterpret_cast<ProgramDataUnsigned *>(record.get());
+    fields.manufacturer = texts.manufacturer.get();
+    fields.manufacturer_id = texts.manufacturer_id.get();
+    fields.description = texts.description.get();
+    fields.serial_number = texts.serial.get();
     if (FT_EE_Read(handle, record.get()) == FTDEV_OK)
         texts.check_terminated();
 }

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,19 @@ std::vector<HostileCall> oversized_calls()
              settings.header.vendor_id = 0x0403;
              settings.header.product_id = 0x6001;
              return FT_EEPROM_Program(h, &settings.header, huge, "M", "MI", "D", "S1");
+         }},
+        // A structure smaller than the header it must begin with: refused by its size,
+        // never read past its end (found by the programming fuzz target).
+        {"EEPROM_Program_smaller_than_the_header", [](FtdevHandle h) {
+             auto tiny = std::make_unique<uint8_t[]>(2);
+             return FT_EEPROM_Program(h, reinterpret_cast<const SettingsHeader *>(tiny.get()), 2, "M", "MI", "D",
+                                      "S1");
+         }},
+        {"EEPROM_Read_smaller_than_the_header", [](FtdevHandle h) {
+             auto tiny = std::make_unique<uint8_t[]>(3);
+             static char text[4][64];
+             return FT_EEPROM_Read(h, reinterpret_cast<SettingsHeader *>(tiny.get()), 3, text[0], text[1], text[2],
+                                   text[3]);
          }},
         {"IoCtl_unknown_function", [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 0x7FFu, bytes, 16, bytes, 16, &word, nullptr); }},
         {"IoCtl_out_size_past_the_reply", [](FtdevHandle h) { return FT_IoCtl(h, huge, bytes, 16, bytes, 16, &word, nullptr); }},
