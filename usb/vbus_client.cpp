@@ -231,7 +231,11 @@ void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, vbus::Deadl
     }
     if (result != vbus::IoResult::ok)
         break_off();
+    // Woken after the lock is free, the waiter whose reply came takes it at once rather
+    // than sleeping again on it.
+    guard.unlock();
     changed_.notify_all();
+    guard.lock();
 }
 
 // The fixed address part of every channel request: str id, u8 channel.
