@@ -3,7 +3,8 @@
 //     control transfer) in process and through corvane-sim, against a bare
 //     request-and-answer over a Unix socket pair;
 //   - bulk throughput of 64 MiB through a loopback chip (a writer and a reader thread),
-//     in process and through corvane-sim, against the same bytes over a bare socket pair.
+//     in process and through corvane-sim, by transport transfers and then by FT_Write and
+//     FT_Read through the device library, against the same bytes over a bare socket pair.
 //
 // usage: bench_vbus_transport [--sim PATH] [--round-trips N] [--mebibytes M]
 // PATH defaults to ../sim/corvane-sim beside this program's folder.
