@@ -2,8 +2,9 @@
 //   - the bare rate: the same SDRAM write and read commands (header, then 512 KiB pieces)
 //     sent straight through the virtual bus client to corvane-sim's cartridge, no driver
 //     and no device library in between;
-//   - the loader: "-l" of an image and "-d" of it back, each as a whole process, with the
-//     MB/sec the loader itself reports for the load and the process's wall-clock time;
+//   - the loader: "-l" of an image and "-d" of it back (into a file, and into /dev/null),
+//     each as a whole process, with the MB/sec the loader itself reports for the load and
+//     the process's wall-clock time;
 //     the same less the wall-clock time of a run that moves one word (finding, opening
 //     and closing the device, which do not grow with the image); and the loader's peak
 //     resident memory, which must not grow with the image either.
@@ -296,6 +297,11 @@ int main(int argc, char **argv)
         Finished dump = run({loader_path, "-d", (dir / "dump.bin").string(), count}, environment);
         if (load.status != 0 || dump.status != 0)
             fail("the loader failed:\n" + load.out + dump.out);
+        // The same dump into /dev/null: the bare read writes no file either, and a fresh
+        // 64 MiB file costs the file system about as much as the whole transfer.
+        Finished dump_null = run({loader_path, "-d", "/dev/null", count}, environment);
+        if (dump_null.status != 0)
+            fail("the loader failed to dump into /dev/null:\n" + dump_null.out);
         std::ofstream(dir / "word.z64", std::ios::binary).write("\x12\x34", 2);
         Finished load_word = run({loader_path, "-l", (dir / "word.z64").string()}, environment);
         Finished dump_word = run({loader_path, "-d", (dir / "word.bin").string(), "2"}, environment);
@@ -321,6 +327,8 @@ int main(int argc, char **argv)
                     size / load.seconds / bare_write, load.seconds);
         std::printf("  loader -d, whole process       %8.1f   %5.2f   (%.2f s)\n", size / dump.seconds,
                     size / dump.seconds / bare_read, dump.seconds);
+        std::printf("  loader -d to /dev/null, whole  %8.1f   %5.2f   (%.2f s)\n", size / dump_null.seconds,
+                    size / dump_null.seconds / bare_read, dump_null.seconds);
         // What the image itself costs: the run less one of a single word.
         double load_net = std::max(load.seconds - load_word.seconds, 1e-6);
         double dump_net = std::max(dump.seconds - dump_word.seconds, 1e-6);
