@@ -30,14 +30,7 @@ bool HighSpeedLayout::ReadImage()
     if (!TFtE2Data::ReadImage())
         return false;
     eeprom_type = word_at(part_code_word);
-    if (large_part()) {
-        manufacturer_offset += upper_half;
-        description_offset += upper_half;
-        serial_offset += upper_half;
-        checksum_span = 254;
-    } else {
-        word_count = 64;
-    }
+    AdjustForPartSize(large_part());
     return true;
 }
 

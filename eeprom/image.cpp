@@ -197,6 +197,19 @@ bool TFtE2Data::ReadImage()
     return true;
 }
 
+void TFtE2Data::AdjustForPartSize(bool large_part)
+{
+    constexpr int upper_half = 128;
+    if (large_part) {
+        manufacturer_offset += upper_half;
+        description_offset += upper_half;
+        serial_offset += upper_half;
+        checksum_span = 254;
+    } else {
+        word_count = 64;
+    }
+}
+
 void TFtE2Data::UpdateChecksum()
 {
     const int span = std::min<int>(static_cast<int>(checksum_span), image_size - 2) & ~1;

@@ -176,6 +176,11 @@ public:
     FtdevStatus WriteSequence();
 
 protected:
+    // After ReadImage on a part that holds its size code: on a part of 128 words or more
+    // the pointer bytes count from the upper half and the checksum covers words 0 to 126;
+    // a 64-word part moves only its 64 words.
+    void AdjustForPartSize(bool large_part);
+
     // The user-area rules of the base, for layouts that build on them.
     int BaseUserAreaStart() const;
     int BaseUserAreaSize() const;
