@@ -32,6 +32,7 @@ public:
     usb::Status reenumerate(ClientId client, const std::string &id) override;
     usb::Status set_plugged(const std::string &id, bool plugged) override;
     usb::Status set_stalled(const std::string &id, bool stalled) override;
+    usb::Status cut_next_transfer(const std::string &id, size_t bytes) override;
 
     // The chip at bus position `position`, for test hooks; nullptr past the end.
     ChipModel *chip(size_t position);

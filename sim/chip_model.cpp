@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 
 namespace corvane::sim {
 namespace {
@@ -33,6 +34,12 @@ std::unique_ptr<ChannelPeer> make_peer(const ChipProfile &profile, unsigned chan
     if (profile.cartridge_on_a && channel == 1)
         return Cartridge::open(state_dir, error);
     return std::make_unique<Loopback>();
+}
+
+// Data bytes that fit in an IN transfer of `size` bytes: each packet starts with the status bytes.
+size_t data_room(size_t size, size_t packet) {
+    size_t last = size % packet;
+    return size / packet * (packet - ftdi::status_bytes) + (last > ftdi::status_bytes ? last - ftdi::status_bytes : 0);
 }
 
 } // namespace
@@ -226,18 +233,24 @@ void ChipModel::log_control(const usb::ControlSetup &setup, const uint8_t *data,
 }
 
 // Writes whole packets into `buffer`, each starting with the two status bytes and then as
-// many of the peer's bytes as fit; a short packet ends the transfer.
-size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size) {
+// many of the peer's bytes as fit, at most `data_limit` of them in all; a short packet ends
+// the transfer.
+size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit) {
     const size_t packet = identity_.packet_size;
     const uint8_t modem = modem_status_byte(channel), line = line_status_byte(channel);
     size_t done = 0;
+    size_t data_left = data_limit;
     while (done + ftdi::status_bytes <= size) {
         size_t room = std::min(packet, size - done);
         buffer[done] = modem;
         buffer[done + 1] = line;
-        size_t given = channel.peer->give(buffer + done + ftdi::status_bytes, room - ftdi::status_bytes);
+        size_t wanted = std::min(room - ftdi::status_bytes, data_left);
+        size_t given = channel.peer->give(buffer + done + ftdi::status_bytes, wanted);
         done += ftdi::status_bytes + given;
-        if (ftdi::status_bytes + given < room)
+        data_left -= given;
+        // A packet cut by the limit is short too, unless it happened to fill the packet: then
+        // the transfer must still end here, or the next packet would carry the bytes held back.
+        if (ftdi::status_bytes + given < room || data_left == 0)
             break;
     }
     channel.modem_changed = false;
@@ -267,7 +280,15 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
             bool due = channel.peer->pending() > 0 || channel.modem_changed || channel.emptied ||
                        (latency_counts && now >= latency_due);
             if (due) {
-                *transferred = fill_packets(channel, buffer, size);
+                size_t data_limit = SIZE_MAX;
+                // Only a transfer that would carry more than the cut spends it: the host's
+                // polls that find only status bytes, or a short answer that the cut would
+                // not shorten, would otherwise use it up unseen.
+                if (cut_ && std::min(channel.peer->pending(), data_room(size, identity_.packet_size)) > *cut_) {
+                    data_limit = *cut_;
+                    cut_.reset();
+                }
+                *transferred = fill_packets(channel, buffer, size, data_limit);
                 changed_.notify_all();
                 return usb::Status::ok;
             }
@@ -290,10 +311,19 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
         return usb::Status::invalid;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     size_t done = 0;
+    size_t limit = size;   // lowered once if this transfer spends the cut
     for (;;) {
         Channel &channel = channels_[channel_number - 1];
-        if (!stalled_ && done < size) {
-            size_t taken = channel.peer->take(data + done, size - done);
+        // Checked on every pass, so that a cut armed while this transfer waits for room
+        // still cuts it, counting from the bytes that have not moved yet. A transfer with
+        // no more than the cut left would end whole anyway: the cut waits for a longer one,
+        // or the small command packets ahead of a host's data would use it up unseen.
+        if (cut_ && !stalled_ && size - done > *cut_) {
+            limit = std::min(size, done + *cut_);
+            cut_.reset();
+        }
+        if (!stalled_ && done < limit) {
+            size_t taken = channel.peer->take(data + done, limit - done);
             uint8_t mode = channel.settings.bit_mode;
             // Asynchronous and synchronous bit-bang: the bytes drive the output pins.
             if (taken > 0 && (mode == 0x01 || mode == 0x04))
@@ -305,6 +335,10 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
         }
         if (done == size)
             return usb::Status::ok;
+        // A cut transfer ends as a time-out would, with the partial count, but at once:
+        // waiting out the host's time-out would only slow the tests that use it.
+        if (done == limit)
+            return usb::Status::timeout;
         if (Clock::now() >= deadline)
             return usb::Status::timeout;
         changed_.wait_until(guard, deadline);
@@ -347,6 +381,12 @@ void ChipModel::set_plugged(bool plugged) {
 void ChipModel::set_stalled(bool stalled) {
     std::lock_guard<std::mutex> guard(lock_);
     stalled_ = stalled;
+    changed_.notify_all();
+}
+
+void ChipModel::cut_next_transfer(size_t bytes) {
+    std::lock_guard<std::mutex> guard(lock_);
+    cut_ = bytes;
     changed_.notify_all();
 }
 

@@ -81,6 +81,7 @@ public:
     usb::Status reenumerate(ClientId client);
     void set_plugged(bool plugged);
     void set_stalled(bool stalled);
+    void cut_next_transfer(size_t bytes);
 
     // Test hooks.
     void set_control_logging(bool enabled);
@@ -118,7 +119,7 @@ private:
     uint8_t modem_status_byte(const Channel &channel) const;
     uint8_t line_status_byte(const Channel &channel) const;
     void set_lines(Channel &channel, uint8_t lines);
-    size_t fill_packets(Channel &channel, uint8_t *buffer, size_t size);
+    size_t fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit);
     void log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length);
 
     // Vendor requests (chip_requests.cpp), with the lock held.
@@ -137,6 +138,7 @@ private:
     usb::DeviceIdentity identity_;
     bool plugged_ = true;
     bool stalled_ = false;
+    std::optional<size_t> cut_;   // armed by cut_next_transfer, spent by the transfer it cuts
     std::array<uint8_t, 256> config_bytes_{};
     uint16_t error_correction_word_ = 0;
     bool logging_ = false;

@@ -25,6 +25,7 @@ constexpr int exit_runtime = 2;
 
 constexpr const char *help_text =
     "usage: corvane-sim [--socket PATH] [--state-dir DIR] [--chip DESC]... [--stall ID]... [--unplug ID]...\n"
+    "                   [--cut ID:BYTES]...\n"
     "\n"
     "Serves virtual USB devices (a Corvane cartridge and FTDI chips) to the loader and the\n"
     "device library on a Unix socket, in the foreground, until SIGINT or SIGTERM.\n"
@@ -40,11 +41,16 @@ constexpr const char *help_text =
     "                    Without --chip the bus holds one corvane.\n"
     "  --stall ID        start with device ID stalled (it takes and gives no bytes)\n"
     "  --unplug ID       start with device ID unplugged\n"
+    "  --cut ID:BYTES    start with a cut armed on device ID (see cut ID BYTES below)\n"
     "  --help            this text\n"
     "\n"
     "fault switches, sent on the socket while it runs (a fault message):\n"
-    "  stall ID on | stall ID off | unplug ID | plug ID\n"
-    "ID is a device id as the bus lists it.\n"
+    "  stall ID on | stall ID off | unplug ID | plug ID | cut ID BYTES\n"
+    "ID is a device id as the bus lists it. cut ID BYTES: once, the next bulk transfer of\n"
+    "device ID that would move more than BYTES data bytes, OUT or IN, whichever comes first,\n"
+    "moves only BYTES and ends short: OUT at once as a time-out with that partial count, IN\n"
+    "with BYTES data bytes (status bytes not counted). Shorter transfers pass unchanged;\n"
+    "after the cut the device works normally.\n"
     "\n"
     "exit status: 0 clean stop, 1 usage error, 2 runtime error\n";
 
@@ -75,7 +81,7 @@ std::optional<Options> parse_options(int argc, char **argv) {
             continue;
         }
         bool takes_value = option == "--socket" || option == "--state-dir" || option == "--chip" ||
-                           option == "--stall" || option == "--unplug";
+                           option == "--stall" || option == "--unplug" || option == "--cut";
         if (!takes_value) {
             complain(option, "unknown option (try --help)");
             return std::nullopt;
@@ -105,6 +111,14 @@ std::optional<Options> parse_options(int argc, char **argv) {
             options.chips.push_back(*chip);
         } else if (option == "--stall") {
             options.faults.push_back("stall " + *value + " on");
+        } else if (option == "--cut") {
+            // ID:BYTES, split at the last colon; apply_fault checks both halves.
+            size_t colon = value->rfind(':');
+            if (colon == std::string::npos) {
+                complain("--cut " + *value, "expected ID:BYTES");
+                return std::nullopt;
+            }
+            options.faults.push_back("cut " + value->substr(0, colon) + " " + value->substr(colon + 1));
         } else {
             options.faults.push_back("unplug " + *value);
         }

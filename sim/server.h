@@ -26,6 +26,9 @@ class Session;
 // The fault switches, as text (the socket's fault message and corvane-sim's options):
 //   "stall ID on", "stall ID off"   the device stops (resumes) taking and giving bytes
 //   "unplug ID", "plug ID"          the device leaves (comes back to) the bus
+//   "cut ID BYTES"                  once, the device's next bulk transfer of more than BYTES
+//                                   (OUT or IN, whichever comes first) moves only BYTES and
+//                                   ends short (VirtualBus::cut_next_transfer)
 // ID is a device id as the bus lists it. `answer` says what was done or why not.
 usb::Status apply_fault(VirtualBus &bus, std::string_view command, std::string &answer);
 

@@ -153,4 +153,12 @@ usb::Status BusModel::set_stalled(const std::string &id, bool stalled) {
     return usb::Status::ok;
 }
 
+usb::Status BusModel::cut_next_transfer(const std::string &id, size_t bytes) {
+    ChipModel *chip = find(id);
+    if (!chip)
+        return usb::Status::no_device;
+    chip->cut_next_transfer(bytes);
+    return usb::Status::ok;
+}
+
 } // namespace corvane::sim

@@ -77,6 +77,12 @@ public:
     // Fault switches for tests.
     virtual usb::Status set_plugged(const std::string &id, bool plugged) = 0;
     virtual usb::Status set_stalled(const std::string &id, bool stalled) = 0;  // stops taking and giving bytes
+    // Once: the next bulk transfer of the device, on any channel, that would move more than
+    // `bytes` data bytes (OUT or IN, whichever comes first) moves only `bytes` and ends short.
+    // An OUT transfer then ends at once with Status::timeout and the partial count, an IN
+    // transfer with `bytes` data bytes (status bytes not counted). Transfers of no more than
+    // `bytes` pass unchanged and leave the cut armed. Setting it again replaces the count.
+    virtual usb::Status cut_next_transfer(const std::string &id, size_t bytes) = 0;
 };
 
 } // namespace corvane::sim

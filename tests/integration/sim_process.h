@@ -29,7 +29,7 @@ public:
     std::vector<std::string> environment() const;
 
     // A fault switch, as corvane-sim --help lists them:
-    //   "stall ID on", "stall ID off", "unplug ID", "plug ID"
+    //   "stall ID on", "stall ID off", "unplug ID", "plug ID", "cut ID BYTES"
     // where ID is a device id as listed (devices are "0", "1", ... in bus order).
     // True when the simulator carried it out.
     bool send_control(const std::string &message);

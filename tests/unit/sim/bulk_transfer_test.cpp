@@ -179,5 +179,59 @@ TEST_F(ModemLines, BreakSentIntoThePlugShowsInTheLineStatus) {
     EXPECT_FALSE(reply[1] & ftdi::line_break);
 }
 
+// The cut fault: one OUT transfer ends short at once, as a time-out with the partial
+// count, so that a host's resume of a short write can be tried; the next one is whole.
+TEST_F(BulkTransfer, CutEndsTheNextOutTransferShortOnceThenAllMove) {
+    auto channel = open_channel(*transport, "0");
+    ASSERT_EQ(fixture.bus().cut_next_transfer("0", 100), usb::Status::ok);
+    std::vector<uint8_t> data = bytes(1000, 3);
+    size_t sent = 0;
+    // A transfer the cut would not shorten leaves it for the next, longer one.
+    std::vector<uint8_t> small = bytes(100, 0xA0);
+    EXPECT_EQ(channel->bulk_out(small.data(), small.size(), 1000, &sent), usb::Status::ok);
+    EXPECT_EQ(sent, 100u);
+    EXPECT_EQ(channel->bulk_out(data.data(), data.size(), 1000, &sent), usb::Status::timeout);
+    EXPECT_EQ(sent, 100u);
+    EXPECT_EQ(channel->bulk_out(data.data() + 100, data.size() - 100, 1000, &sent), usb::Status::ok);
+    EXPECT_EQ(sent, 900u);
+    EXPECT_EQ(channel->bulk_out(data.data(), data.size(), 1000, &sent), usb::Status::ok);
+    EXPECT_EQ(sent, 1000u);
+    // Exactly the bytes taken came back, in order: the cut lost and repeated nothing.
+    std::vector<uint8_t> expected = small;
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.insert(expected.end(), data.begin(), data.end());
+    std::vector<uint8_t> back, buffer(4096);
+    while (back.size() < expected.size()) {
+        size_t got = 0;
+        ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
+        for (size_t at = 0; at < got; at += 64)
+            back.insert(back.end(), buffer.begin() + static_cast<long>(at) + 2,
+                        buffer.begin() + static_cast<long>(std::min(got, at + 64)));
+    }
+    EXPECT_EQ(back, expected);
+}
+
+// A poll that finds only status bytes leaves the cut armed for the transfer that moves data.
+TEST_F(BulkTransfer, CutPassesStatusOnlyAnswersByAndLimitsAnInTransferToItsDataBytes) {
+    auto channel = open_channel(*transport, "0");
+    ASSERT_EQ(fixture.bus().cut_next_transfer("0", 100), usb::Status::ok);
+    std::vector<uint8_t> buffer(4096);
+    size_t got = 0, sent = 0;
+    ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
+    EXPECT_EQ(got, 2u);
+    std::vector<uint8_t> data = bytes(300, 9);
+    EXPECT_EQ(channel->bulk_out(data.data(), data.size(), 1000, &sent), usb::Status::timeout);
+    EXPECT_EQ(sent, 100u);
+    EXPECT_EQ(channel->bulk_out(data.data() + 100, 200, 1000, &sent), usb::Status::ok);
+
+    ASSERT_EQ(fixture.bus().cut_next_transfer("0", 70), usb::Status::ok);
+    ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
+    EXPECT_EQ(got, 64u + 2u + 8u);   // 62 + 8 data bytes, the second packet cut short
+    EXPECT_EQ(buffer[64 + 2 + 7], data[69]);
+    ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
+    EXPECT_EQ(got, 230u + 4u * 2u);   // the other 230: three full packets and a short one
+    EXPECT_EQ(buffer[2], data[70]);
+}
+
 } // namespace
 } // namespace corvane::testing

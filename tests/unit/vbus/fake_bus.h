@@ -12,6 +12,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -154,6 +155,14 @@ public:
         return usb::Status::ok;
     }
 
+    usb::Status cut_next_transfer(const std::string &id, size_t bytes) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!known(id))
+            return usb::Status::no_device;
+        cuts_[id] = bytes;
+        return usb::Status::ok;
+    }
+
     size_t client_count() {
         std::lock_guard<std::mutex> guard(lock_);
         return clients_.size();
@@ -165,6 +174,11 @@ public:
     usb::ControlSetup last_setup() {
         std::lock_guard<std::mutex> guard(lock_);
         return last_setup_;
+    }
+    std::optional<size_t> cut(const std::string &id) {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = cuts_.find(id);
+        return it == cuts_.end() ? std::nullopt : std::optional<size_t>(it->second);
     }
     bool stalled(const std::string &id) {
         std::lock_guard<std::mutex> guard(lock_);
@@ -190,6 +204,7 @@ private:
     std::map<std::pair<std::string, unsigned>, std::deque<uint8_t>> fifo_;
     std::set<std::string> unplugged_;
     std::set<std::string> stalled_;
+    std::map<std::string, size_t> cuts_;   // recorded only: the fake does not cut transfers
     std::vector<uint8_t> last_out_;
     usb::ControlSetup last_setup_;
 };

@@ -239,6 +239,21 @@ TEST_F(VbusFaultSwitch, StallSwitchesReachTheBus) {
     EXPECT_FALSE(served.bus.stalled("1"));
 }
 
+TEST_F(VbusFaultSwitch, CutSwitchReachesTheBusWithItsByteCount) {
+    EXPECT_EQ(send_fault("cut 1 1000").first, Status::ok);
+    EXPECT_EQ(served.bus.cut("1"), std::optional<size_t>(1000));
+    EXPECT_EQ(send_fault("cut 1 0").first, Status::ok);
+    EXPECT_EQ(served.bus.cut("1"), std::optional<size_t>(0));
+    for (const char *text : {"cut 1", "cut 1 -5", "cut 1 12k", "cut 1 1000 2", "cut 1 99999999999999"}) {
+        SCOPED_TRACE(text);
+        auto [status, answer] = send_fault(text);
+        EXPECT_EQ(status, Status::invalid);
+        EXPECT_NE(answer.find("cut ID BYTES"), std::string::npos) << answer;
+    }
+    EXPECT_EQ(served.bus.cut("1"), std::optional<size_t>(0));
+    EXPECT_EQ(send_fault("cut 9 10").first, Status::no_device);
+}
+
 TEST_F(VbusFaultSwitch, MalformedOrUnknownSwitchesAreRefusedWithTheirForms) {
     for (const char *text : {"stall 1", "stall 1 maybe", "unplug", "explode 0", ""}) {
         SCOPED_TRACE(text);
