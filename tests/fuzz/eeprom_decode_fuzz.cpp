@@ -65,8 +65,11 @@ void read_user_area(const FuzzDevice &device, uint32_t asked)
     uint32_t size = 0;
     if (FT_EE_UASize(handle, &size) != FTDEV_OK)
         return;
-    // The user area is a stretch of the part, never more.
-    if (size > device.blank.size() * 2) {
+    // The user area is a stretch of the image the layout moves. A damaged image may name a
+    // larger part than the one fitted (its part code), so the bound is the largest part
+    // the layout knows: 256 words for the external parts, the FT-X's 1024 words.
+    const size_t largest_part_bytes = device.blank.size() >= 1024 ? 2048 : 512;
+    if (size > largest_part_bytes) {
         std::fprintf(stderr, "user area of %u bytes\n", size);
         FuzzBus::die("a user area larger than the largest part");
     }
