@@ -12,6 +12,12 @@ constexpr uint16_t part_64_words = 0x46;
 constexpr uint16_t part_128_words = 0x56;
 constexpr uint16_t part_256_words = 0x66;
 
+// The part code an image stores: the probe's finding, or the 64-word code when it found none.
+inline uint16_t part_code_for(uint16_t eeprom_type)
+{
+    return eeprom_type != 0 ? eeprom_type : part_64_words;
+}
+
 class ExternalEepromLayout : public TFtE2Data {
 public:
     using TFtE2Data::TFtE2Data;

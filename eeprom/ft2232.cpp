@@ -4,7 +4,6 @@
 #include "eeprom/ft232b.h"
 #include "eeprom/serial_number.h"
 
-#include <cstring>
 
 namespace corvane::eeprom {
 
@@ -16,16 +15,8 @@ constexpr uint8_t default_attributes = 0xA0;
 constexpr uint8_t default_power = 0x2D;
 constexpr int part_code_word = 10;
 
-// On a large part bytes 22 to 127 move up by 128, where the pointer bytes (offset | 0x80)
-// already point.
+// On a large part bytes 22 to 127 move up by 128.
 constexpr int moved_from = ft2232_first_string;
-constexpr int moved_size = 128 - ft2232_first_string;
-constexpr int upper_half = 128;
-
-uint16_t part_code_for(uint16_t eeprom_type)
-{
-    return eeprom_type != 0 ? eeprom_type : part_64_words;
-}
 
 } // namespace
 
@@ -97,11 +88,8 @@ void TFtEE2232::EncodeImage(const ChipOptions &options)
 
 void TFtEE2232::FitImageToEeprom()
 {
-    if (!large_part())
-        return;
-    std::memmove(image + moved_from + upper_half, image + moved_from, moved_size);
-    std::memset(image + moved_from, 0, moved_size);
-    UpdateChecksum();
+    if (large_part())
+        MoveStringsToUpperHalf(moved_from);
 }
 
 FtdevStatus TFtEE2232::DecodeImage(ProgramDataUnsigned &record)

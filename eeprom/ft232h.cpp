@@ -215,11 +215,8 @@ bool TFtEE232H::ProbeEepromType()
 
 void TFtEE232H::FitImageToEeprom()
 {
-    if (!large_part())
-        return;
-    std::memmove(image + moved_from + upper_half, image + moved_from, moved_size);
-    std::memset(image + moved_from, 0, moved_size);
-    UpdateChecksum();
+    if (large_part())
+        MoveStringsToUpperHalf(moved_from);
 }
 
 void TFtEE232H::StoreChipWords(uint16_t word0, uint16_t word6, const uint8_t (&mux)[10])

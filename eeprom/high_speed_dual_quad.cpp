@@ -15,13 +15,6 @@ constexpr int pin_group_word = 6;
 // On a large part bytes 0x1A to 0x7F move up by 0x80, where the pointer bytes
 // (offset | 0x80) already point; the lower half then holds user data.
 constexpr int moved_from = high_speed_first_string;
-constexpr int moved_size = 0x80 - high_speed_first_string;
-constexpr int upper_half = 0x80;
-
-uint16_t part_code_for(uint16_t eeprom_type)
-{
-    return eeprom_type != 0 ? eeprom_type : part_64_words;
-}
 
 } // namespace
 
@@ -55,11 +48,8 @@ int HighSpeedLayout::UserAreaSize()
 
 void HighSpeedLayout::FitImageToEeprom()
 {
-    if (!large_part())
-        return;
-    std::memmove(image + moved_from + upper_half, image + moved_from, moved_size);
-    std::memset(image + moved_from, 0, moved_size);
-    UpdateChecksum();
+    if (large_part())
+        MoveStringsToUpperHalf(moved_from);
 }
 
 void HighSpeedLayout::StoreChipWords(const ChipWords &words)

@@ -210,6 +210,15 @@ void TFtE2Data::AdjustForPartSize(bool large_part)
     }
 }
 
+void TFtE2Data::MoveStringsToUpperHalf(int from)
+{
+    constexpr int upper_half = 128;
+    const int size = upper_half - from;
+    std::memmove(image + from + upper_half, image + from, size);
+    std::memset(image + from, 0, size);
+    UpdateChecksum();
+}
+
 void TFtE2Data::UpdateChecksum()
 {
     const int span = std::min<int>(static_cast<int>(checksum_span), image_size - 2) & ~1;

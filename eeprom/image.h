@@ -180,6 +180,9 @@ protected:
     // the pointer bytes count from the upper half and the checksum covers words 0 to 126;
     // a 64-word part moves only its 64 words.
     void AdjustForPartSize(bool large_part);
+    // The last step of a build for a large part: bytes `from` to 127 move up by 128, where
+    // the pointer bytes (offset | 0x80) already point, and the lower half is cleared.
+    void MoveStringsToUpperHalf(int from);
 
     // The user-area rules of the base, for layouts that build on them.
     int BaseUserAreaStart() const;
