@@ -4,7 +4,6 @@
 #include "eeprom/ft232b.h"
 #include "eeprom/serial_number.h"
 
-
 namespace corvane::eeprom {
 
 namespace {
