@@ -12,6 +12,7 @@
 // usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M]
 // The paths default to ../sim/corvane-sim and ../loader/corvane-loader beside this
 // program's folder; M defaults to 64 (the cartridge's whole SDRAM).
+#include "bench/sim_child.h"
 #include "usb/ftdi_protocol.h"
 #include "usb/transport.h"
 #include "usb/vbus_client.h"
@@ -96,49 +97,7 @@ Finished run(std::vector<std::string> args, const std::vector<std::string> &envi
     return finished;
 }
 
-// A corvane-sim of our own for the run, one cartridge; SIGTERM when done.
-class SimChild {
-public:
-    SimChild(const std::string &program, const fs::path &dir)
-    {
-        socket_ = (dir / "vbus.sock").string();
-        std::vector<std::string> args{program, "--socket", socket_, "--state-dir", (dir / "state").string()};
-        std::vector<char *> argv;
-        for (std::string &arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0)
-            fail("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        std::string seen;
-        char chunk[256];
-        while (seen.find("listening on") == std::string::npos) {
-            ssize_t got = read(out[0], chunk, sizeof chunk);
-            if (got <= 0)
-                fail("corvane-sim (" + program + ") did not start; try --sim PATH");
-            seen.append(chunk, static_cast<size_t>(got));
-        }
-        close(out[0]);
-    }
-    ~SimChild()
-    {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
-    const std::string &socket() const { return socket_; }
-
-private:
-    std::string socket_;
-    pid_t pid_ = -1;
-};
+using bench::SimChild;
 
 void put_be32(uint8_t *out, uint32_t value)
 {

@@ -10,6 +10,7 @@
 // PATH defaults to ../sim/corvane-sim beside this program's folder.
 #include "ftdev.h"
 #include "sim/virtual_bus.h"
+#include "bench/sim_child.h"
 #include "usb/ftdi_protocol.h"
 #include "usb/transport.h"
 #include "usb/vbus_client.h"
@@ -43,52 +44,7 @@ namespace fs = std::filesystem;
     std::exit(2);
 }
 
-// A corvane-sim of our own for the run; SIGTERM when done.
-class SimChild {
-public:
-    SimChild(const std::string &program, const fs::path &dir, const std::vector<std::string> &chips) {
-        socket_ = (dir / "vbus.sock").string();
-        std::vector<std::string> args{program, "--socket", socket_, "--state-dir", (dir / "sim-state").string()};
-        for (const std::string &chip : chips) {
-            args.push_back("--chip");
-            args.push_back(chip);
-        }
-        std::vector<char *> argv;
-        for (std::string &arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0)
-            fail("pipe");
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            close(out[0]);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        std::string seen;
-        char chunk[256];
-        while (seen.find("listening on") == std::string::npos) {
-            ssize_t got = read(out[0], chunk, sizeof chunk);
-            if (got <= 0)
-                fail("corvane-sim (" + program + ") did not start; try --sim PATH");
-            seen.append(chunk, static_cast<size_t>(got));
-        }
-        close(out[0]);
-    }
-    ~SimChild() {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    const std::string &socket() const { return socket_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string socket_;
-};
+using bench::SimChild;
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
