@@ -84,6 +84,16 @@ public:
     virtual Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
                            size_t *transferred) = 0;
 
+    // Forgets the IN data the transport fetched ahead of its caller, whether it holds it
+    // or it is still on its way: the chip's receive buffer was just purged or reset, so
+    // none of it may reach the caller. Safe while another thread sits in bulk_in: the
+    // packets bulk_in hands out after this returns were all fetched after it was called.
+    virtual void discard_in() {}
+
+    // The channel is about to close: a bulk_in waiting in another thread returns at once
+    // (Status::timeout, with what it had), and later ones do not wait.
+    virtual void stop_in() {}
+
     // USB port reset of the whole device.
     virtual Status reset_device() = 0;
 
