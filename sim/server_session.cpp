@@ -24,14 +24,6 @@ void say(VirtualBus::ClientId client, const char *why) {
 
 } // namespace
 
-uint8_t *ByteBuffer::reserve(size_t size) {
-    if (size > capacity_) {
-        bytes_ = std::make_unique_for_overwrite<uint8_t[]>(size);
-        capacity_ = size;
-    }
-    return bytes_.get();
-}
-
 Session::Session(VirtualBus &bus, int fd) : bus_(bus), client_(bus.add_client()), fd_(fd) {}
 
 Session::~Session() {
@@ -82,15 +74,29 @@ bool Session::handshake() {
     vbus::Reader in(payload, sizeof payload);
     uint32_t magic = in.u32();
     uint16_t version = in.u16();
+    bool accepted = magic == vbus::magic && version == vbus::version;
+    if (!accepted)
+        say(client_, magic == vbus::magic ? "protocol version not supported" : "not a virtual bus client");
+    std::string error;
+    if (accepted && !(region_ = vbus::SharedRegion::create(vbus::region_slots, vbus::max_bulk, error))) {
+        say(client_, ("no memory to share: " + error).c_str());
+        accepted = false;
+    }
     std::vector<uint8_t> answer;
     vbus::Writer out(answer);
     out.u32(vbus::magic);
     out.u16(vbus::version);
-    bool accepted = magic == vbus::magic && version == vbus::version;
-    reply(header, accepted ? usb::Status::ok : usb::Status::not_supported, answer.data(), answer.size());
-    if (!accepted)
-        say(client_, magic == vbus::magic ? "protocol version not supported" : "not a virtual bus client");
-    return accepted;
+    out.u16(static_cast<uint16_t>(accepted ? vbus::region_slots : 0));
+    out.u32(static_cast<uint32_t>(accepted ? vbus::max_bulk : 0));
+    if (!accepted) {
+        reply(header, usb::Status::not_supported, answer.data(), answer.size());
+        return false;
+    }
+    uint8_t reply_head[vbus::header_size];
+    vbus::encode_header({static_cast<uint32_t>(answer.size()), header.request_id, header.type, 0}, reply_head);
+    iovec parts[2] = {{reply_head, sizeof reply_head}, {answer.data(), answer.size()}};
+    std::lock_guard<std::mutex> guard(send_lock_);
+    return vbus::send_with_descriptor(fd_, parts, 2, region_->fd(), forever) == vbus::IoResult::ok;
 }
 
 void Session::serve() {
@@ -115,15 +121,12 @@ void Session::read_frames() {
             say(client_, "frame longer than its message allows");
             return;
         }
-        bool carried_on;
-        if (type == MessageType::bulk_out || type == MessageType::bulk_in) {
-            carried_on = start_bulk(header);
-        } else {
-            request_.resize(header.length);
-            if (inbox_.take(fd_, request_.data(), header.length, forever) != vbus::IoResult::ok)
-                return;
-            carried_on = handle_inline(header, request_.data());
-        }
+        request_.resize(header.length);
+        if (inbox_.take(fd_, request_.data(), header.length, forever) != vbus::IoResult::ok)
+            return;
+        bool carried_on = type == MessageType::bulk_out || type == MessageType::bulk_in
+                              ? start_bulk(header, request_.data())
+                              : handle_inline(header, request_.data());
         if (!carried_on) {
             say(client_, "malformed request");
             return;
@@ -212,44 +215,56 @@ bool Session::handle_inline(const vbus::FrameHeader &header, const uint8_t *payl
     return true;
 }
 
-// Reads a bulk request straight into a worker's buffer and hands it over; the reader
-// goes on with the next frame while the transfer waits on the bus.
-bool Session::start_bulk(const vbus::FrameHeader &header) {
-    Worker *worker = acquire_worker();
-    if (!worker)
-        return false;
-    uint8_t *payload = worker->data.reserve(header.length);
-    if (inbox_.take(fd_, payload, header.length, forever) != vbus::IoResult::ok) {
-        release_worker(*worker);
-        return false;
-    }
+// Answers a bulk request at once when it need not wait, else hands it to a worker; the
+// reader goes on with the next frame while the transfer waits on the bus.
+bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload) {
     vbus::Reader in(payload, header.length);
-    BulkJob &job = worker->job;
+    BulkJob job;
     job.header = header;
     job.id = in.str();
     job.channel = in.u8();
-    bool well_formed;
-    if (header.type == static_cast<uint16_t>(MessageType::bulk_in)) {
+    const bool bulk_in = header.type == static_cast<uint16_t>(MessageType::bulk_in);
+    unsigned slot;
+    if (bulk_in) {
         job.size = in.u32();
         job.timeout_ms = in.u32();
-        job.offset = 0;
-        well_formed = !in.failed() && in.left() == 0 && job.size <= vbus::max_bulk;
+        slot = in.u16();
     } else {
         job.timeout_ms = in.u32();
-        job.offset = header.length - in.left();
-        job.size = in.left();
-        well_formed = !in.failed();
+        slot = in.u16();
+        job.size = in.u32();
     }
-    if (!well_formed) {
-        release_worker(*worker);
+    if (in.failed() || in.left() != 0 || !region_->holds(slot, job.size))
         return false;
-    }
-    job.done = 0;
-    if (finish_bulk_at_once(*worker)) {
-        release_worker(*worker);
+    job.data = region_->slot(slot);
+    job.deadline = Clock::now() + std::chrono::milliseconds(job.timeout_ms);
+    if (!valid_channel(job.channel)) {
+        reply_bulk(job, usb::Status::invalid, 0);
         return true;
     }
+    if (bulk_in) {
+        // With none of this channel's reads waiting, nothing can be served ahead of this one.
+        bool lane_idle;
+        {
+            std::lock_guard<std::mutex> guard(pool_lock_);
+            lane_idle = std::none_of(lanes_.begin(), lanes_.end(), [&](const InLane &lane) {
+                return lane.channel == job.channel && lane.id == job.id;
+            });
+        }
+        if (lane_idle && finish_bulk_at_once(job))
+            return true;
+    } else if (finish_bulk_at_once(job)) {
+        return true;
+    }
+    Worker *worker = acquire_worker();
+    if (!worker)
+        return false;
     std::lock_guard<std::mutex> guard(pool_lock_);
+    if (bulk_in) {
+        job.lane = lane_of(job.id, job.channel);
+        job.ticket = job.lane->issued++;
+    }
+    worker->job = std::move(job);
     worker->has_job = true;
     worker->wake.notify_one();
     return true;
@@ -259,54 +274,77 @@ bool Session::start_bulk(const vbus::FrameHeader &header) {
 // status due. Those are answered here, on the reader thread, which spares a hand-over to a
 // worker and back per frame; only what must wait goes to a worker. False when the job is
 // still to be run (a bulk_out keeps what it moved in `job.done`).
-bool Session::finish_bulk_at_once(Worker &worker) {
-    BulkJob &job = worker.job;
-    if (!valid_channel(job.channel))
-        return false;
+bool Session::finish_bulk_at_once(BulkJob &job) {
     size_t transferred = 0;
     if (job.header.type == static_cast<uint16_t>(MessageType::bulk_out)) {
-        usb::Status status =
-            bus_.bulk_out(client_, job.id, job.channel, worker.data.data() + job.offset, job.size, 0, &transferred);
+        usb::Status status = bus_.bulk_out(client_, job.id, job.channel, job.data, job.size, 0, &transferred);
         transferred = std::min(transferred, job.size);
         if (status == usb::Status::timeout && job.timeout_ms > 0) {
-            job.offset += transferred;
+            job.data += transferred;
             job.size -= transferred;
             job.done = transferred;
             return false;
         }
-        uint8_t count[8];
-        for (unsigned i = 0; i < 8; ++i)
-            count[i] = static_cast<uint8_t>(uint64_t{transferred} >> (8 * i));
-        reply(job.header, status, count, sizeof count);
+        reply_bulk(job, status, transferred);
         return true;
     }
-    uint8_t *buffer = worker.data.reserve(job.size);
-    usb::Status status = bus_.bulk_in(client_, job.id, job.channel, buffer, job.size, 0, &transferred);
+    usb::Status status = bus_.bulk_in(client_, job.id, job.channel, job.data, job.size, 0, &transferred);
     if (status == usb::Status::timeout && transferred == 0 && job.timeout_ms > 0)
         return false;
-    reply(job.header, status, buffer, std::min(transferred, job.size));
+    reply_bulk(job, status, transferred);
     return true;
 }
 
-void Session::run_bulk(Worker &worker) {
-    BulkJob &job = worker.job;
-    size_t transferred = 0;
-    usb::Status status = usb::Status::invalid;
-    if (job.header.type == static_cast<uint16_t>(MessageType::bulk_out)) {
-        if (valid_channel(job.channel))
-            status = bus_.bulk_out(client_, job.id, job.channel, worker.data.data() + job.offset, job.size,
-                                   job.timeout_ms, &transferred);
-        transferred += job.done;
-        uint8_t count[8];
-        for (unsigned i = 0; i < 8; ++i)
-            count[i] = static_cast<uint8_t>(uint64_t{transferred} >> (8 * i));
-        reply(job.header, status, count, sizeof count);
-    } else {
-        uint8_t *buffer = worker.data.reserve(job.size);
-        if (valid_channel(job.channel))
-            status = bus_.bulk_in(client_, job.id, job.channel, buffer, job.size, job.timeout_ms, &transferred);
-        reply(job.header, status, buffer, std::min(transferred, job.size));
+void Session::run_bulk(BulkJob &job) {
+    // What is left of the request's own time-out: a read may have waited for its turn.
+    unsigned left_ms = 0;
+    if (job.timeout_ms > 0) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(job.deadline - Clock::now()).count();
+        left_ms = static_cast<unsigned>(std::max<int64_t>(left, 0));
     }
+    size_t transferred = 0;
+    usb::Status status;
+    if (job.header.type == static_cast<uint16_t>(MessageType::bulk_out)) {
+        status = bus_.bulk_out(client_, job.id, job.channel, job.data, job.size, left_ms, &transferred);
+        transferred = std::min(transferred, job.size) + job.done;
+    } else {
+        status = bus_.bulk_in(client_, job.id, job.channel, job.data, job.size, left_ms, &transferred);
+    }
+    reply_bulk(job, status, transferred);
+}
+
+void Session::reply_bulk(const BulkJob &job, usb::Status status, size_t transferred) {
+    uint8_t count[8];
+    size_t count_size = 8;
+    if (job.header.type == static_cast<uint16_t>(MessageType::bulk_in)) {
+        transferred = std::min(transferred, job.size);
+        count_size = 4;
+    }
+    for (unsigned i = 0; i < count_size; ++i)
+        count[i] = static_cast<uint8_t>(uint64_t{transferred} >> (8 * i));
+    reply(job.header, status, count, count_size);
+}
+
+Session::InLane *Session::lane_of(const std::string &id, unsigned channel) {
+    for (InLane &lane : lanes_)
+        if (lane.channel == channel && lane.id == id)
+            return &lane;
+    InLane &lane = lanes_.emplace_back();
+    lane.id = id;
+    lane.channel = channel;
+    return &lane;
+}
+
+// The job's read has ended: the next one of its channel may go, and a channel with none
+// left waiting is forgotten.
+void Session::leave_lane(BulkJob &job) {
+    InLane *lane = job.lane;
+    job.lane = nullptr;
+    ++lane->served;
+    if (lane->served == lane->issued)
+        lanes_.remove_if([lane](const InLane &entry) { return &entry == lane; });
+    else
+        lane->turn.notify_all();
 }
 
 Session::Worker *Session::acquire_worker() {
@@ -346,9 +384,18 @@ void Session::worker_loop(Worker &worker) {
         if (!worker.has_job)
             return;
         worker.has_job = false;
-        guard.unlock();
-        run_bulk(worker);
-        guard.lock();
+        BulkJob &job = worker.job;
+        if (job.lane) {
+            InLane &lane = *job.lane;
+            lane.turn.wait(guard, [&] { return lane.served == job.ticket || stopping_; });
+        }
+        if (!stopping_) {
+            guard.unlock();
+            run_bulk(job);
+            guard.lock();
+        }
+        if (job.lane)
+            leave_lane(job);
         worker.busy = false;
         worker_idle_.notify_one();
     }
@@ -360,6 +407,8 @@ void Session::stop_workers() {
         stopping_ = true;
         for (auto &worker : workers_)
             worker->wake.notify_one();
+        for (InLane &lane : lanes_)
+            lane.turn.notify_all();
         worker_idle_.notify_all();
     }
     for (auto &worker : workers_)

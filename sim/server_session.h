@@ -4,9 +4,12 @@
 
 #include "sim/virtual_bus.h"
 #include "usb/vbus_protocol.h"
+#include "usb/vbus_shared.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,18 +17,6 @@
 #include <vector>
 
 namespace corvane::sim {
-
-// A byte buffer that only grows, so that reused buffers allocate nothing per transfer
-// (a vector would also zero what it grows by on every resize).
-class ByteBuffer {
-public:
-    uint8_t *reserve(size_t size);
-    uint8_t *data() { return bytes_.get(); }
-
-private:
-    std::unique_ptr<uint8_t[]> bytes_;
-    size_t capacity_ = 0;
-};
 
 class Session {
 public:
@@ -42,19 +33,33 @@ public:
     void shut();
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // The bulk_in requests of one channel waiting in the simulator. They are served in
+    // the order they came, one at a time, as a host controller serves the transfers
+    // queued on one pipe: otherwise two of them could take the chip's bytes out of turn.
+    struct InLane {
+        std::string id;
+        unsigned channel = 0;
+        uint64_t issued = 0;   // tickets handed out
+        uint64_t served = 0;   // tickets whose transfer has ended
+        std::condition_variable turn;
+    };
     struct BulkJob {
         usb::vbus::FrameHeader header;
         std::string id;
         unsigned channel = 0;
         unsigned timeout_ms = 0;
-        size_t offset = 0;   // bulk_out: where the data starts in the worker's buffer
-        size_t size = 0;     // bytes to send or to receive
-        size_t done = 0;     // bulk_out: bytes the reader thread already moved itself
+        Clock::time_point deadline;
+        uint8_t *data = nullptr;   // the request's slot of the shared memory
+        size_t size = 0;           // bytes to send or to receive
+        size_t done = 0;           // bulk_out: bytes the reader thread already moved itself
+        InLane *lane = nullptr;    // bulk_in: its place in the channel's order
+        uint64_t ticket = 0;
     };
     struct Worker {
         std::thread thread;
         std::condition_variable wake;
-        ByteBuffer data;
         BulkJob job;
         bool has_job = false;
         bool busy = false;
@@ -64,9 +69,12 @@ private:
     void end();
     bool handshake();
     bool handle_inline(const usb::vbus::FrameHeader &header, const uint8_t *payload);
-    bool start_bulk(const usb::vbus::FrameHeader &header);
-    bool finish_bulk_at_once(Worker &worker);
-    void run_bulk(Worker &worker);
+    bool start_bulk(const usb::vbus::FrameHeader &header, const uint8_t *payload);
+    bool finish_bulk_at_once(BulkJob &job);
+    void run_bulk(BulkJob &job);
+    void reply_bulk(const BulkJob &job, usb::Status status, size_t transferred);
+    InLane *lane_of(const std::string &id, unsigned channel);   // pool_lock_ held
+    void leave_lane(BulkJob &job);
     void worker_loop(Worker &worker);
     Worker *acquire_worker();
     void release_worker(Worker &worker);
@@ -78,6 +86,7 @@ private:
     VirtualBus::ClientId client_;
     int fd_;
     usb::vbus::Inbox inbox_;         // read by the reader thread alone
+    std::unique_ptr<usb::vbus::SharedRegion> region_;   // made at the hello
     std::mutex send_lock_;
     std::vector<uint8_t> request_;   // inline requests' payloads, reused
     std::vector<uint8_t> answer_;    // inline replies' payloads, reused
@@ -85,6 +94,7 @@ private:
     std::mutex pool_lock_;
     std::condition_variable worker_idle_;
     std::vector<std::unique_ptr<Worker>> workers_;
+    std::list<InLane> lanes_;        // only those with requests waiting
     bool stopping_ = false;
     bool ended_ = false;
 };

@@ -94,6 +94,15 @@ public:
     // (Status::timeout, with what it had), and later ones do not wait.
     virtual void stop_in() {}
 
+    // bulk_in without the copy: `*packets` points at the packets where the transport
+    // holds them, valid until this channel's next bulk_in or bulk_in_view. A transport
+    // that has no memory of its own to show reads into `scratch` (at least `size` bytes).
+    virtual Status bulk_in_view(uint8_t *scratch, size_t size, unsigned timeout_ms, const uint8_t **packets,
+                                size_t *transferred) {
+        *packets = scratch;
+        return bulk_in(scratch, size, timeout_ms, transferred);
+    }
+
     // USB port reset of the whole device.
     virtual Status reset_device() = 0;
 

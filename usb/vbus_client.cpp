@@ -1,241 +1,35 @@
 // The virtual bus transport: corvane-sim's devices over its Unix socket.
 //
-// One connection per transport, shared by its channels. Several threads may wait on it
-// at once (a reading task in bulk_in, another thread sending control requests); whichever
-// waiter holds the reader role reads the next reply and delivers it straight into the
-// buffer of the request it answers, then hands the role on.
+// One connection per transport, shared by its channels (usb/vbus_connection.h). Bulk
+// data moves through the connection's shared memory. A channel keeps several bulk IN
+// requests in flight, as a host controller keeps transfers queued on a pipe, so that the
+// simulator has the next one in hand as soon as it answers one.
 #include "usb/vbus_client.h"
-#include "usb/vbus_protocol.h"
+#include "usb/vbus_connection.h"
 
 #include <algorithm>
-#include <condition_variable>
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <mutex>
-#include <sys/socket.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 namespace corvane::usb {
 namespace {
 
 namespace vbus = usb::vbus;
+using vbus::Connection;
 using vbus::MessageType;
+using vbus::ReplySink;
 using Clock = std::chrono::steady_clock;
 
 // How long past a transfer's own time-out the simulator may take to answer; and how
 // long requests without a time-out of their own (list, open, ...) may take.
 constexpr auto reply_grace = std::chrono::seconds(3);
 constexpr auto request_limit = std::chrono::seconds(10);
-// Once a reply's header has come, the rest follows at once; this only bounds a peer
-// that stops mid-frame.
-constexpr auto frame_limit = std::chrono::seconds(10);
 
 vbus::Deadline transfer_deadline(unsigned timeout_ms) {
     return Clock::now() + std::chrono::milliseconds(timeout_ms) + reply_grace;
-}
-
-// Where a reply's payload goes: its first `prefix_size` bytes to `prefix`, the rest (at
-// most `capacity`) to `data`, the caller's own buffer.
-struct ReplySink {
-    uint8_t *prefix = nullptr;
-    size_t prefix_size = 0;
-    uint8_t *data = nullptr;
-    size_t capacity = 0;
-    size_t received = 0;   // bytes of `data` filled
-    Status status = Status::io_error;
-};
-
-class Connection {
-public:
-    // Connects and says hello. nullptr when no simulator listens at `address`.
-    static std::shared_ptr<Connection> open(const std::string &address, Status &status);
-    ~Connection() { close(fd_); }
-
-    // Sends one request (the header is added here) and waits for its reply until
-    // `deadline`. Status::no_device when the connection is gone or goes meanwhile;
-    // otherwise the transport status of the exchange, the device's in `sink.status`.
-    Status call(MessageType type, iovec *parts, int count, ReplySink &sink, vbus::Deadline deadline);
-
-    bool broken() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return broken_;
-    }
-
-private:
-    struct Pending {
-        uint32_t id;
-        uint16_t type;
-        ReplySink *sink;
-        bool filling = false;   // the reader is writing into the sink: it must stay alive
-        bool done = false;
-    };
-
-    explicit Connection(int fd) : fd_(fd) { pending_.reserve(2 * vbus::max_in_flight); }
-    void break_off();                                   // lock_ held
-    void read_one_reply(std::unique_lock<std::mutex> &guard, vbus::Deadline deadline);
-    Pending *find(uint32_t id);                         // lock_ held
-    void forget(Pending *entry);                        // lock_ held
-
-    int fd_;
-    std::mutex send_lock_;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::vector<Pending *> pending_;
-    uint32_t next_id_ = 1;
-    bool reading_ = false;
-    bool broken_ = false;
-    vbus::Inbox inbox_;   // the reader's alone: touched only by the thread that is reading_
-};
-
-std::shared_ptr<Connection> Connection::open(const std::string &address, Status &status) {
-    int fd = vbus::connect_unix(address);
-    if (fd < 0) {
-        status = Status::no_device;
-        return nullptr;
-    }
-    std::shared_ptr<Connection> connection(new Connection(fd));
-    uint8_t hello[6];
-    uint8_t answer[6];
-    std::vector<uint8_t> encoded;
-    vbus::Writer out(encoded);
-    out.u32(vbus::magic);
-    out.u16(vbus::version);
-    std::copy(encoded.begin(), encoded.end(), hello);
-    iovec part{hello, sizeof hello};
-    ReplySink sink{answer, sizeof answer};
-    status = connection->call(MessageType::hello, &part, 1, sink, Clock::now() + request_limit);
-    if (status == Status::ok && sink.status != Status::ok)
-        status = Status::not_supported;   // a simulator of another protocol version
-    return status == Status::ok ? connection : nullptr;
-}
-
-void Connection::break_off() {
-    if (!broken_) {
-        broken_ = true;
-        shutdown(fd_, SHUT_RDWR);
-    }
-    changed_.notify_all();
-}
-
-Connection::Pending *Connection::find(uint32_t id) {
-    for (Pending *entry : pending_)
-        if (entry->id == id)
-            return entry;
-    return nullptr;
-}
-
-void Connection::forget(Pending *entry) {
-    pending_.erase(std::find(pending_.begin(), pending_.end(), entry));
-}
-
-Status Connection::call(MessageType type, iovec *parts, int count, ReplySink &sink, vbus::Deadline deadline) {
-    std::unique_lock<std::mutex> guard(lock_);
-    if (broken_)
-        return Status::no_device;
-    if (pending_.size() >= pending_.capacity())
-        return Status::busy;   // more threads than any caller of one channel has
-    Pending entry{next_id_++, static_cast<uint16_t>(type), &sink};
-    if (next_id_ == 0)
-        next_id_ = 1;
-    pending_.push_back(&entry);
-    guard.unlock();
-
-    size_t length = 0;
-    for (int i = 0; i < count; ++i)
-        length += parts[i].iov_len;
-    uint8_t head[vbus::header_size];
-    vbus::encode_header({static_cast<uint32_t>(length), entry.id, entry.type, 0}, head);
-    iovec frame[6];
-    frame[0] = {head, sizeof head};
-    std::copy(parts, parts + count, frame + 1);
-    vbus::IoResult sent;
-    {
-        std::lock_guard<std::mutex> sending(send_lock_);
-        // Bounded too: a simulator that stops reading must not hold this thread for ever.
-        sent = vbus::send_all(fd_, frame, count + 1, deadline);
-    }
-
-    guard.lock();
-    if (sent != vbus::IoResult::ok)
-        break_off();
-    Status status = Status::ok;
-    while (!entry.done) {
-        if (entry.filling) {
-            changed_.wait(guard);
-        } else if (broken_) {
-            status = Status::no_device;
-            break;
-        } else if (Clock::now() >= deadline) {
-            status = Status::timeout;
-            break;
-        } else if (!reading_) {
-            read_one_reply(guard, deadline);
-        } else {
-            changed_.wait_until(guard, deadline);
-        }
-    }
-    forget(&entry);
-    return status;
-}
-
-// Takes the reader role for one frame (or until `deadline` if none comes).
-void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, vbus::Deadline deadline) {
-    reading_ = true;
-    guard.unlock();
-    vbus::IoResult first = inbox_.fill(fd_, 1, deadline);
-    vbus::IoResult result = first;
-    if (first == vbus::IoResult::ok)
-        result = inbox_.fill(fd_, vbus::header_size, Clock::now() + frame_limit);
-    vbus::FrameHeader header;
-    if (result == vbus::IoResult::ok) {
-        header = vbus::decode_header(inbox_.data());
-        inbox_.consume(vbus::header_size);
-    }
-    guard.lock();
-    reading_ = false;
-    if (first == vbus::IoResult::timeout) {
-        changed_.notify_all();   // nothing came for us; another waiter may read now
-        return;
-    }
-    Pending *entry = find(header.request_id);
-    bool fits = result == vbus::IoResult::ok && header.length <= vbus::max_reply_payload(header.type);
-    if (fits && entry)
-        fits = entry->type == header.type && header.length <= entry->sink->prefix_size + entry->sink->capacity;
-    if (!fits) {
-        break_off();
-        return;
-    }
-    if (entry)
-        entry->filling = true;
-    reading_ = true;
-    guard.unlock();
-
-    auto frame_deadline = Clock::now() + frame_limit;
-    if (entry) {
-        ReplySink &sink = *entry->sink;
-        size_t prefix = std::min<size_t>(header.length, sink.prefix_size);
-        result = inbox_.take(fd_, sink.prefix, prefix, frame_deadline);
-        if (result == vbus::IoResult::ok)
-            result = inbox_.take(fd_, sink.data, header.length - prefix, frame_deadline);
-        sink.received = header.length - prefix;
-        sink.status = vbus::decode_status(header.status);
-    } else {
-        // Its caller gave up waiting; the reply still has to leave the stream.
-        result = inbox_.drop(fd_, header.length, frame_deadline);
-    }
-
-    guard.lock();
-    reading_ = false;
-    if (entry) {
-        entry->filling = false;
-        entry->done = result == vbus::IoResult::ok;
-    }
-    if (result != vbus::IoResult::ok)
-        break_off();
-    // Woken after the lock is free, the waiter whose reply came takes it at once rather
-    // than sleeping again on it.
-    guard.unlock();
-    changed_.notify_all();
-    guard.lock();
 }
 
 // The fixed address part of every channel request: str id, u8 channel.
@@ -259,12 +53,29 @@ void put_u32(uint8_t *out, uint32_t value) {
         out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+uint64_t get_u64(const uint8_t *in, unsigned bytes) {
+    uint64_t value = 0;
+    for (unsigned i = 0; i < bytes; ++i)
+        value |= uint64_t{in[i]} << (8 * i);
+    return value;
+}
+
 class VbusChannel final : public Channel {
 public:
+    // Bulk IN requests kept in flight; more only while this many slots stay free for
+    // the other channels and writes of the connection.
+    static constexpr unsigned read_ahead = 4;
+    static constexpr unsigned slots_kept_free = 4;
+
     VbusChannel(std::shared_ptr<Connection> connection, const std::string &id, unsigned channel)
         : connection_(std::move(connection)), id_(id), address_(channel_address(id, channel)) {}
 
     ~VbusChannel() override {
+        {
+            std::lock_guard<std::mutex> guard(in_lock_);
+            while (in_count_ > 0)
+                retire_head();
+        }
         ReplySink sink;
         iovec part{address_.data(), address_.size()};
         connection_->call(MessageType::close, &part, 1, sink, Clock::now() + request_limit);
@@ -295,60 +106,175 @@ public:
         return sink.status;
     }
 
+    // The bytes go into a shared slot, a slot's worth at a time; the simulator takes them
+    // from there.
     Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override {
         *transferred = 0;
         if (size == 0)
             return Status::ok;
         auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
         do {
-            size_t piece = std::min(size - *transferred, vbus::max_bulk);
-            uint8_t timeout[4];
-            put_u32(timeout, remaining_ms(timeout_ms, end));
-            iovec parts[3] = {{address_.data(), address_.size()},
-                              {timeout, sizeof timeout},
-                              {const_cast<uint8_t *>(data + *transferred), piece}};
+            Connection::Request request;
+            request.slot = connection_->take_slot(end);
+            if (request.slot < 0)
+                return connection_->broken() ? Status::no_device : Status::timeout;
+            size_t piece = std::min(size - *transferred, connection_->slot_size());
+            std::memcpy(connection_->slot_data(request.slot), data + *transferred, piece);
+            uint8_t fixed[10];
+            put_u32(fixed, remaining_ms(timeout_ms, end));
+            fixed[4] = static_cast<uint8_t>(request.slot);
+            fixed[5] = static_cast<uint8_t>(request.slot >> 8);
+            put_u32(fixed + 6, static_cast<uint32_t>(piece));
+            iovec parts[2] = {{address_.data(), address_.size()}, {fixed, sizeof fixed}};
             uint8_t count[8] = {};
-            ReplySink sink{count, sizeof count};
-            Status status = connection_->call(MessageType::bulk_out, parts, 3, sink, transfer_deadline(timeout_ms));
-            if (status != Status::ok)
+            request.sink = {count, sizeof count};
+            Status status = connection_->send(request, MessageType::bulk_out, parts, 2, transfer_deadline(timeout_ms));
+            if (status == Status::ok)
+                status = connection_->wait(request, transfer_deadline(timeout_ms));
+            if (status != Status::ok) {
+                connection_->abandon(request);
                 return status;
-            uint64_t went = 0;
-            for (unsigned i = 0; i < 8; ++i)
-                went |= uint64_t{count[i]} << (8 * i);
+            }
+            connection_->give_slot(request.slot);
+            uint64_t went = get_u64(count, 8);
             *transferred += std::min<uint64_t>(went, piece);
-            if (sink.status != Status::ok || went < piece)
-                return sink.status;
+            if (request.sink.status != Status::ok || went < piece)
+                return request.sink.status;
         } while (*transferred < size);
         return Status::ok;
     }
 
     Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override {
-        *transferred = 0;
-        if (size == 0)
-            return Status::ok;
-        auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        do {
-            size_t piece = std::min(size - *transferred, vbus::max_bulk);
-            uint8_t fixed[8];
-            put_u32(fixed, static_cast<uint32_t>(piece));
-            put_u32(fixed + 4, remaining_ms(timeout_ms, end));
-            iovec parts[2] = {{address_.data(), address_.size()}, {fixed, sizeof fixed}};
-            ReplySink sink{nullptr, 0, buffer + *transferred, piece};
-            Status status = connection_->call(MessageType::bulk_in, parts, 2, sink, transfer_deadline(timeout_ms));
-            if (status != Status::ok)
-                return status;
-            *transferred += sink.received;
-            // A short piece ends the transfer, as a short packet does.
-            if (sink.status != Status::ok || sink.received < piece)
-                return sink.status == Status::timeout && *transferred > 0 ? Status::ok : sink.status;
-        } while (*transferred < size);
-        return Status::ok;
+        const uint8_t *packets = nullptr;
+        Status status = take_packets(size, timeout_ms, &packets, transferred);
+        if (*transferred > 0)
+            std::memcpy(buffer, packets, *transferred);
+        return status;
+    }
+
+    Status bulk_in_view(uint8_t *, size_t size, unsigned timeout_ms, const uint8_t **packets,
+                        size_t *transferred) override {
+        return take_packets(size, timeout_ms, packets, transferred);
+    }
+
+    void discard_in() override { in_epoch_.fetch_add(1); }
+
+    void stop_in() override {
+        in_stopped_ = true;
+        connection_->interrupt();
     }
 
     Status reset_device() override { return device_request(MessageType::reset_device); }
     Status reenumerate() override { return device_request(MessageType::reenumerate); }
 
 private:
+    struct InRead {
+        Connection::Request request;
+        uint8_t count[4] = {};
+        size_t length = 0;     // asked for
+        size_t received = 0;   // came, once answered
+        size_t offset = 0;     // handed out
+        uint64_t epoch = 0;    // of discard_in, when sent
+        bool answered = false;
+    };
+
+    // Hands out the oldest read in flight, in its slot, topping the reads in flight up
+    // first. A read that has not come by the time-out stays in flight for the next call.
+    Status take_packets(size_t size, unsigned timeout_ms, const uint8_t **packets, size_t *transferred) {
+        *transferred = 0;
+        *packets = nullptr;
+        std::lock_guard<std::mutex> guard(in_lock_);
+        // The caller is done with what the last call showed it.
+        if (head_shown_) {
+            retire_head();
+            head_shown_ = false;
+        }
+        if (size == 0)
+            return Status::ok;
+        const vbus::Deadline end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        for (;;) {
+            if (in_stopped_)
+                return Status::timeout;
+            if (Status status = submit_reads(size, timeout_ms, end); status != Status::ok && in_count_ == 0)
+                return status;
+            InRead &head = in_[in_head_];
+            if (!head.answered) {
+                Status status = connection_->wait(head.request, end, &in_stopped_);
+                if (status == Status::timeout)
+                    return Status::timeout;
+                if (status != Status::ok) {
+                    retire_head();
+                    return status;
+                }
+                head.answered = true;
+                head.received = std::min<size_t>(get_u64(head.count, 4), head.length);
+            }
+            // Fetched before a purge: none of it may reach the caller.
+            if (head.epoch != in_epoch_.load()) {
+                retire_head();
+                continue;
+            }
+            size_t piece = std::min(size, head.received - head.offset);
+            *packets = connection_->slot_data(head.request.slot) + head.offset;
+            *transferred = piece;
+            head.offset += piece;
+            if (head.offset < head.received)
+                return Status::ok;   // the caller's buffer is full; the rest waits for the next call
+            Status status = head.request.sink.status;
+            if (status == Status::timeout && piece == 0) {
+                retire_head();
+                if (Clock::now() >= end)
+                    return Status::timeout;
+                continue;   // this one expired in the simulator; a later one may bring data
+            }
+            head_shown_ = true;
+            return status == Status::timeout ? Status::ok : status;
+        }
+    }
+
+    // Sends reads until `read_ahead` are in flight, each for `size` bytes at most. The
+    // first waits for a slot until `end`; the others only take one that is free.
+    Status submit_reads(size_t size, unsigned timeout_ms, vbus::Deadline end) {
+        while (in_count_ < read_ahead) {
+            int slot = connection_->take_slot(end, in_count_ == 0 ? 0 : slots_kept_free);
+            if (slot < 0)
+                return in_count_ > 0 ? Status::ok : connection_->broken() ? Status::no_device : Status::timeout;
+            InRead &read = in_[(in_head_ + in_count_) % read_ahead];
+            read.request.slot = slot;
+            read.request.sink = {read.count, sizeof read.count};
+            read.length = std::min(size, connection_->slot_size());
+            read.received = read.offset = 0;
+            read.epoch = in_epoch_.load();
+            read.answered = false;
+            uint8_t fixed[10];
+            put_u32(fixed, static_cast<uint32_t>(read.length));
+            put_u32(fixed + 4, timeout_ms);
+            fixed[8] = static_cast<uint8_t>(slot);
+            fixed[9] = static_cast<uint8_t>(slot >> 8);
+            iovec parts[2] = {{address_.data(), address_.size()}, {fixed, sizeof fixed}};
+            Status status = connection_->send(read.request, MessageType::bulk_in, parts, 2, transfer_deadline(timeout_ms));
+            if (status != Status::ok) {
+                connection_->give_slot(slot);
+                read.request.slot = -1;
+                return status;
+            }
+            ++in_count_;
+        }
+        return Status::ok;
+    }
+
+    // The oldest read leaves the ring; its slot comes free now, or once its reply came.
+    void retire_head() {
+        InRead &head = in_[in_head_];
+        if (head.answered)
+            connection_->give_slot(head.request.slot);
+        else
+            connection_->abandon(head.request);
+        head.request.slot = -1;
+        in_head_ = (in_head_ + 1) % read_ahead;
+        --in_count_;
+    }
+
     Status device_request(MessageType type) {
         std::vector<uint8_t> id;
         vbus::Writer(id).str(id_);
@@ -361,6 +287,14 @@ private:
     std::shared_ptr<Connection> connection_;
     std::string id_;
     std::vector<uint8_t> address_;
+
+    std::mutex in_lock_;   // the reads in flight: one bulk_in at a time
+    std::array<InRead, read_ahead> in_;
+    unsigned in_head_ = 0;
+    unsigned in_count_ = 0;
+    std::atomic<uint64_t> in_epoch_{0};
+    std::atomic<bool> in_stopped_{false};
+    bool head_shown_ = false;   // the oldest read is handed out whole; its slot backs the caller's view
 };
 
 class VbusTransport final : public Transport {

@@ -65,8 +65,8 @@ size_t max_request_payload(uint16_t type) {
     case MessageType::open:
     case MessageType::close: return channel_address;
     case MessageType::control: return channel_address + setup_field + 4 + max_control_data;
-    case MessageType::bulk_out: return channel_address + 4 + max_bulk;
-    case MessageType::bulk_in: return channel_address + 8;
+    case MessageType::bulk_out: return channel_address + 4 + 2 + 4;
+    case MessageType::bulk_in: return channel_address + 4 + 4 + 2;
     case MessageType::reset_device:
     case MessageType::reenumerate: return string_field;
     case MessageType::fault: return string_field;
@@ -76,7 +76,7 @@ size_t max_request_payload(uint16_t type) {
 
 size_t max_reply_payload(uint16_t type) {
     switch (static_cast<MessageType>(type)) {
-    case MessageType::hello: return 6;
+    case MessageType::hello: return 12;
     case MessageType::list: return 2 + max_devices * identity_field;
     case MessageType::open:
     case MessageType::close:
@@ -84,7 +84,7 @@ size_t max_reply_payload(uint16_t type) {
     case MessageType::reenumerate: return 0;
     case MessageType::control: return 2 + max_control_data;
     case MessageType::bulk_out: return 8;
-    case MessageType::bulk_in: return max_bulk;
+    case MessageType::bulk_in: return 4;
     case MessageType::fault: return string_field;
     }
     return 0;
@@ -255,13 +255,47 @@ IoResult send_all(int fd, iovec *parts, int count, Deadline deadline) {
 
 namespace {
 
-// Receives at least one and at most `size` bytes into `buffer`; `got` says how many.
-IoResult recv_some(int fd, uint8_t *buffer, size_t size, Deadline deadline, size_t &got) {
-    bool bounded = deadline != Deadline::max();
+// Takes the descriptors a received message carried: the first into `passed` (when it is
+// still -1), the rest closed.
+void keep_descriptor(msghdr &message, int &passed) {
+    for (cmsghdr *control = CMSG_FIRSTHDR(&message); control; control = CMSG_NXTHDR(&message, control)) {
+        if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_RIGHTS)
+            continue;
+        size_t count = (control->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int received;
+            std::memcpy(&received, CMSG_DATA(control) + i * sizeof(int), sizeof received);
+            if (passed < 0)
+                passed = received;
+            else
+                close(received);
+        }
+    }
+}
+
+// Receives at least one and at most `size` bytes into `buffer`; `got` says how many. A
+// descriptor that comes along goes to `*passed`, or is closed when that is null.
+IoResult recv_some(int fd, uint8_t *buffer, size_t size, Deadline deadline, size_t &got, int wake_fd = -1,
+                   int *passed = nullptr) {
+    bool bounded = deadline != Deadline::max() || wake_fd >= 0;
     for (;;) {
         // Try first and poll only when nothing is there: a reply is usually waiting
         // already, and a poll per read would double the system calls of a round trip.
-        ssize_t part = recv(fd, buffer, size, bounded ? MSG_DONTWAIT : 0);
+        ssize_t part;
+        if (passed) {
+            iovec part_vector{buffer, size};
+            alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+            msghdr message{};
+            message.msg_iov = &part_vector;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            part = recvmsg(fd, &message, MSG_CMSG_CLOEXEC | (bounded ? MSG_DONTWAIT : 0));
+            if (part >= 0)
+                keep_descriptor(message, *passed);
+        } else {
+            part = recv(fd, buffer, size, bounded ? MSG_DONTWAIT : 0);
+        }
         if (part > 0) {
             got = static_cast<size_t>(part);
             return IoResult::ok;
@@ -274,10 +308,12 @@ IoResult recv_some(int fd, uint8_t *buffer, size_t size, Deadline deadline, size
             return IoResult::closed;
         if (!bounded || (errno != EAGAIN && errno != EWOULDBLOCK))
             return IoResult::error;
-        pollfd waiting{fd, POLLIN, 0};
-        int ready = poll(&waiting, 1, poll_timeout(deadline));
+        pollfd waiting[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+        int ready = poll(waiting, wake_fd >= 0 ? 2 : 1, poll_timeout(deadline));
         if (ready < 0 && errno != EINTR)
             return IoResult::error;
+        if (ready > 0 && wake_fd >= 0 && (waiting[1].revents & POLLIN) && !(waiting[0].revents & (POLLIN | POLLHUP)))
+            return IoResult::interrupted;
         if (ready == 0 && std::chrono::steady_clock::now() >= deadline)
             return IoResult::timeout;
     }
@@ -299,7 +335,7 @@ IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline) {
 
 Inbox::Inbox() : bytes_(std::make_unique_for_overwrite<uint8_t[]>(capacity)) {}
 
-IoResult Inbox::fill(int fd, size_t size, Deadline deadline) {
+IoResult Inbox::fill(int fd, size_t size, Deadline deadline, int wake_fd) {
     size = std::min(size, capacity);
     if (buffered() >= size)
         return IoResult::ok;
@@ -310,7 +346,7 @@ IoResult Inbox::fill(int fd, size_t size, Deadline deadline) {
     start_ = 0;
     while (end_ < size) {
         size_t got = 0;
-        if (IoResult result = recv_some(fd, bytes_.get() + end_, capacity - end_, deadline, got);
+        if (IoResult result = recv_some(fd, bytes_.get() + end_, capacity - end_, deadline, got, wake_fd);
             result != IoResult::ok)
             return result;
         end_ += got;
@@ -339,6 +375,55 @@ IoResult discard(int fd, size_t size, Deadline deadline) {
         if (IoResult result = recv_all(fd, sink, piece, deadline); result != IoResult::ok)
             return result;
         size -= piece;
+    }
+    return IoResult::ok;
+}
+
+IoResult send_with_descriptor(int fd, iovec *parts, int count, int passed, Deadline deadline) {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<size_t>(count);
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr *carried = CMSG_FIRSTHDR(&message);
+    carried->cmsg_level = SOL_SOCKET;
+    carried->cmsg_type = SCM_RIGHTS;
+    carried->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(carried), &passed, sizeof passed);
+    ssize_t sent;
+    do {
+        sent = sendmsg(fd, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        return errno == EPIPE || errno == ECONNRESET ? IoResult::closed : IoResult::error;
+    // The descriptor went with the first byte; whatever did not fit goes plainly.
+    auto left = static_cast<size_t>(sent);
+    while (count > 0 && left >= parts->iov_len) {
+        left -= parts->iov_len;
+        ++parts;
+        --count;
+    }
+    if (count == 0)
+        return IoResult::ok;
+    parts->iov_base = static_cast<uint8_t *>(parts->iov_base) + left;
+    parts->iov_len -= left;
+    return send_all(fd, parts, count, deadline);
+}
+
+IoResult recv_with_descriptor(int fd, void *buffer, size_t size, Deadline deadline, int &passed) {
+    passed = -1;
+    auto *at = static_cast<uint8_t *>(buffer);
+    while (size > 0) {
+        size_t got = 0;
+        if (IoResult result = recv_some(fd, at, size, deadline, got, -1, &passed); result != IoResult::ok) {
+            if (passed >= 0)
+                close(passed);
+            passed = -1;
+            return result;
+        }
+        at += got;
+        size -= got;
     }
     return IoResult::ok;
 }

@@ -2,19 +2,23 @@
 //
 // Every message is a header and a payload; integers are little-endian:
 //   u32 payload length, u32 request id, u16 message type, u16 status
-// A client opens with hello (magic and version) and the simulator answers the same way.
-// Each reply carries the request id of its request, so one connection may have several
-// requests in flight: a bulk_in waits in the simulator while control requests pass it.
+// A client opens with hello (magic and version) and the simulator answers the same way,
+// adding the shape of the memory the connection shares (usb/vbus_shared.h), whose
+// descriptor comes with the reply. Bulk data travels in that memory's slots, never in a
+// frame. Each reply carries the request id of its request, so one connection may have
+// several requests in flight: a bulk_in waits in the simulator while control requests
+// pass it, and several bulk_in of one channel are served in the order they came.
 // Strings are a u16 length and the bytes. Every length is checked against the limits
 // below before anything is allocated; a frame that breaks them ends the connection.
 //
 // Request payloads (replies carry the outcome in the header's status):
-//   hello        u32 magic, u16 version                  -> u32 magic, u16 version
+//   hello        u32 magic, u16 version                  -> u32 magic, u16 version,
+//                                                           u16 slot count, u32 slot size
 //   list         (none)                                  -> u16 count, identities
 //   open, close  str id, u8 channel                      -> (none)
 //   control      str id, u8 channel, setup, u32 timeout, OUT data -> u16 transferred, IN data
-//   bulk_out     str id, u8 channel, u32 timeout, data   -> u64 transferred
-//   bulk_in      str id, u8 channel, u32 size, u32 timeout -> the packets that came
+//   bulk_out     str id, u8 channel, u32 timeout, u16 slot, u32 size -> u64 transferred
+//   bulk_in      str id, u8 channel, u32 size, u32 timeout, u16 slot -> u32 bytes in the slot
 //   reset_device, reenumerate   str id                   -> (none)
 //   fault        str text (see sim/server.h)            -> str answer
 #ifndef CORVANE_USB_VBUS_PROTOCOL_H
@@ -37,17 +41,19 @@ struct iovec;
 namespace corvane::usb::vbus {
 
 constexpr uint32_t magic = 0x53425643;  // "CVBS"
-constexpr uint16_t version = 1;
+constexpr uint16_t version = 2;
 constexpr size_t header_size = 12;
 
 constexpr size_t max_string = 255;
 constexpr size_t max_devices = 64;
 constexpr size_t max_channel = 4;
-// Bulk transfers travel in frames of at most this much data; the client splits larger ones.
+// The shared memory of a connection: its slots, each the largest bulk transfer of one
+// request; the client splits larger ones.
 constexpr size_t max_bulk = size_t{1} << 20;
+constexpr unsigned region_slots = 16;
 constexpr size_t max_control_data = 0xFFFF;
-// A client may have at most this many requests waiting in the simulator at once.
-constexpr size_t max_in_flight = 16;
+// A client may have at most this many bulk requests waiting in the simulator at once.
+constexpr size_t max_in_flight = region_slots;
 
 enum class MessageType : uint16_t {
     hello = 1,
@@ -124,7 +130,8 @@ void write_setup(Writer &out, const ControlSetup &setup);
 ControlSetup read_setup(Reader &in);
 
 // Socket I/O of whole buffers across short transfers and EINTR. Sends never raise SIGPIPE.
-enum class IoResult { ok, closed, timeout, error };
+// `interrupted`: the wake descriptor a waiting receive also watched became readable.
+enum class IoResult { ok, closed, timeout, error, interrupted };
 using Deadline = std::chrono::steady_clock::time_point;
 
 // Both wait until `deadline` (Deadline::max() waits as long as it takes). A time-out
@@ -133,6 +140,11 @@ IoResult send_all(int fd, iovec *parts, int count, Deadline deadline = Deadline:
 IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline);
 // Reads and drops `size` bytes (a reply nobody waits for any more).
 IoResult discard(int fd, size_t size, Deadline deadline);
+
+// The same with a descriptor riding along (SCM_RIGHTS): sent with the first byte, and
+// taken from whichever received part carries one (-1 when none came; extra ones closed).
+IoResult send_with_descriptor(int fd, iovec *parts, int count, int passed, Deadline deadline);
+IoResult recv_with_descriptor(int fd, void *buffer, size_t size, Deadline deadline, int &passed);
 
 // The receiving end of a connection, read through a small buffer: a short frame (a header
 // and a few bytes of payload) costs one system call rather than one per part, while the
@@ -143,8 +155,9 @@ public:
     static constexpr size_t capacity = 4096;
 
     Inbox();
-    // Waits until at least `size` (at most `capacity`) bytes are buffered.
-    IoResult fill(int fd, size_t size, Deadline deadline);
+    // Waits until at least `size` (at most `capacity`) bytes are buffered, or until
+    // `wake_fd` (when not -1) becomes readable: IoResult::interrupted.
+    IoResult fill(int fd, size_t size, Deadline deadline, int wake_fd = -1);
     const uint8_t *data() const { return bytes_.get() + start_; }
     size_t buffered() const { return end_ - start_; }
     void consume(size_t size) { start_ += std::min(size, buffered()); }

@@ -22,6 +22,7 @@ std::vector<uint8_t> bulk_in_request(const char *id, uint8_t channel, uint32_t s
     out.u8(channel);
     out.u32(size);
     out.u32(timeout_ms);
+    out.u16(0);   // every one into the first shared slot: the flood's data is its own affair
     return payload;
 }
 

@@ -45,7 +45,7 @@ const MalformedCase malformed_cases[] = {
          out.u8(0xAA);   // one byte where the setup announces eight
          raw.send_frame(vbus::MessageType::control, payload);
      }},
-    {"bulk read larger than a frame may carry", true,
+    {"bulk read larger than a shared slot", true,
      [](RawClient &raw) {
          std::vector<uint8_t> payload;
          vbus::Writer out(payload);
@@ -53,7 +53,19 @@ const MalformedCase malformed_cases[] = {
          out.u8(1);
          out.u32(static_cast<uint32_t>(vbus::max_bulk + 512));
          out.u32(100);
+         out.u16(0);
          raw.send_frame(vbus::MessageType::bulk_in, payload);
+     }},
+    {"bulk write naming a slot beyond the shared memory", true,
+     [](RawClient &raw) {
+         std::vector<uint8_t> payload;
+         vbus::Writer out(payload);
+         out.str("0");
+         out.u8(1);
+         out.u32(100);
+         out.u16(static_cast<uint16_t>(vbus::region_slots));
+         out.u32(1);
+         raw.send_frame(vbus::MessageType::bulk_out, payload);
      }},
     {"truncated frame", true,
      [](RawClient &raw) {
