@@ -55,10 +55,8 @@ uint32_t ChannelFile::vendor_in(uint8_t request, uint16_t value, uint16_t index,
 
 uint32_t ChannelFile::reset_channel() {
     uint32_t error = vendor_out(ftdi::reset_purge, ftdi::reset_channel, channel_index());
-    if (error == ERROR_SUCCESS) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        drop_received(lock);
-    }
+    if (error == ERROR_SUCCESS)
+        drop_received();
     return error;
 }
 
@@ -158,8 +156,7 @@ uint32_t ChannelFile::purge(const RequestBuffers &buffers) {
         uint32_t error = vendor_out(ftdi::reset_purge, ftdi::purge_rx, channel_index());
         if (error != ERROR_SUCCESS)
             return error;
-        std::unique_lock<std::mutex> lock(mutex_);
-        drop_received(lock);
+        drop_received();
     }
     if (mask & purge_transmit)
         return vendor_out(ftdi::reset_purge, ftdi::purge_tx, channel_index());

@@ -60,6 +60,10 @@ void ChannelFile::close() {
     }
     consumers_.notify_all();
     task_.notify_all();
+    // The task's bulk IN ends now rather than at its time-out. link_ stays until the
+    // task is joined, and only this close (once) ever takes it.
+    if (link_)
+        link_->stop_in();
     if (reader_.joinable())
         reader_.join();
     // A write or control request of another thread finishes before the channel goes.

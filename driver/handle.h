@@ -166,9 +166,9 @@ private:
     bool task_may_read_locked() const;
     void take_transfer(size_t transferred);
     void mark_vanished();
-    // Forgets what the receive queue holds and whatever is still on its way to it;
-    // `lock` holds mutex_.
-    void drop_received(std::unique_lock<std::mutex> &lock);
+    // Forgets what the receive queue holds and whatever is still on its way to it, the
+    // transport's read-ahead included. Takes link_mutex_, then mutex_; the caller holds neither.
+    void drop_received();
 
     // reads.cpp, writes.cpp
     ReadLimits read_limits_locked(uint32_t size) const;

@@ -122,7 +122,17 @@ void ChannelFile::mark_vanished() {
     task_.notify_all();
 }
 
-void ChannelFile::drop_received(std::unique_lock<std::mutex> &lock) {
+void ChannelFile::drop_received() {
+    // The transport forgets what it fetched ahead first: then only the transfer the task
+    // is in may still bring bytes from before the purge, and waiting for it below catches
+    // those. The other way round, the task's next transfer could hand them out after the
+    // queue was cleared. link_mutex_ keeps a close from taking the link meanwhile.
+    {
+        std::lock_guard<std::mutex> link_lock(link_mutex_);
+        if (link_)
+            link_->discard_in();
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
     // Bytes of a transfer under way left the chip before the caller's purge or reset
     // was answered, so they go too; the caller cannot have sent anything new meanwhile.
     if (task_in_transfer_) {

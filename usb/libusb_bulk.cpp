@@ -15,35 +15,52 @@ Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
     if (!buffer || size < packet)
         return Status::invalid;
 
-    std::lock_guard<std::mutex> lock(in_mutex_);
-    if (transfers_abandoned_)
-        return Status::no_device;
+    std::unique_lock<std::mutex> lock(in_mutex_);
     // New submissions follow the caller's size, so that a smaller transfer size set
     // through the driver shortens how long a trickle of full packets waits in a transfer.
     in_length_ = std::min(slot_size(), size / packet * packet);
 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     bool polled = false;
+    uint64_t discards = in_discards_;
     size_t &filled = *transferred;
     for (;;) {
-        // Once the device is gone, what it sent before still comes out first.
+        if (transfers_abandoned_)
+            return Status::no_device;
+        if (in_discards_ != discards) {
+            // What this call copied came before the discard: the caller never gets it.
+            discards = in_discards_;
+            filled = 0;
+        }
+        // Once the device is gone, what it sent before still comes out first; once the
+        // channel is closing, what already came does.
         const bool device_gone = gone();
-        if (!device_gone) {
+        const bool stopped = in_stopped_.load(std::memory_order_acquire);
+        if (!device_gone && !stopped) {
             if (const Status status = submit_reads(); status != Status::ok)
                 return status;
         }
-        if (in_order_count_ == 0)
+        if (in_order_count_ == 0) {
+            if (stopped && !device_gone)
+                break;
             return Status::no_device;
+        }
         InSlot &slot = slots_[in_order_head_];
         if (!slot.transfer->is_done()) {
             if (device_gone)
                 return Status::no_device;
+            if (stopped)
+                break;
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             // A zero time-out still collects what has already arrived.
             if (left <= 0 && polled)
                 break;
             polled = true;
-            handle_->handle_events(static_cast<unsigned>(std::max<int64_t>(left, 0)), slot.transfer.get());
+            const auto wait = std::min<int64_t>(std::max<int64_t>(left, 0), longest_event_wait_ms);
+            UsbTransfer &head = *slot.transfer;
+            lock.unlock();
+            handle_->handle_events(static_cast<unsigned>(wait), &head);
+            lock.lock();
             continue;
         }
         const bool ended = hand_out_packets(slot, buffer, size, filled);
@@ -63,6 +80,16 @@ Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
             return Status::ok;
     }
     return filled > 0 ? Status::ok : Status::timeout;
+}
+
+void LibusbChannel::discard_in() {
+    std::lock_guard<std::mutex> lock(in_mutex_);
+    drop_read_ahead();
+}
+
+void LibusbChannel::stop_in() {
+    in_stopped_.store(true, std::memory_order_release);
+    handle_->interrupt_events();
 }
 
 size_t LibusbChannel::slot_size() const {
@@ -131,6 +158,13 @@ void LibusbChannel::cancel_reads() {
         }
     }
     in_order_count_ = 0;
+}
+
+void LibusbChannel::drop_read_ahead() {
+    if (transfers_abandoned_)
+        return;
+    cancel_reads();
+    ++in_discards_;
 }
 
 Status LibusbChannel::bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) {

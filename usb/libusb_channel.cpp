@@ -151,7 +151,7 @@ Status LibusbChannel::reset_device() {
     if (gone())
         return Status::no_device;
     // Whatever the chip sent before the reset belongs to the state the reset ends.
-    cancel_reads();
+    drop_read_ahead();
     if (gone())
         return Status::no_device;
     const UsbResult result = handle_->reset_device();

@@ -11,6 +11,10 @@
 // each into a buffer of this channel allocated at open; bulk_in hands out whole packets
 // from the oldest completed one. Bulk OUT sends the caller's bytes in place, in
 // transfers of at most out_chunk bytes.
+//
+// bulk_in lets go of in_mutex_ while it waits for the library, so that discard_in and
+// reset_device can drop the read-ahead under it at once; it then drops what it had
+// copied for its caller too.
 #ifndef CORVANE_USB_LIBUSB_CHANNEL_H
 #define CORVANE_USB_LIBUSB_CHANNEL_H
 
@@ -52,6 +56,9 @@ public:
     // it (and on the device): libusb always completes cancellations, so this only bounds
     // a broken system.
     static constexpr std::chrono::milliseconds cancel_grace{2000};
+    // bulk_in looks at stop_in this often at the least, in case the library's interrupt
+    // went to another thread handling its events.
+    static constexpr unsigned longest_event_wait_ms = 100;
 
     // Detaches the kernel driver of the interface if one is bound, claims the interface
     // and allocates the channel's transfers. Status::busy when another program holds it.
@@ -64,6 +71,11 @@ public:
                    uint16_t *transferred) override;
     Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override;
     Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override;
+    // Cancels the reads in flight and waits until they are back, dropping whatever they
+    // and the completed ones hold: once it returns, the chip's next bytes can only land
+    // in reads submitted after it.
+    void discard_in() override;
+    void stop_in() override;
     // libusb_reset_device; read-ahead from before the reset is dropped.
     Status reset_device() override;
     // libusb has no portable way to make a device leave the bus, so this is a port reset
@@ -97,6 +109,7 @@ private:
     bool hand_out_packets(InSlot &slot, uint8_t *buffer, size_t size, size_t &filled) const;
     void retire_head();
     void cancel_reads();
+    void drop_read_ahead();
 
     // Handles events until `transfer` completes; cancels it at `deadline` (if any) and
     // waits for the cancellation. False when even that did not come back.
@@ -108,7 +121,9 @@ private:
     std::shared_ptr<DeviceLife> life_;
     const bool detached_;
     std::atomic<bool> claimed_{true};
-    bool transfers_abandoned_ = false;
+    // Set under either pipe's mutex, read under the other.
+    std::atomic<bool> transfers_abandoned_{false};
+    std::atomic<bool> in_stopped_{false};
 
     std::mutex in_mutex_;
     std::unique_ptr<uint8_t[]> in_memory_;
@@ -118,6 +133,7 @@ private:
     size_t in_order_head_ = 0;
     size_t in_order_count_ = 0;
     size_t in_length_ = 0;     // length of the next submission: what the last caller asked
+    uint64_t in_discards_ = 0; // times the read-ahead was dropped
 
     std::mutex out_mutex_;
     std::unique_ptr<UsbTransfer> out_transfer_;

@@ -122,6 +122,10 @@ public:
     // Handles completions (on this thread or by waiting for the thread that does) for at
     // most timeout_ms, returning early once `watched` completes (nullptr: any event).
     virtual void handle_events(unsigned timeout_ms, UsbTransfer *watched) = 0;
+
+    // Makes every thread now in handle_events() (for any device of the library) return
+    // early, or the next one to enter it when none is there yet.
+    virtual void interrupt_events() = 0;
 };
 
 class UsbLibrary {

@@ -243,6 +243,13 @@ public:
         libusb_handle_events_timeout_completed(context_->get(), &limit, watched ? &watched->done : nullptr);
     }
 
+    void interrupt_events() override {
+#if LIBUSB_API_VERSION >= 0x01000105
+        libusb_interrupt_event_handler(context_->get());
+#endif
+        // Older libraries cannot; the channel's bounded waits stand in.
+    }
+
 private:
     std::shared_ptr<Context> context_;
     libusb_device_handle *handle_;

@@ -100,6 +100,40 @@ TEST_F(DriverRead, PurgeForgetsWhatWasReceived) {
     EXPECT_EQ(0u, queued());
 }
 
+// The transport reads ahead: one transfer under way when the chip's receive buffer is
+// emptied, more fetched behind it. Neither reaches a read; what the chip sends later does.
+TEST_F(DriverRead, PurgeAndChannelResetDropTheTransportsReadAhead) {
+    struct Case {
+        const char *name;
+        unsigned request;
+        Bytes in;
+        uint16_t value;
+    };
+    const Case cases[] = {{"purge", 83, u32_bytes(1), 1}, {"channel reset", 1, {}, 0}};
+    uint8_t fresh = 100;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        chat_->add_bulk_in_in_flight(packet(0x11, 0x60, {1, 2, 3}));
+        chat_->wait_for_held_bulk_in();
+        chat_->add_bulk_in(packet(0x11, 0x60, {4, 5}));
+        chat_->expect_control(0x40, 0x00, c.value, 1);
+        ASSERT_EQ(ERROR_SUCCESS, request(c.request, c.in));
+        EXPECT_EQ(0u, queued());
+        chat_->add_bulk_in(packet(0x11, 0x60, {fresh}));
+        Bytes got;
+        EXPECT_EQ(1u, read(got, 1));
+        EXPECT_EQ(Bytes{fresh}, got);
+        ++fresh;
+    }
+}
+
+TEST_F(DriverRead, CloseEndsTheReadingTasksBulkInAtOnce) {
+    // The transfer would wait until the watchdog without stop_in.
+    chat_->add_bulk_in_in_flight({});
+    chat_->wait_for_held_bulk_in();
+    file_->close();
+}
+
 TEST_F(DriverRead, VanishedDeviceHandsOverWhatItSentThenFails) {
     chat_->add_bulk_in(packet(0x11, 0x60, {'h', 'i'}));
     wait_for_queue(2);

@@ -42,6 +42,20 @@ void ChatScript::add_bulk_in(Bytes transfer, usb::Status status) {
     changed_.notify_all();
 }
 
+void ChatScript::add_bulk_in_in_flight(Bytes transfer) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        transfers_.push_back({std::move(transfer), usb::Status::ok, true});
+    }
+    changed_.notify_all();
+}
+
+void ChatScript::wait_for_held_bulk_in() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ASSERT_TRUE(changed_.wait_for(lock, std::chrono::seconds(10), [this] { return held_; }))
+        << "no bulk_in took the in-flight transfer";
+}
+
 void ChatScript::limit_bulk_out(size_t bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
     out_room_ = bytes;
@@ -132,12 +146,16 @@ usb::Status ChatScript::bulk_out(const uint8_t *data, size_t size, unsigned time
 usb::Status ChatScript::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) {
     std::unique_lock<std::mutex> lock(mutex_);
     *transferred = 0;
+    if (stopped_)
+        timeout_ms = 0;
     changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                       [this] { return unplugged_ || !transfers_.empty(); });
     if (unplugged_)
         return usb::Status::no_device;
     if (transfers_.empty())
         return usb::Status::timeout;
+    if (transfers_.front().in_flight)
+        return hold_in_flight(lock, buffer, size, transferred);
     Transfer transfer = std::move(transfers_.front());
     transfers_.pop_front();
     EXPECT_LE(transfer.bytes.size(), size) << "canned transfer larger than the driver asked for";
@@ -146,6 +164,47 @@ usb::Status ChatScript::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_m
         std::memcpy(buffer, transfer.bytes.data(), n);
     *transferred = n;
     return transfer.status;
+}
+
+usb::Status ChatScript::hold_in_flight(std::unique_lock<std::mutex> &lock, uint8_t *buffer, size_t size,
+                                       size_t *transferred) {
+    Transfer transfer = std::move(transfers_.front());
+    transfers_.pop_front();
+    const unsigned discards = discards_;
+    held_ = true;
+    changed_.notify_all();
+    const bool released = changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+        return discards_ != discards || stopped_ || unplugged_;
+    });
+    held_ = false;
+    if (!released) {
+        ADD_FAILURE() << "a bulk IN under way saw neither discard_in nor stop_in";
+        return usb::Status::timeout;
+    }
+    if (unplugged_)
+        return usb::Status::no_device;
+    size_t n = std::min(size, transfer.bytes.size());
+    if (n > 0)
+        std::memcpy(buffer, transfer.bytes.data(), n);
+    *transferred = n;
+    return n > 0 ? usb::Status::ok : usb::Status::timeout;
+}
+
+void ChatScript::discard_in() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++discards_;
+        transfers_.clear();
+    }
+    changed_.notify_all();
+}
+
+void ChatScript::stop_in() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+    }
+    changed_.notify_all();
 }
 
 usb::Status ChatScript::reset_device() {

@@ -29,6 +29,13 @@ public:
     // An IN request of `length` bytes that the device answers with fewer.
     void expect_short_reply(uint8_t request, uint16_t value, uint16_t index, uint16_t length, Bytes reply);
     void add_bulk_in(Bytes transfer, usb::Status status = usb::Status::ok);
+    // A bulk IN the transport already has under way: the bulk_in that takes it waits,
+    // past its time-out, until discard_in (it then hands the bytes out, as a transfer
+    // the chip answered before a purge would) or stop_in; a watchdog fails the test if
+    // neither comes.
+    void add_bulk_in_in_flight(Bytes transfer);
+    // Until a bulk_in holds an in-flight transfer.
+    void wait_for_held_bulk_in();
     // Bulk OUT takes at most this many bytes more, then times out.
     void limit_bulk_out(size_t bytes);
     void set_bulk_out_status(usb::Status status);
@@ -46,6 +53,10 @@ public:
     usb::Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred);
     usb::Status reset_device();
     usb::Status reenumerate();
+    // Drops every transfer no bulk_in holds yet: the transport's read-ahead.
+    void discard_in();
+    // Later bulk_in calls do not wait.
+    void stop_in();
 
 private:
     struct Control {
@@ -56,7 +67,10 @@ private:
     struct Transfer {
         Bytes bytes;
         usb::Status status;
+        bool in_flight = false;
     };
+    usb::Status hold_in_flight(std::unique_lock<std::mutex> &lock, uint8_t *buffer, size_t size,
+                               size_t *transferred);
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Control> controls_;
@@ -67,6 +81,9 @@ private:
     bool unplugged_ = false;
     unsigned resets_ = 0;
     unsigned reenumerations_ = 0;
+    unsigned discards_ = 0;
+    bool stopped_ = false;
+    bool held_ = false;
 };
 
 class ScriptedChannel : public usb::Channel {
@@ -83,6 +100,8 @@ public:
     }
     usb::Status reset_device() override { return script_->reset_device(); }
     usb::Status reenumerate() override { return script_->reenumerate(); }
+    void discard_in() override { script_->discard_in(); }
+    void stop_in() override { script_->stop_in(); }
 
 private:
     std::shared_ptr<ChatScript> script_;

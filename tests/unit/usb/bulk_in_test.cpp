@@ -1,8 +1,12 @@
 // Bulk IN on a real channel: whole raw packets with their status bytes, read-ahead kept
-// for the next call, transfers kept in flight, time-outs honoured.
+// for the next call (and dropped on discard_in), transfers kept in flight, time-outs
+// honoured, waits ended by stop_in.
 #include "usb_fixture.h"
 
 #include "usb/libusb_channel.h"
+
+#include <future>
+#include <thread>
 
 namespace corvane::testing {
 namespace {
@@ -32,6 +36,31 @@ protected:
         return channel->bulk_in(buffer.data(), size, timeout_ms, &got);
     }
     std::vector<uint8_t> bytes(size_t count) const { return {buffer.begin(), buffer.begin() + count}; }
+
+    // A bulk_in on another thread, into `into`.
+    std::future<Status> read_elsewhere(std::vector<uint8_t> &into, size_t &got, unsigned timeout_ms) {
+        return std::async(std::launch::async, [this, &into, &got, timeout_ms] {
+            return channel->bulk_in(into.data(), into.size(), timeout_ms, &got);
+        });
+    }
+    // Its result; the watchdog fails the test and ends the wait when it hangs.
+    Status finish(std::future<Status> &call) {
+        if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "bulk_in is still waiting";
+            channel->stop_in();
+        }
+        return call.get();
+    }
+    void wait_for_submissions(size_t count) {
+        const auto until = Clock::now() + std::chrono::seconds(10);
+        while (library->submitted_lengths(0x81).size() < count && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_GE(library->submitted_lengths(0x81).size(), count);
+    }
+    // One transfer's worth of full packets, as a stream that has not ended yet.
+    std::vector<std::vector<uint8_t>> full_transfer(uint8_t marker) {
+        return std::vector<std::vector<uint8_t>>(usb::LibusbChannel::in_slot_capacity / packet, full(marker));
+    }
 };
 
 TEST_P(UsbBulkIn, ReturnsWholePacketsUpToTheShortOne) {
@@ -151,6 +180,54 @@ TEST_P(UsbBulkIn, ResetDropsWhatCameBeforeIt) {
     library->queue_in(chip, 1, {chip_packet(1, 3)});
     ASSERT_EQ(read(packet, 5000, got), Status::ok);
     EXPECT_EQ(bytes(got), chip_packet(1, 3));
+}
+
+TEST_P(UsbBulkIn, DiscardDropsWhatWasReadAheadAndKeepsWhatComesAfter) {
+    // Three transfers complete and the fourth is under way with two full packets in it
+    // when the caller has taken the first.
+    library->queue_in(chip, 1, {chip_packet(1, 1), chip_packet(1, 2), chip_packet(1, 3), full(4), full(5)});
+    size_t got = 0;
+    ASSERT_EQ(read(8 * packet, 5000, got), Status::ok);
+    ASSERT_EQ(bytes(got), chip_packet(1, 1));
+    channel->discard_in();
+    library->queue_in(chip, 1, {chip_packet(2, 6)});
+    ASSERT_EQ(read(8 * packet, 5000, got), Status::ok);
+    EXPECT_EQ(bytes(got), chip_packet(2, 6));
+
+    // Reads in flight but empty at the discard: what the chip sends next is not lost in them.
+    channel->discard_in();
+    library->queue_in(chip, 1, {chip_packet(3, 7)});
+    ASSERT_EQ(read(8 * packet, 5000, got), Status::ok);
+    EXPECT_EQ(bytes(got), chip_packet(3, 7));
+}
+
+TEST_P(UsbBulkIn, DiscardWhileAnotherThreadWaitsKeepsItsEarlierPacketsFromItsCaller) {
+    library->queue_in(chip, 1, full_transfer(1));
+    std::vector<uint8_t> into(2 * usb::LibusbChannel::in_slot_capacity);
+    size_t got = 0;
+    auto call = read_elsewhere(into, got, 60000);
+    // A fifth submission follows the first transfer's hand-out: the call now waits for more.
+    wait_for_submissions(5);
+    channel->discard_in();
+    library->queue_in(chip, 1, {chip_packet(3, 2)});
+    ASSERT_EQ(finish(call), Status::ok);
+    EXPECT_EQ(std::vector<uint8_t>(into.begin(), into.begin() + got), chip_packet(3, 2));
+}
+
+TEST_P(UsbBulkIn, StopEndsAWaitingCallWithWhatItHadAndLaterCallsDoNotWait) {
+    library->queue_in(chip, 1, full_transfer(1));
+    std::vector<uint8_t> into(2 * usb::LibusbChannel::in_slot_capacity);
+    size_t got = 0;
+    auto call = read_elsewhere(into, got, 60000);
+    wait_for_submissions(5);
+    channel->stop_in();
+    ASSERT_EQ(finish(call), Status::ok);
+    EXPECT_EQ(got, usb::LibusbChannel::in_slot_capacity);
+    EXPECT_EQ(into[0], 1);
+
+    auto later = read_elsewhere(into, got, 60000);
+    EXPECT_EQ(finish(later), Status::timeout);
+    EXPECT_EQ(got, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(PacketSizes, UsbBulkIn, ::testing::Values(uint16_t{64}, uint16_t{512}),

@@ -224,6 +224,8 @@ public:
         // Nothing to complete: wait as libusb would, briefly, so time-outs are honoured.
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeout_ms, 5u)));
     }
+    // Its idle waits are that short anyway.
+    void interrupt_events() override {}
 
 private:
     UsbResult change_binding(uint8_t interface, const char *what, bool bound) {
