@@ -28,6 +28,7 @@ public:
                          size_t size, unsigned timeout_ms, size_t *transferred) override;
     usb::Status bulk_in(ClientId client, const std::string &id, unsigned channel, uint8_t *buffer,
                         size_t size, unsigned timeout_ms, size_t *transferred) override;
+    void end_waiting_in(ClientId client, const std::string &id, unsigned channel) override;
     usb::Status reset_device(ClientId client, const std::string &id) override;
     usb::Status reenumerate(ClientId client, const std::string &id) override;
     usb::Status set_plugged(const std::string &id, bool plugged) override;

@@ -268,8 +268,12 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
         return usb::Status::invalid;
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::milliseconds(timeout_ms);
+    const uint64_t reads_ended = channels_[channel_number - 1].reads_ended;
     for (;;) {
         Channel &channel = channels_[channel_number - 1];
+        // Checked before any bytes: they may be ones the host wants for its later reads.
+        if (channel.reads_ended != reads_ended)
+            return usb::Status::timeout;
         // The latency timer counts from the start of this wait, standing in for the
         // chip's last packet, which the host fetched just before.
         const Clock::time_point latency_due =
@@ -299,6 +303,14 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
         if (!owns(client, channel_number))
             return usb::Status::no_device;
     }
+}
+
+void ChipModel::end_waiting_in(ClientId client, unsigned channel_number) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!owns(client, channel_number))
+        return;
+    ++channels_[channel_number - 1].reads_ended;
+    changed_.notify_all();
 }
 
 usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const uint8_t *data,

@@ -77,6 +77,7 @@ public:
                          unsigned timeout_ms, size_t *transferred);
     usb::Status bulk_in(ClientId client, unsigned channel, uint8_t *buffer, size_t size,
                         unsigned timeout_ms, size_t *transferred);
+    void end_waiting_in(ClientId client, unsigned channel);
     usb::Status reset_device(ClientId client);
     usb::Status reenumerate(ClientId client);
     void set_plugged(bool plugged);
@@ -103,6 +104,7 @@ private:
         bool modem_changed = false;    // a packet is due at once
         bool emptied = false;          // reset or purged: a packet is due at once
         uint8_t line_errors = 0;
+        uint64_t reads_ended = 0;      // end_waiting_in calls: a read that sees it move ends
         ClientId owner = 0;
     };
     struct Reply {

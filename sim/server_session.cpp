@@ -112,7 +112,7 @@ void Session::read_frames() {
         inbox_.consume(vbus::header_size);
         auto type = static_cast<MessageType>(header.type);
         bool known = header.type >= static_cast<uint16_t>(MessageType::list) &&
-                     header.type <= static_cast<uint16_t>(MessageType::fault);
+                     header.type <= static_cast<uint16_t>(MessageType::discard_in);
         if (!known) {
             say(client_, "unknown message type");
             return;
@@ -150,7 +150,8 @@ bool Session::handle_inline(const vbus::FrameHeader &header, const uint8_t *payl
         break;
     }
     case MessageType::open:
-    case MessageType::close: {
+    case MessageType::close:
+    case MessageType::discard_in: {
         std::string id = in.str();
         unsigned channel = in.u8();
         if (in.failed() || in.left() != 0)
@@ -159,8 +160,10 @@ bool Session::handle_inline(const vbus::FrameHeader &header, const uint8_t *payl
             status = usb::Status::invalid;
         else if (header.type == static_cast<uint16_t>(MessageType::open))
             status = bus_.claim(client_, id, channel);
-        else
+        else if (header.type == static_cast<uint16_t>(MessageType::close))
             bus_.release(client_, id, channel);
+        else
+            end_reads_sent_before(id, channel);
         break;
     }
     case MessageType::control: {
@@ -247,9 +250,7 @@ bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload
         bool lane_idle;
         {
             std::lock_guard<std::mutex> guard(pool_lock_);
-            lane_idle = std::none_of(lanes_.begin(), lanes_.end(), [&](const InLane &lane) {
-                return lane.channel == job.channel && lane.id == job.id;
-            });
+            lane_idle = existing_lane(job.id, job.channel) == nullptr;
         }
         if (lane_idle && finish_bulk_at_once(job))
             return true;
@@ -325,14 +326,46 @@ void Session::reply_bulk(const BulkJob &job, usb::Status status, size_t transfer
     reply(job.header, status, count, count_size);
 }
 
-Session::InLane *Session::lane_of(const std::string &id, unsigned channel) {
+Session::InLane *Session::existing_lane(const std::string &id, unsigned channel) {
     for (InLane &lane : lanes_)
         if (lane.channel == channel && lane.id == id)
             return &lane;
+    return nullptr;
+}
+
+Session::InLane *Session::lane_of(const std::string &id, unsigned channel) {
+    if (InLane *lane = existing_lane(id, channel))
+        return lane;
     InLane &lane = lanes_.emplace_back();
     lane.id = id;
     lane.channel = channel;
     return &lane;
+}
+
+// The client gave up the channel's reads sent so far (it purged the chip): they end now,
+// the waiting ones without touching the bus, the one on the bus without taking the bytes
+// that come next, which belong to the client's later reads. Returns once all have
+// answered. New reads cannot come meanwhile: this runs on the thread that takes them.
+void Session::end_reads_sent_before(const std::string &id, unsigned channel) {
+    std::unique_lock<std::mutex> guard(pool_lock_);
+    InLane *lane = existing_lane(id, channel);
+    if (!lane)
+        return;
+    const uint64_t given_up = lane->issued;
+    lane->stale_before = given_up;
+    for (;;) {
+        lane = existing_lane(id, channel);
+        if (!lane || lane->served >= given_up || stopping_)
+            return;
+        // Again on every pass: a read may have gone onto the bus just after the last call.
+        guard.unlock();
+        bus_.end_waiting_in(client_, id, channel);
+        guard.lock();
+        lane = existing_lane(id, channel);
+        if (!lane || lane->served >= given_up)
+            return;
+        lane->turn.wait_for(guard, std::chrono::milliseconds(1));
+    }
 }
 
 // The job's read has ended: the next one of its channel may go, and a channel with none
@@ -389,7 +422,11 @@ void Session::worker_loop(Worker &worker) {
             InLane &lane = *job.lane;
             lane.turn.wait(guard, [&] { return lane.served == job.ticket || stopping_; });
         }
-        if (!stopping_) {
+        if (job.lane && job.ticket < job.lane->stale_before) {
+            guard.unlock();
+            reply_bulk(job, usb::Status::timeout, 0);
+            guard.lock();
+        } else if (!stopping_) {
             guard.unlock();
             run_bulk(job);
             guard.lock();

@@ -43,6 +43,7 @@ private:
         unsigned channel = 0;
         uint64_t issued = 0;   // tickets handed out
         uint64_t served = 0;   // tickets whose transfer has ended
+        uint64_t stale_before = 0;   // tickets below this were given up by a discard_in: they skip the bus
         std::condition_variable turn;
     };
     struct BulkJob {
@@ -74,6 +75,8 @@ private:
     void run_bulk(BulkJob &job);
     void reply_bulk(const BulkJob &job, usb::Status status, size_t transferred);
     InLane *lane_of(const std::string &id, unsigned channel);   // pool_lock_ held
+    InLane *existing_lane(const std::string &id, unsigned channel);   // pool_lock_ held
+    void end_reads_sent_before(const std::string &id, unsigned channel);
     void leave_lane(BulkJob &job);
     void worker_loop(Worker &worker);
     Worker *acquire_worker();

@@ -127,6 +127,11 @@ usb::Status BusModel::bulk_in(ClientId client, const std::string &id, unsigned c
                 : usb::Status::no_device;
 }
 
+void BusModel::end_waiting_in(ClientId client, const std::string &id, unsigned channel) {
+    if (ChipModel *chip = find(id))
+        chip->end_waiting_in(client, channel);
+}
+
 usb::Status BusModel::reset_device(ClientId client, const std::string &id) {
     ChipModel *chip = find(id);
     return chip ? chip->reset_device(client) : usb::Status::no_device;

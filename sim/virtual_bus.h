@@ -69,6 +69,11 @@ public:
     virtual usb::Status bulk_in(ClientId client, const std::string &id, unsigned channel,
                                 uint8_t *buffer, size_t size, unsigned timeout_ms,
                                 size_t *transferred) = 0;
+    // Ends the bulk_in calls of the channel that are waiting now: each returns at once with
+    // Status::timeout and nothing, even if bytes come meanwhile. Later calls wait as ever.
+    // A host that gives up its queued reads (after a purge) leaves the chip's next bytes
+    // to the reads it queues afterwards.
+    virtual void end_waiting_in(ClientId client, const std::string &id, unsigned channel) = 0;
     virtual usb::Status reset_device(ClientId client, const std::string &id) = 0;
     // Unplug and plug in again: claims on the device end, it re-reads its identity from
     // its EEPROM and is listed again under the same id.

@@ -157,7 +157,14 @@ public:
         return take_packets(size, timeout_ms, packets, transferred);
     }
 
-    void discard_in() override { in_epoch_.fetch_add(1); }
+    // Reads sent from here on belong to the new epoch; those sent before are ended in the
+    // simulator before it answers, so none of them takes bytes meant for a later read.
+    void discard_in() override {
+        in_epoch_.fetch_add(1);
+        iovec part{address_.data(), address_.size()};
+        ReplySink sink;
+        connection_->call(MessageType::discard_in, &part, 1, sink, Clock::now() + request_limit);
+    }
 
     void stop_in() override {
         in_stopped_ = true;

@@ -63,7 +63,8 @@ size_t max_request_payload(uint16_t type) {
     case MessageType::hello: return 6;
     case MessageType::list: return 0;
     case MessageType::open:
-    case MessageType::close: return channel_address;
+    case MessageType::close:
+    case MessageType::discard_in: return channel_address;
     case MessageType::control: return channel_address + setup_field + 4 + max_control_data;
     case MessageType::bulk_out: return channel_address + 4 + 2 + 4;
     case MessageType::bulk_in: return channel_address + 4 + 4 + 2;
@@ -80,6 +81,7 @@ size_t max_reply_payload(uint16_t type) {
     case MessageType::list: return 2 + max_devices * identity_field;
     case MessageType::open:
     case MessageType::close:
+    case MessageType::discard_in:
     case MessageType::reset_device:
     case MessageType::reenumerate: return 0;
     case MessageType::control: return 2 + max_control_data;

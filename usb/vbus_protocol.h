@@ -21,6 +21,8 @@
 //   bulk_in      str id, u8 channel, u32 size, u32 timeout, u16 slot -> u32 bytes in the slot
 //   reset_device, reenumerate   str id                   -> (none)
 //   fault        str text (see sim/server.h)            -> str answer
+//   discard_in   str id, u8 channel                      -> (none), once every bulk_in of the
+//                channel sent before it has been answered, none with bytes that came after it
 #ifndef CORVANE_USB_VBUS_PROTOCOL_H
 #define CORVANE_USB_VBUS_PROTOCOL_H
 
@@ -66,6 +68,7 @@ enum class MessageType : uint16_t {
     reset_device,
     reenumerate,
     fault,
+    discard_in,
 };
 
 struct FrameHeader {

@@ -107,9 +107,12 @@ public:
         *transferred = 0;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         auto &fifo = fifo_[{id, channel}];
+        const uint64_t ended = reads_ended_[{id, channel}];
         for (;;) {
             if (!holds(client, id, channel))
                 return usb::Status::no_device;
+            if (reads_ended_[{id, channel}] != ended)
+                return usb::Status::timeout;
             if (!fifo.empty() && !stalled_.count(id))
                 break;
             if (changed_.wait_until(guard, deadline) == std::cv_status::timeout)
@@ -120,6 +123,12 @@ public:
         fifo.erase(fifo.begin(), fifo.begin() + static_cast<std::ptrdiff_t>(count));
         *transferred = count;
         return usb::Status::ok;
+    }
+    void end_waiting_in(ClientId client, const std::string &id, unsigned channel) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (holds(client, id, channel))
+            ++reads_ended_[{id, channel}];
+        changed_.notify_all();
     }
     usb::Status reset_device(ClientId client, const std::string &id) override {
         std::lock_guard<std::mutex> guard(lock_);
@@ -180,6 +189,11 @@ public:
         auto it = cuts_.find(id);
         return it == cuts_.end() ? std::nullopt : std::optional<size_t>(it->second);
     }
+    // Bytes written to the channel that no read has taken yet.
+    size_t unread(const std::string &id, unsigned channel) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return fifo_[{id, channel}].size();
+    }
     bool stalled(const std::string &id) {
         std::lock_guard<std::mutex> guard(lock_);
         return stalled_.count(id) != 0;
@@ -202,6 +216,7 @@ private:
     ClientId next_client_ = 1;
     std::map<std::pair<std::string, unsigned>, ClientId> claims_;
     std::map<std::pair<std::string, unsigned>, std::deque<uint8_t>> fifo_;
+    std::map<std::pair<std::string, unsigned>, uint64_t> reads_ended_;
     std::set<std::string> unplugged_;
     std::set<std::string> stalled_;
     std::map<std::string, size_t> cuts_;   // recorded only: the fake does not cut transfers

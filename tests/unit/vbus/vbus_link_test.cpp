@@ -174,6 +174,7 @@ TEST_F(VbusClaims, ClaimsEndWhenTheConnectionEndsWithoutAClose) {
         in.u8(1);
         in.u32(64);
         in.u32(60000);
+        in.u16(0);
         raw.send_frame(vbus::MessageType::bulk_in, payload);
     }
     std::unique_ptr<usb::Channel> second;

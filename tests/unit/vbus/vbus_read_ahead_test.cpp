@@ -1,0 +1,123 @@
+// The client keeps several bulk reads of a channel in flight: they must hand bytes out in
+// the order the device sent them, drop what was fetched before a purge, end at once for
+// a closing channel, and give their shared slots back however they end.
+#include "served_bus.h"
+
+#include <future>
+
+namespace corvane::testing {
+namespace {
+
+using usb::Status;
+namespace vbus = usb::vbus;
+
+class VbusReadAhead : public ::testing::Test {
+protected:
+    std::unique_ptr<usb::Channel> open_loopback() {
+        std::unique_ptr<usb::Channel> opened;
+        EXPECT_EQ(client->open("1", 1, opened), Status::ok);
+        return opened;
+    }
+    static void write_byte(usb::Channel &channel, uint8_t value) {
+        size_t went = 0;
+        ASSERT_EQ(channel.bulk_out(&value, 1, 1000, &went), Status::ok);
+        ASSERT_EQ(went, 1u);
+    }
+    // Reads until `count` bytes came, a read fails or one finds nothing in a second; by
+    // turns copied and shown in place.
+    static std::vector<uint8_t> read_bytes(usb::Channel &channel, size_t count) {
+        std::vector<uint8_t> got;
+        uint8_t buffer[64];
+        for (bool shown = false; got.size() < count; shown = !shown) {
+            size_t piece = 0;
+            const uint8_t *packets = buffer;
+            Status status = shown ? channel.bulk_in_view(buffer, sizeof buffer, 1000, &packets, &piece)
+                                  : channel.bulk_in(buffer, sizeof buffer, 1000, &piece);
+            if (status != Status::ok)
+                break;
+            got.insert(got.end(), packets, packets + piece);
+        }
+        return got;
+    }
+
+    ServedBus served;
+    std::unique_ptr<usb::Transport> client = served.client();
+};
+
+TEST_F(VbusReadAhead, BytesComeOutInTheOrderTheDeviceSentThem) {
+    auto channel = open_loopback();
+    ASSERT_TRUE(channel);
+    constexpr size_t count = 1500;
+    // Each byte is its own transfer, so that it may meet any of the reads waiting for it.
+    auto reader = std::async(std::launch::async, [&] { return read_bytes(*channel, count); });
+    for (size_t i = 0; i < count; ++i)
+        write_byte(*channel, static_cast<uint8_t>(i % 251));
+    std::vector<uint8_t> got = reader.get();
+    ASSERT_EQ(got.size(), count);
+    for (size_t i = 0; i < count; ++i)
+        ASSERT_EQ(got[i], i % 251) << "byte " << i << " came out of turn";
+}
+
+TEST_F(VbusReadAhead, WhatWasFetchedBeforeADiscardNeverReachesTheCaller) {
+    auto channel = open_loopback();
+    ASSERT_TRUE(channel);
+    write_byte(*channel, 0xE0);
+    // The reads sent with this one stay in flight and take the next bytes as they come.
+    EXPECT_EQ(read_bytes(*channel, 1), std::vector<uint8_t>{0xE0});
+    for (uint8_t stale : {0xE1, 0xE2, 0xE3})
+        write_byte(*channel, stale);
+    for (int i = 0; i < 1000 && served.bus.unread("1", 1) > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_EQ(served.bus.unread("1", 1), 0u) << "the reads in flight did not take the bytes";
+    channel->discard_in();
+    write_byte(*channel, 0x42);
+    std::vector<uint8_t> after = read_bytes(*channel, 1);
+    EXPECT_EQ(after, std::vector<uint8_t>{0x42});
+}
+
+TEST_F(VbusReadAhead, ReadsWaitingAtADiscardLeaveTheNextBytesToLaterReads) {
+    auto channel = open_loopback();
+    ASSERT_TRUE(channel);
+    uint8_t buffer[64];
+    size_t got = 0;
+    ASSERT_EQ(channel->bulk_in(buffer, sizeof buffer, 20, &got), Status::timeout);
+    // The reads left waiting must not take these bytes, only to have them dropped.
+    channel->discard_in();
+    write_byte(*channel, 0x42);
+    write_byte(*channel, 0x43);
+    EXPECT_EQ(read_bytes(*channel, 2), (std::vector<uint8_t>{0x42, 0x43}));
+}
+
+TEST_F(VbusReadAhead, StopEndsAWaitingReadAndTheReadsAfterIt) {
+    auto channel = open_loopback();
+    ASSERT_TRUE(channel);
+    uint8_t buffer[64];
+    size_t got = 0;
+    auto reader = std::async(std::launch::async, [&] { return channel->bulk_in(buffer, sizeof buffer, 600000, &got); });
+    // Let the reader reach its wait; stop_in must end it wherever it is.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    channel->stop_in();
+    EXPECT_EQ(reader.get(), Status::timeout);
+    EXPECT_EQ(channel->bulk_in(buffer, sizeof buffer, 600000, &got), Status::timeout);
+}
+
+TEST_F(VbusReadAhead, ChannelsClosedWithReadsInFlightGiveTheirSlotsBack) {
+    // Far more reads left in flight, over the channels' lives, than the connection has slots.
+    for (unsigned round = 0; round < 2 * vbus::region_slots; ++round) {
+        auto channel = open_loopback();
+        ASSERT_TRUE(channel);
+        uint8_t buffer[64];
+        size_t got = 0;
+        ASSERT_EQ(channel->bulk_in(buffer, sizeof buffer, 1, &got), Status::timeout);
+    }
+    auto channel = open_loopback();
+    ASSERT_TRUE(channel);
+    // A write of two whole slots needs slots free again.
+    std::vector<uint8_t> sent(2 * vbus::max_bulk, 0x6C);
+    size_t went = 0;
+    EXPECT_EQ(channel->bulk_out(sent.data(), sent.size(), 5000, &went), Status::ok);
+    EXPECT_EQ(went, sent.size());
+}
+
+} // namespace
+} // namespace corvane::testing
