@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <utility>
 
 namespace corvane::sim {
 namespace {
@@ -254,21 +255,64 @@ bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload
         }
         if (lane_idle && finish_bulk_at_once(job))
             return true;
-    } else if (finish_bulk_at_once(job)) {
-        return true;
+        queue_read(std::move(job));
+        return !stopping_;
     }
+    if (finish_bulk_at_once(job))
+        return true;
     Worker *worker = acquire_worker();
     if (!worker)
         return false;
     std::lock_guard<std::mutex> guard(pool_lock_);
-    if (bulk_in) {
-        job.lane = lane_of(job.id, job.channel);
-        job.ticket = job.lane->issued++;
-    }
     worker->job = std::move(job);
     worker->has_job = true;
     worker->wake.notify_one();
     return true;
+}
+
+// Puts a bulk_in behind the others of its channel; a lane nobody serves gets a worker.
+void Session::queue_read(BulkJob &&job) {
+    std::unique_lock<std::mutex> guard(pool_lock_);
+    // A client may keep only so many reads waiting: stop reading its frames until one ends.
+    worker_idle_.wait(guard, [&] { return reads_waiting_ < vbus::max_in_flight || stopping_; });
+    if (stopping_)
+        return;
+    InLane *lane = lane_of(job.id, job.channel);
+    job.ticket = lane->issued++;
+    lane->waiting.push_back(std::move(job));
+    ++reads_waiting_;
+    if (lane->served)
+        return;
+    lane->served = true;
+    guard.unlock();
+    Worker *worker = acquire_worker();
+    guard.lock();
+    if (!worker)
+        return;   // stopping: the lanes go with the session
+    worker->lane = lane;
+    worker->has_job = true;
+    worker->wake.notify_one();
+}
+
+// Runs the lane's reads until none is left, then forgets the lane. pool_lock_ held.
+void Session::serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane) {
+    while (!lane.waiting.empty() && !stopping_) {
+        BulkJob job = std::move(lane.waiting.front());
+        lane.waiting.pop_front();
+        const bool given_up = job.ticket < lane.stale_before;
+        guard.unlock();
+        if (given_up)
+            reply_bulk(job, usb::Status::timeout, 0);
+        else
+            run_bulk(job);
+        guard.lock();
+        ++lane.ended;
+        --reads_waiting_;
+        lane.progress.notify_all();
+        worker_idle_.notify_one();
+    }
+    reads_waiting_ -= lane.waiting.size();
+    lanes_.remove_if([&](const InLane &entry) { return &entry == &lane; });
 }
 
 // Most transfers need no wait: the bytes fit the chip's buffer, or the chip has data or
@@ -355,29 +399,17 @@ void Session::end_reads_sent_before(const std::string &id, unsigned channel) {
     lane->stale_before = given_up;
     for (;;) {
         lane = existing_lane(id, channel);
-        if (!lane || lane->served >= given_up || stopping_)
+        if (!lane || lane->ended >= given_up || stopping_)
             return;
         // Again on every pass: a read may have gone onto the bus just after the last call.
         guard.unlock();
         bus_.end_waiting_in(client_, id, channel);
         guard.lock();
         lane = existing_lane(id, channel);
-        if (!lane || lane->served >= given_up)
+        if (!lane || lane->ended >= given_up)
             return;
-        lane->turn.wait_for(guard, std::chrono::milliseconds(1));
+        lane->progress.wait_for(guard, std::chrono::milliseconds(1));
     }
-}
-
-// The job's read has ended: the next one of its channel may go, and a channel with none
-// left waiting is forgotten.
-void Session::leave_lane(BulkJob &job) {
-    InLane *lane = job.lane;
-    job.lane = nullptr;
-    ++lane->served;
-    if (lane->served == lane->issued)
-        lanes_.remove_if([lane](const InLane &entry) { return &entry == lane; });
-    else
-        lane->turn.notify_all();
 }
 
 Session::Worker *Session::acquire_worker() {
@@ -417,22 +449,13 @@ void Session::worker_loop(Worker &worker) {
         if (!worker.has_job)
             return;
         worker.has_job = false;
-        BulkJob &job = worker.job;
-        if (job.lane) {
-            InLane &lane = *job.lane;
-            lane.turn.wait(guard, [&] { return lane.served == job.ticket || stopping_; });
-        }
-        if (job.lane && job.ticket < job.lane->stale_before) {
-            guard.unlock();
-            reply_bulk(job, usb::Status::timeout, 0);
-            guard.lock();
+        if (worker.lane) {
+            serve_lane(guard, *std::exchange(worker.lane, nullptr));
         } else if (!stopping_) {
             guard.unlock();
-            run_bulk(job);
+            run_bulk(worker.job);
             guard.lock();
         }
-        if (job.lane)
-            leave_lane(job);
         worker.busy = false;
         worker_idle_.notify_one();
     }
@@ -445,7 +468,7 @@ void Session::stop_workers() {
         for (auto &worker : workers_)
             worker->wake.notify_one();
         for (InLane &lane : lanes_)
-            lane.turn.notify_all();
+            lane.progress.notify_all();
         worker_idle_.notify_all();
     }
     for (auto &worker : workers_)

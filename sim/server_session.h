@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -35,17 +36,6 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // The bulk_in requests of one channel waiting in the simulator. They are served in
-    // the order they came, one at a time, as a host controller serves the transfers
-    // queued on one pipe: otherwise two of them could take the chip's bytes out of turn.
-    struct InLane {
-        std::string id;
-        unsigned channel = 0;
-        uint64_t issued = 0;   // tickets handed out
-        uint64_t served = 0;   // tickets whose transfer has ended
-        uint64_t stale_before = 0;   // tickets below this were given up by a discard_in: they skip the bus
-        std::condition_variable turn;
-    };
     struct BulkJob {
         usb::vbus::FrameHeader header;
         std::string id;
@@ -55,13 +45,26 @@ private:
         uint8_t *data = nullptr;   // the request's slot of the shared memory
         size_t size = 0;           // bytes to send or to receive
         size_t done = 0;           // bulk_out: bytes the reader thread already moved itself
-        InLane *lane = nullptr;    // bulk_in: its place in the channel's order
-        uint64_t ticket = 0;
+        uint64_t ticket = 0;       // bulk_in: its place in the channel's order
+    };
+    // The bulk_in requests of one channel waiting in the simulator. One worker serves them
+    // in the order they came, one after the other, as a host controller serves the
+    // transfers queued on one pipe: two at once could take the chip's bytes out of turn.
+    struct InLane {
+        std::string id;
+        unsigned channel = 0;
+        std::deque<BulkJob> waiting;
+        bool served = false;         // a worker is on it
+        uint64_t issued = 0;         // tickets handed out
+        uint64_t ended = 0;          // tickets whose transfer has ended
+        uint64_t stale_before = 0;   // tickets given up by a discard_in: they skip the bus
+        std::condition_variable progress;
     };
     struct Worker {
         std::thread thread;
         std::condition_variable wake;
-        BulkJob job;
+        BulkJob job;               // a bulk_out
+        InLane *lane = nullptr;    // or the bulk_in of a channel
         bool has_job = false;
         bool busy = false;
     };
@@ -77,7 +80,8 @@ private:
     InLane *lane_of(const std::string &id, unsigned channel);   // pool_lock_ held
     InLane *existing_lane(const std::string &id, unsigned channel);   // pool_lock_ held
     void end_reads_sent_before(const std::string &id, unsigned channel);
-    void leave_lane(BulkJob &job);
+    void queue_read(BulkJob &&job);
+    void serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane);
     void worker_loop(Worker &worker);
     Worker *acquire_worker();
     void release_worker(Worker &worker);
@@ -98,6 +102,7 @@ private:
     std::condition_variable worker_idle_;
     std::vector<std::unique_ptr<Worker>> workers_;
     std::list<InLane> lanes_;        // only those with requests waiting
+    size_t reads_waiting_ = 0;       // bulk_in requests queued in lanes, or on the bus
     bool stopping_ = false;
     bool ended_ = false;
 };
