@@ -164,7 +164,7 @@ private:
     void run_reading_task();
     size_t next_transfer_size_locked() const;
     bool task_may_read_locked() const;
-    void take_transfer(size_t transferred);
+    void take_transfer(const uint8_t *packets, size_t transferred);
     void mark_vanished();
     // Forgets what the receive queue holds and whatever is still on its way to it, the
     // transport's read-ahead included. Takes link_mutex_, then mutex_; the caller holds neither.
@@ -203,6 +203,14 @@ private:
     // the queue holds them or cannot take a whole transfer more (see take_transfer).
     unsigned readers_waiting_ = 0;
     size_t reader_wants_ = 0;              // 0: wake the readers on every transfer
+    // A lone read waiting on an empty queue lends its own buffer: the reading task puts
+    // the data of the packets there directly, sparing it a pass through the queue.
+    struct LentBuffer {
+        uint8_t *out;
+        uint32_t size;
+        uint32_t filled;
+    };
+    LentBuffer *lent_ = nullptr;
     bool line_state_known_ = false;
     uint8_t modem_status_ = 0;
     uint8_t line_status_ = 0;

@@ -7,6 +7,7 @@
 #include "ftdev.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace corvane::driver {
 
@@ -45,9 +46,12 @@ void ChannelFile::run_reading_task() {
             task_in_transfer_ = true;
         }
         size_t transferred = 0;
-        usb::Status status = link_->bulk_in(transfer_buffer_.get(), request, reading_poll_ms, &transferred);
+        // The packets stay where the transport holds them, when it can show them there.
+        const uint8_t *packets = nullptr;
+        usb::Status status =
+            link_->bulk_in_view(transfer_buffer_.get(), request, reading_poll_ms, &packets, &transferred);
         if (transferred > 0)
-            take_transfer(transferred);
+            take_transfer(packets, transferred);
         if (status == usb::Status::ok || status == usb::Status::timeout) {
             failures = 0;
             continue;
@@ -75,7 +79,7 @@ void ChannelFile::run_reading_task() {
     }
 }
 
-void ChannelFile::take_transfer(size_t transferred) {
+void ChannelFile::take_transfer(const uint8_t *packets, size_t transferred) {
     HANDLE to_signal = nullptr;
     bool wake = true;
     {
@@ -85,7 +89,7 @@ void ChannelFile::take_transfer(size_t transferred) {
             size_t length = std::min(packet_size_, transferred - offset);
             if (length < ftdi::status_bytes)
                 break;   // a torn packet carries neither status nor data
-            const uint8_t *packet = transfer_buffer_.get() + offset;
+            const uint8_t *packet = packets + offset;
             auto modem = static_cast<uint8_t>(packet[0] & ~ftdi::modem_reserved_mask);
             if (line_state_known_ && modem != modem_status_)
                 events |= FTDEV_EVENT_MODEM_STATUS;
@@ -95,7 +99,16 @@ void ChannelFile::take_transfer(size_t transferred) {
             line_state_known_ = true;
             size_t data = length - ftdi::status_bytes;
             if (data > 0) {
-                queue_.push(packet + ftdi::status_bytes, data);
+                const uint8_t *bytes = packet + ftdi::status_bytes;
+                // Straight into a waiting read's buffer while nothing older is queued.
+                if (lent_ && queue_.size() == 0) {
+                    size_t lent = std::min<size_t>(data, lent_->size - lent_->filled);
+                    std::memcpy(lent_->out + lent_->filled, bytes, lent);
+                    lent_->filled += static_cast<uint32_t>(lent);
+                    bytes += lent;
+                    data -= lent;
+                }
+                queue_.push(bytes, data);
                 events |= FTDEV_EVENT_RX_CHAR;
             }
         }
@@ -104,8 +117,9 @@ void ChannelFile::take_transfer(size_t transferred) {
         // is woken once its bytes are all here, or before the queue could hold back the
         // next whole transfer. Mask waiters and every other reader hear of each transfer.
         size_t whole_transfer = transfer_buffer_size_ / packet_size_ * (packet_size_ - ftdi::status_bytes);
-        wake = readers_waiting_ != 1 || reader_wants_ == 0 || queue_.size() >= reader_wants_ ||
-               queue_.room() < whole_transfer || wait_mask_ != 0 || comm_.waiting;
+        bool read_satisfied = lent_ ? lent_->filled == lent_->size : queue_.size() >= reader_wants_;
+        wake = readers_waiting_ != 1 || reader_wants_ == 0 || read_satisfied || queue_.room() < whole_transfer ||
+               wait_mask_ != 0 || comm_.waiting;
     }
     if (wake)
         consumers_.notify_all();

@@ -78,12 +78,23 @@ uint32_t ChannelFile::read(void *buffer, uint32_t size, uint32_t *done, const Ov
         // are all queued; one that ends on a gap or on the first bytes needs every one.
         ++readers_waiting_;
         reader_wants_ = limits.interval || limits.first_bytes_end ? 0 : size - copied;
+        // The queue is empty here (it would have filled the read otherwise), so a lone
+        // read may take the next bytes straight from the reading task.
+        LentBuffer lent{out, size, copied};
+        if (readers_waiting_ == 1 && !lent_)
+            lent_ = &lent;
         bool timed_out = false;
         if (!until)
             consumers_.wait(lock);
         else
             timed_out = consumers_.wait_until(lock, *until) == std::cv_status::timeout;
         --readers_waiting_;
+        if (lent_ == &lent)
+            lent_ = nullptr;
+        if (lent.filled > copied) {
+            *done = copied = lent.filled;
+            last_arrival = Clock::now();
+        }
         if (timed_out) {
             *done = copied += static_cast<uint32_t>(queue_.pop(out + copied, size - copied));
             return ERROR_SUCCESS;
