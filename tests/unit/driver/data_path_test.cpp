@@ -1,7 +1,9 @@
 // Reads and writes through the reading task and bulk OUT.
 #include "unit/driver/driver_fixture.h"
 
+#include <future>
 #include <numeric>
+#include <thread>
 
 namespace corvane::testing {
 namespace {
@@ -38,6 +40,22 @@ TEST_F(DriverRead, StripsStatusBytesWhenAReadSpansTwoPacketsAndTwoTransfers) {
     EXPECT_EQ(77u, read(got, 77));
     EXPECT_EQ(ERROR_SUCCESS, last_error);
     EXPECT_EQ(join({first, second, third}), got);
+}
+
+TEST_F(DriverRead, BytesBeyondAWaitingReadStayQueuedInOrderForTheNext) {
+    // The read waits first, so the reading task fills its buffer directly; what the
+    // transfers bring beyond it must come out of the queue, after it and in order.
+    Bytes got;
+    auto first = std::async(std::launch::async, [&] { return read(got, 70); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Bytes a = counting(62), b = counting(62, 62), c = counting(30, 124);
+    chat_->add_bulk_in(join({packet(0x11, 0x60, a), packet(0x11, 0x60, b)}));
+    chat_->add_bulk_in(packet(0x11, 0x60, c));
+    EXPECT_EQ(70u, first.get());
+    Bytes rest;
+    EXPECT_EQ(84u, read(rest, 84));
+    got.insert(got.end(), rest.begin(), rest.end());
+    EXPECT_EQ(join({a, b, c}), got);
 }
 
 TEST_F(DriverRead, StatusOnlyPacketAddsNoData) {
