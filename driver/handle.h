@@ -193,7 +193,8 @@ private:
 
     // Guarded by mutex_.
     ReceiveQueue queue_;
-    uint64_t transfers_done_ = 0;          // bulk IN transfers the task has finished
+    uint64_t drops_ = 0;                   // drop_received calls so far
+    uint64_t transfer_drops_ = 0;          // drops_ as the task's current transfer began
     bool closed_ = false;
     bool vanished_ = false;
     uint32_t task_error_ = 0;              // the failure that stopped the task, 0 while it runs

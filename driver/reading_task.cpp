@@ -35,7 +35,6 @@ void ChannelFile::run_reading_task() {
             std::unique_lock<std::mutex> lock(mutex_);
             if (task_in_transfer_) {
                 task_in_transfer_ = false;
-                ++transfers_done_;
                 task_.notify_all();
             }
             task_.wait(lock, [this] { return closed_ || vanished_ || task_may_read_locked(); });
@@ -44,6 +43,7 @@ void ChannelFile::run_reading_task() {
             request = next_transfer_size_locked();
             retries = pipe_retries_;
             task_in_transfer_ = true;
+            transfer_drops_ = drops_;
         }
         size_t transferred = 0;
         // The packets stay where the transport holds them, when it can show them there.
@@ -149,10 +149,10 @@ void ChannelFile::drop_received() {
     std::unique_lock<std::mutex> lock(mutex_);
     // Bytes of a transfer under way left the chip before the caller's purge or reset
     // was answered, so they go too; the caller cannot have sent anything new meanwhile.
-    if (task_in_transfer_) {
-        uint64_t serial = transfers_done_;
-        task_.wait(lock, [&] { return transfers_done_ != serial || !task_in_transfer_ || closed_; });
-    }
+    // A transfer the task began after this point brings only bytes fetched after the
+    // discard above: it need not be waited for.
+    const uint64_t drop = ++drops_;
+    task_.wait(lock, [&] { return !task_in_transfer_ || transfer_drops_ >= drop || closed_; });
     queue_.clear();
     task_.notify_all();
 }

@@ -11,7 +11,7 @@ namespace corvane::sim {
 
 class Loopback final : public ChannelPeer {
 public:
-    static constexpr size_t default_capacity = 256 * 1024;
+    static constexpr size_t default_capacity = 1024 * 1024;
 
     explicit Loopback(size_t capacity = default_capacity);
 

@@ -87,7 +87,8 @@ public:
     // Forgets the IN data the transport fetched ahead of its caller, whether it holds it
     // or it is still on its way: the chip's receive buffer was just purged or reset, so
     // none of it may reach the caller. Safe while another thread sits in bulk_in: the
-    // packets bulk_in hands out after this returns were all fetched after it was called.
+    // packets bulk_in hands out after this returns were all fetched after it was called,
+    // and a bulk_in that was waiting may end early, with nothing (Status::timeout).
     virtual void discard_in() {}
 
     // The channel is about to close: a bulk_in waiting in another thread returns at once

@@ -64,7 +64,7 @@ class VbusChannel final : public Channel {
 public:
     // Bulk IN requests kept in flight; more only while this many slots stay free for
     // the other channels and writes of the connection.
-    static constexpr unsigned read_ahead = 4;
+    static constexpr unsigned read_ahead = 8;
     static constexpr unsigned slots_kept_free = 4;
 
     VbusChannel(std::shared_ptr<Connection> connection, const std::string &id, unsigned channel)
@@ -160,10 +160,17 @@ public:
     // Reads sent from here on belong to the new epoch; those sent before are ended in the
     // simulator before it answers, so none of them takes bytes meant for a later read.
     void discard_in() override {
-        in_epoch_.fetch_add(1);
         iovec part{address_.data(), address_.size()};
-        ReplySink sink;
-        connection_->call(MessageType::discard_in, &part, 1, sink, Clock::now() + request_limit);
+        Connection::Request request;
+        Status status;
+        {
+            // Every read of the old epoch is on the socket ahead of the discard.
+            std::lock_guard<std::mutex> ordered(epoch_lock_);
+            in_epoch_.fetch_add(1);
+            status = connection_->send(request, MessageType::discard_in, &part, 1, Clock::now() + request_limit);
+        }
+        if (status == Status::ok && connection_->wait(request, Clock::now() + request_limit) != Status::ok)
+            connection_->abandon(request);
     }
 
     void stop_in() override {
@@ -199,6 +206,7 @@ private:
         if (size == 0)
             return Status::ok;
         const vbus::Deadline end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        bool dropped = false;
         for (;;) {
             if (in_stopped_)
                 return Status::timeout;
@@ -206,6 +214,11 @@ private:
                 return status;
             InRead &head = in_[in_head_];
             if (!head.answered) {
+                // A caller that purged waits for this call to end: after a drop it does
+                // not wait on for the reads that replace the dropped ones. (Those it
+                // drops are answered at once: the simulator ended them.)
+                if (dropped && head.epoch == in_epoch_.load())
+                    return Status::timeout;
                 Status status = connection_->wait(head.request, end, &in_stopped_);
                 if (status == Status::timeout)
                     return Status::timeout;
@@ -219,6 +232,7 @@ private:
             // Fetched before a purge: none of it may reach the caller.
             if (head.epoch != in_epoch_.load()) {
                 retire_head();
+                dropped = true;
                 continue;
             }
             size_t piece = std::min(size, head.received - head.offset);
@@ -251,7 +265,6 @@ private:
             read.request.sink = {read.count, sizeof read.count};
             read.length = std::min(size, connection_->slot_size());
             read.received = read.offset = 0;
-            read.epoch = in_epoch_.load();
             read.answered = false;
             uint8_t fixed[10];
             put_u32(fixed, static_cast<uint32_t>(read.length));
@@ -259,7 +272,13 @@ private:
             fixed[8] = static_cast<uint8_t>(slot);
             fixed[9] = static_cast<uint8_t>(slot >> 8);
             iovec parts[2] = {{address_.data(), address_.size()}, {fixed, sizeof fixed}};
-            Status status = connection_->send(read.request, MessageType::bulk_in, parts, 2, transfer_deadline(timeout_ms));
+            Status status;
+            {
+                // The epoch a read carries is the one in force when the simulator gets it.
+                std::lock_guard<std::mutex> ordered(epoch_lock_);
+                read.epoch = in_epoch_.load();
+                status = connection_->send(read.request, MessageType::bulk_in, parts, 2, transfer_deadline(timeout_ms));
+            }
             if (status != Status::ok) {
                 connection_->give_slot(slot);
                 read.request.slot = -1;
@@ -299,6 +318,7 @@ private:
     std::array<InRead, read_ahead> in_;
     unsigned in_head_ = 0;
     unsigned in_count_ = 0;
+    std::mutex epoch_lock_;   // an epoch changes only between two frames on the socket
     std::atomic<uint64_t> in_epoch_{0};
     std::atomic<bool> in_stopped_{false};
     bool head_shown_ = false;   // the oldest read is handed out whole; its slot backs the caller's view

@@ -1,5 +1,6 @@
 // Bulk IN framing and the loopback data path of the chip model.
 #include "sim_test_helpers.h"
+#include "sim/loopback.h"
 
 #include <chrono>
 #include <thread>
@@ -116,10 +117,10 @@ TEST_F(BulkTransfer, WaitingReaderWakesForBytesWrittenByAnotherThread) {
 
 TEST_F(BulkTransfer, FullLoopbackRefusesMoreUntilTheTimeOutAndReportsWhatWent) {
     auto channel = open_channel(*transport, "0");
-    std::vector<uint8_t> data(300 * 1024);
+    std::vector<uint8_t> data(sim::Loopback::default_capacity + 44 * 1024);
     size_t sent = 0;
     EXPECT_EQ(channel->bulk_out(data.data(), data.size(), 20, &sent), usb::Status::timeout);
-    EXPECT_EQ(sent, 256u * 1024u);
+    EXPECT_EQ(sent, sim::Loopback::default_capacity);
 }
 
 TEST_F(BulkTransfer, StalledChipMovesNoBytes) {
