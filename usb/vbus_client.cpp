@@ -66,6 +66,8 @@ public:
     // the other channels and writes of the connection.
     static constexpr unsigned read_ahead = 8;
     static constexpr unsigned slots_kept_free = 4;
+    // A write goes in pieces of at most this, so that copying one overlaps sending another.
+    static constexpr size_t out_piece = 256 * 1024;
 
     VbusChannel(std::shared_ptr<Connection> connection, const std::string &id, unsigned channel)
         : connection_(std::move(connection)), id_(id), address_(channel_address(id, channel)) {}
@@ -106,42 +108,61 @@ public:
         return sink.status;
     }
 
-    // The bytes go into a shared slot, a slot's worth at a time; the simulator takes them
-    // from there.
+    // The bytes go into shared slots a piece at a time, and the simulator takes them from
+    // there. Two slots by turns: the next piece is copied in while the simulator takes the
+    // last one, and goes as soon as that one went whole.
     Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override {
         *transferred = 0;
         if (size == 0)
             return Status::ok;
-        auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        do {
+        const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        const size_t piece_limit = std::min(connection_->slot_size(), out_piece);
+        auto prepare = [&](size_t offset, vbus::Deadline until, int &slot) {
+            slot = connection_->take_slot(until);
+            if (slot >= 0)
+                std::memcpy(connection_->slot_data(slot), data + offset, std::min(size - offset, piece_limit));
+        };
+        int slot = -1;
+        prepare(0, end, slot);
+        if (slot < 0)
+            return connection_->broken() ? Status::no_device : Status::timeout;
+        for (size_t offset = 0;;) {
+            const size_t piece = std::min(size - offset, piece_limit);
             Connection::Request request;
-            request.slot = connection_->take_slot(end);
-            if (request.slot < 0)
-                return connection_->broken() ? Status::no_device : Status::timeout;
-            size_t piece = std::min(size - *transferred, connection_->slot_size());
-            std::memcpy(connection_->slot_data(request.slot), data + *transferred, piece);
+            request.slot = slot;
             uint8_t fixed[10];
             put_u32(fixed, remaining_ms(timeout_ms, end));
-            fixed[4] = static_cast<uint8_t>(request.slot);
-            fixed[5] = static_cast<uint8_t>(request.slot >> 8);
+            fixed[4] = static_cast<uint8_t>(slot);
+            fixed[5] = static_cast<uint8_t>(slot >> 8);
             put_u32(fixed + 6, static_cast<uint32_t>(piece));
             iovec parts[2] = {{address_.data(), address_.size()}, {fixed, sizeof fixed}};
             uint8_t count[8] = {};
             request.sink = {count, sizeof count};
             Status status = connection_->send(request, MessageType::bulk_out, parts, 2, transfer_deadline(timeout_ms));
+            int next = -1;
+            if (status == Status::ok && offset + piece < size)
+                prepare(offset + piece, Clock::now(), next);   // only a slot that is free now
             if (status == Status::ok)
                 status = connection_->wait(request, transfer_deadline(timeout_ms));
             if (status != Status::ok) {
                 connection_->abandon(request);
+                connection_->give_slot(next);
                 return status;
             }
-            connection_->give_slot(request.slot);
+            connection_->give_slot(slot);
             uint64_t went = get_u64(count, 8);
             *transferred += std::min<uint64_t>(went, piece);
-            if (request.sink.status != Status::ok || went < piece)
+            offset += piece;
+            if (request.sink.status != Status::ok || went < piece || offset == size) {
+                connection_->give_slot(next);
                 return request.sink.status;
-        } while (*transferred < size);
-        return Status::ok;
+            }
+            slot = next;
+            if (slot < 0)
+                prepare(offset, end, slot);
+            if (slot < 0)
+                return connection_->broken() ? Status::no_device : Status::timeout;
+        }
     }
 
     Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override {
