@@ -6,7 +6,7 @@
 //     in process and through corvane-sim, by transport transfers and then by FT_Write and
 //     FT_Read through the device library, against the same bytes over a bare socket pair.
 //
-// usage: bench_vbus_transport [--sim PATH] [--round-trips N] [--mebibytes M]
+// usage: bench_vbus_transport [--sim PATH] [--round-trips N] [--mebibytes M] [--repeats R]
 // PATH defaults to ../sim/corvane-sim beside this program's folder.
 #include "ftdev.h"
 #include "sim/virtual_bus.h"
@@ -236,27 +236,40 @@ double ft_loopback_throughput(const char *serial, size_t total) {
     return rate;
 }
 
+// The middle value (sorts `values`, so that the caller can show the range).
+double median(std::vector<double> &values) {
+    std::sort(values.begin(), values.end());
+    size_t half = values.size() / 2;
+    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+// The same stream over a socket pair, checked by its reader as the loopback readers check
+// theirs, so that the two sides differ only in what carries the bytes.
 double bare_socket_throughput(size_t total) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
         fail("socketpair");
-    std::vector<uint8_t> source(size_t{1} << 20, 0x5A);
+    const std::vector<uint8_t> source = loopback_source();
     auto start = Clock::now();
     std::thread writer([&] {
         size_t sent = 0;
         while (sent < total) {
-            ssize_t part = send(pair[0], source.data(), std::min(source.size(), total - sent), MSG_NOSIGNAL);
+            size_t offset = sent % source.size();
+            size_t piece = std::min(total - sent, source.size() - offset);
+            ssize_t part = send(pair[0], source.data() + offset, piece, MSG_NOSIGNAL);
             if (part <= 0)
                 fail("socket pair send");
             sent += static_cast<size_t>(part);
         }
     });
-    std::vector<uint8_t> buffer(64 * 1024);
+    std::vector<uint8_t> buffer(size_t{1} << 20);
     size_t received = 0;
     while (received < total) {
-        ssize_t part = recv(pair[1], buffer.data(), buffer.size(), 0);
+        ssize_t part = recv(pair[1], buffer.data(), std::min(buffer.size(), total - received), 0);
         if (part <= 0)
             fail("socket pair recv");
+        if (!matches_stream(source, received, buffer.data(), static_cast<size_t>(part)))
+            fail("the socket pair gave the stream back wrong");
         received += static_cast<size_t>(part);
     }
     writer.join();
@@ -277,6 +290,7 @@ int main(int argc, char **argv) {
     std::string sim_path = default_sim_path();
     unsigned round_trips = 20000;
     size_t mebibytes = 64;
+    unsigned repeats = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--sim")
@@ -285,6 +299,8 @@ int main(int argc, char **argv) {
             round_trips = static_cast<unsigned>(std::stoul(argv[i + 1]));
         else if (option == "--mebibytes")
             mebibytes = std::stoul(argv[i + 1]);
+        else if (option == "--repeats")
+            repeats = std::max(1u, static_cast<unsigned>(std::stoul(argv[i + 1])));
         else
             fail("unknown option " + option);
     }
@@ -334,13 +350,6 @@ int main(int argc, char **argv) {
         usb::set_test_transport(nullptr);
 
         size_t total = mebibytes << 20;
-        std::printf("\nloopback bulk write and read, %zu MiB            MiB/s   of bare socket\n", mebibytes);
-        double bare_rate = bare_socket_throughput(total);
-        auto rate_row = [&](const char *what, double rate) {
-            std::printf("  %-44s %8.1f %7.0f%%\n", what, rate, 100 * rate / bare_rate);
-        };
-        rate_row("bare socket pair", bare_rate);
-        rate_row("ft232h loopback, in process", loopback_throughput(*inproc_tp, total));
         // The client's devices are listed in bus order: skip the round-trip chip.
         struct SecondDevice final : usb::Transport {
             usb::Transport &inner;
@@ -356,10 +365,30 @@ int main(int argc, char **argv) {
                 return inner.open(id, channel, out);
             }
         } throughput_device(*client);
-        rate_row("ft232h loopback, through corvane-sim", loopback_throughput(throughput_device, total));
         // The platform lists the socket's devices once the in-process bus is gone.
         FT_CreateDeviceInfoList(&count);
-        rate_row("FT_Write/FT_Read loopback, through corvane-sim", ft_loopback_throughput("SIMTP1", total));
+
+        // A 64 MiB copy takes a few milliseconds, so one scheduling hiccup moves a single
+        // figure a lot: each is taken several times, by turns, and the medians compared.
+        std::vector<double> bare_rates, in_process, through_sim, through_library;
+        for (unsigned round = 0; round < repeats; ++round) {
+            bare_rates.push_back(bare_socket_throughput(total));
+            in_process.push_back(loopback_throughput(*inproc_tp, total));
+            through_sim.push_back(loopback_throughput(throughput_device, total));
+            through_library.push_back(ft_loopback_throughput("SIMTP1", total));
+        }
+        const double bare_rate = median(bare_rates);
+        std::printf("\nloopback bulk write and read, %zu MiB, median of %u     MiB/s   of bare socket   (range MiB/s)\n",
+                    mebibytes, repeats);
+        auto rate_row = [&](const char *what, std::vector<double> &rates) {
+            double middle = median(rates);
+            std::printf("  %-44s %8.1f %7.0f%%   (%.0f-%.0f)\n", what, middle, 100 * middle / bare_rate, rates.front(),
+                        rates.back());
+        };
+        rate_row("bare socket pair", bare_rates);
+        rate_row("ft232h loopback, in process", in_process);
+        rate_row("ft232h loopback, through corvane-sim", through_sim);
+        rate_row("FT_Write/FT_Read loopback, through corvane-sim", through_library);
     }
     std::error_code ignored;
     fs::remove_all(dir, ignored);
