@@ -9,7 +9,7 @@
 //     and closing the device, which do not grow with the image); and the loader's peak
 //     resident memory, which must not grow with the image either.
 //
-// usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M]
+// usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M] [--repeats R]
 // The paths default to ../sim/corvane-sim and ../loader/corvane-loader beside this
 // program's folder; M defaults to 64 (the cartridge's whole SDRAM).
 #include "bench/sim_child.h"
@@ -127,6 +127,31 @@ void send_all(usb::Channel &channel, const uint8_t *data, size_t size)
     }
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    size_t half = values.size() / 2;
+    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+// The run of median time among `repeats` runs of the program; its peak memory is the
+// largest any of them reached. Any run that fails is the one returned.
+Finished run_median(unsigned repeats, const std::vector<std::string> &args, const std::vector<std::string> &environment)
+{
+    std::vector<Finished> runs;
+    long peak = 0;
+    for (unsigned round = 0; round < repeats; ++round) {
+        runs.push_back(run(args, environment));
+        if (runs.back().status != 0)
+            return runs.back();
+        peak = std::max(peak, runs.back().peak_kib);
+    }
+    std::sort(runs.begin(), runs.end(), [](const Finished &a, const Finished &b) { return a.seconds < b.seconds; });
+    Finished middle = runs[runs.size() / 2];
+    middle.peak_kib = peak;
+    return middle;
+}
+
 // MiB/s of the SDRAM write and read of `total` bytes straight through the transport.
 std::pair<double, double> bare_rates(const std::string &socket, const std::vector<uint8_t> &image)
 {
@@ -212,6 +237,7 @@ int main(int argc, char **argv)
     std::string sim_path = beside_self("sim", "corvane-sim");
     std::string loader_path = beside_self("loader", "corvane-loader");
     size_t mebibytes = 64;
+    unsigned repeats = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--sim")
@@ -220,8 +246,10 @@ int main(int argc, char **argv)
             loader_path = argv[i + 1];
         else if (option == "--mebibytes")
             mebibytes = std::strtoul(argv[i + 1], nullptr, 10);
+        else if (option == "--repeats")
+            repeats = std::max(1u, static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10)));
         else
-            fail("usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M]");
+            fail("usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M] [--repeats R]");
     }
     if (mebibytes == 0 || mebibytes > 64)
         fail("--mebibytes takes 1 to 64 (the cartridge's SDRAM)");
@@ -242,7 +270,15 @@ int main(int argc, char **argv)
         std::ofstream(dir / "image.z64", std::ios::binary)
             .write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
 
-        auto [bare_write, bare_read] = bare_rates(sim.socket(), image);
+        // Each figure is the median of `repeats` runs: one scheduling hiccup on a loaded
+        // machine moves a single run of a few tens of milliseconds a lot.
+        std::vector<double> bare_writes, bare_reads;
+        for (unsigned round = 0; round < repeats; ++round) {
+            auto [write_rate, read_rate] = bare_rates(sim.socket(), image);
+            bare_writes.push_back(write_rate);
+            bare_reads.push_back(read_rate);
+        }
+        const double bare_write = median(bare_writes), bare_read = median(bare_reads);
         // A forked child starts with its parent's resident set as its peak, and keeps that
         // peak across exec: the image leaves this process's memory before the loader runs,
         // so that the loader's figure is its own. It comes back from its file afterwards.
@@ -250,20 +286,20 @@ int main(int argc, char **argv)
         std::vector<uint8_t>().swap(image);
 
         std::vector<std::string> environment = {"CORVANE_VBUS=" + sim.socket(), "CORVANE_USB=off", "LC_ALL=C"};
-        Finished load = run({loader_path, "-l", (dir / "image.z64").string()}, environment);
+        Finished load = run_median(repeats, {loader_path, "-l", (dir / "image.z64").string()}, environment);
         char count[32];
         std::snprintf(count, sizeof count, "%zx", image_size);
-        Finished dump = run({loader_path, "-d", (dir / "dump.bin").string(), count}, environment);
+        Finished dump = run_median(repeats, {loader_path, "-d", (dir / "dump.bin").string(), count}, environment);
         if (load.status != 0 || dump.status != 0)
             fail("the loader failed:\n" + load.out + dump.out);
         // The same dump into /dev/null: the bare read writes no file either, and a fresh
         // 64 MiB file costs the file system about as much as the whole transfer.
-        Finished dump_null = run({loader_path, "-d", "/dev/null", count}, environment);
+        Finished dump_null = run_median(repeats, {loader_path, "-d", "/dev/null", count}, environment);
         if (dump_null.status != 0)
             fail("the loader failed to dump into /dev/null:\n" + dump_null.out);
         std::ofstream(dir / "word.z64", std::ios::binary).write("\x12\x34", 2);
-        Finished load_word = run({loader_path, "-l", (dir / "word.z64").string()}, environment);
-        Finished dump_word = run({loader_path, "-d", (dir / "word.bin").string(), "2"}, environment);
+        Finished load_word = run_median(repeats, {loader_path, "-l", (dir / "word.z64").string()}, environment);
+        Finished dump_word = run_median(repeats, {loader_path, "-d", (dir / "word.bin").string(), "2"}, environment);
         if (load_word.status != 0 || dump_word.status != 0)
             fail("the loader failed on one word:\n" + load_word.out + dump_word.out);
 
@@ -277,7 +313,7 @@ int main(int argc, char **argv)
         }
 
         const double size = static_cast<double>(mebibytes);
-        std::printf("%zu MiB through corvane-sim          MiB/s   vs bare\n", mebibytes);
+        std::printf("%zu MiB through corvane-sim, median of %u   MiB/s   vs bare\n", mebibytes, repeats);
         std::printf("  bare transport, SDRAM write    %8.1f\n", bare_write);
         std::printf("  bare transport, SDRAM read     %8.1f\n", bare_read);
         std::printf("  loader -l, its own report      %8.1f   %5.2f\n", reported_rate(load.out),
