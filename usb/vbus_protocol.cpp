@@ -30,6 +30,19 @@ constexpr size_t channel_address = string_field + 1;
 constexpr size_t identity_field = 4 * string_field + 3 * 2 + 1 + 2 + 4 + 1;
 constexpr size_t setup_field = 8;
 
+// Moves `parts` past their first `sent` bytes: whole parts drop off, one sent in part shrinks.
+void skip_sent(iovec *&parts, int &count, size_t sent) {
+    while (count > 0 && sent >= parts->iov_len) {
+        sent -= parts->iov_len;
+        ++parts;
+        --count;
+    }
+    if (count > 0) {
+        parts->iov_base = static_cast<uint8_t *>(parts->iov_base) + sent;
+        parts->iov_len -= sent;
+    }
+}
+
 // Milliseconds left until `deadline` for poll(); -1 waits for ever.
 int poll_timeout(Deadline deadline) {
     if (deadline == Deadline::max())
@@ -241,16 +254,7 @@ IoResult send_all(int fd, iovec *parts, int count, Deadline deadline) {
             }
             return errno == EPIPE || errno == ECONNRESET ? IoResult::closed : IoResult::error;
         }
-        auto left = static_cast<size_t>(sent);
-        while (count > 0 && left >= parts->iov_len) {
-            left -= parts->iov_len;
-            ++parts;
-            --count;
-        }
-        if (count > 0) {
-            parts->iov_base = static_cast<uint8_t *>(parts->iov_base) + left;
-            parts->iov_len -= left;
-        }
+        skip_sent(parts, count, static_cast<size_t>(sent));
     }
     return IoResult::ok;
 }
@@ -400,17 +404,8 @@ IoResult send_with_descriptor(int fd, iovec *parts, int count, int passed, Deadl
     if (sent < 0)
         return errno == EPIPE || errno == ECONNRESET ? IoResult::closed : IoResult::error;
     // The descriptor went with the first byte; whatever did not fit goes plainly.
-    auto left = static_cast<size_t>(sent);
-    while (count > 0 && left >= parts->iov_len) {
-        left -= parts->iov_len;
-        ++parts;
-        --count;
-    }
-    if (count == 0)
-        return IoResult::ok;
-    parts->iov_base = static_cast<uint8_t *>(parts->iov_base) + left;
-    parts->iov_len -= left;
-    return send_all(fd, parts, count, deadline);
+    skip_sent(parts, count, static_cast<size_t>(sent));
+    return count == 0 ? IoResult::ok : send_all(fd, parts, count, deadline);
 }
 
 IoResult recv_with_descriptor(int fd, void *buffer, size_t size, Deadline deadline, int &passed) {

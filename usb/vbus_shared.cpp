@@ -12,11 +12,6 @@ namespace {
 
 constexpr int fixed_size_seals = F_SEAL_SHRINK | F_SEAL_GROW;
 
-uint8_t *map_shared(int fd, size_t size) {
-    void *base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    return base == MAP_FAILED ? nullptr : static_cast<uint8_t *>(base);
-}
-
 std::string system_error(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
 
 } // namespace
@@ -35,13 +30,7 @@ std::unique_ptr<SharedRegion> SharedRegion::create(unsigned slot_count, size_t s
         close(fd);
         return nullptr;
     }
-    uint8_t *base = map_shared(fd, size);
-    if (!base) {
-        error = system_error("mmap");
-        close(fd);
-        return nullptr;
-    }
-    return std::unique_ptr<SharedRegion>(new SharedRegion(fd, base, slot_count, slot_size));
+    return map(fd, slot_count, slot_size, error);
 }
 
 std::unique_ptr<SharedRegion> SharedRegion::adopt(int fd, unsigned slot_count, size_t slot_size, std::string &error) {
@@ -54,13 +43,17 @@ std::unique_ptr<SharedRegion> SharedRegion::adopt(int fd, unsigned slot_count, s
         close(fd);
         return nullptr;
     }
-    uint8_t *base = map_shared(fd, size);
-    if (!base) {
+    return map(fd, slot_count, slot_size, error);
+}
+
+std::unique_ptr<SharedRegion> SharedRegion::map(int fd, unsigned slot_count, size_t slot_size, std::string &error) {
+    void *base = mmap(nullptr, slot_count * slot_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (base == MAP_FAILED) {
         error = system_error("mmap");
         close(fd);
         return nullptr;
     }
-    return std::unique_ptr<SharedRegion>(new SharedRegion(fd, base, slot_count, slot_size));
+    return std::unique_ptr<SharedRegion>(new SharedRegion(fd, static_cast<uint8_t *>(base), slot_count, slot_size));
 }
 
 SharedRegion::~SharedRegion() {
