@@ -436,12 +436,6 @@ Session::Worker *Session::acquire_worker() {
     }
 }
 
-void Session::release_worker(Worker &worker) {
-    std::lock_guard<std::mutex> guard(pool_lock_);
-    worker.busy = false;
-    worker_idle_.notify_one();
-}
-
 void Session::worker_loop(Worker &worker) {
     std::unique_lock<std::mutex> guard(pool_lock_);
     for (;;) {

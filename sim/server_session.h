@@ -84,7 +84,6 @@ private:
     void serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane);
     void worker_loop(Worker &worker);
     Worker *acquire_worker();
-    void release_worker(Worker &worker);
     void stop_workers();
 
     bool reply(const usb::vbus::FrameHeader &request, usb::Status status, const uint8_t *payload, size_t size);
