@@ -255,8 +255,7 @@ bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload
         }
         if (lane_idle && finish_bulk_at_once(job))
             return true;
-        queue_read(std::move(job));
-        return !stopping_;
+        return queue_read(std::move(job));
     }
     if (finish_bulk_at_once(job))
         return true;
@@ -271,27 +270,29 @@ bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload
 }
 
 // Puts a bulk_in behind the others of its channel; a lane nobody serves gets a worker.
-void Session::queue_read(BulkJob &&job) {
+// False once the session is stopping.
+bool Session::queue_read(BulkJob &&job) {
     std::unique_lock<std::mutex> guard(pool_lock_);
     // A client may keep only so many reads waiting: stop reading its frames until one ends.
     worker_idle_.wait(guard, [&] { return reads_waiting_ < vbus::max_in_flight || stopping_; });
     if (stopping_)
-        return;
+        return false;
     InLane *lane = lane_of(job.id, job.channel);
     job.ticket = lane->issued++;
     lane->waiting.push_back(std::move(job));
     ++reads_waiting_;
     if (lane->served)
-        return;
+        return true;
     lane->served = true;
     guard.unlock();
     Worker *worker = acquire_worker();
     guard.lock();
     if (!worker)
-        return;   // stopping: the lanes go with the session
+        return false;   // stopping: the lanes go with the session
     worker->lane = lane;
     worker->has_job = true;
     worker->wake.notify_one();
+    return true;
 }
 
 // Runs the lane's reads until none is left, then forgets the lane. pool_lock_ held.

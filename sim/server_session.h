@@ -80,7 +80,7 @@ private:
     InLane *lane_of(const std::string &id, unsigned channel);   // pool_lock_ held
     InLane *existing_lane(const std::string &id, unsigned channel);   // pool_lock_ held
     void end_reads_sent_before(const std::string &id, unsigned channel);
-    void queue_read(BulkJob &&job);
+    bool queue_read(BulkJob &&job);
     void serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane);
     void worker_loop(Worker &worker);
     Worker *acquire_worker();
