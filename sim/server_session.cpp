@@ -279,7 +279,8 @@ bool Session::queue_read(BulkJob &&job) {
         return false;
     InLane *lane = lane_of(job.id, job.channel);
     job.ticket = lane->issued++;
-    lane->waiting.push_back(std::move(job));
+    lane->waiting[(lane->oldest + lane->count) % lane->waiting.size()] = std::move(job);
+    ++lane->count;
     ++reads_waiting_;
     if (lane->served)
         return true;
@@ -297,9 +298,10 @@ bool Session::queue_read(BulkJob &&job) {
 
 // Runs the lane's reads until none is left, then forgets the lane. pool_lock_ held.
 void Session::serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane) {
-    while (!lane.waiting.empty() && !stopping_) {
-        BulkJob job = std::move(lane.waiting.front());
-        lane.waiting.pop_front();
+    while (lane.count > 0 && !stopping_) {
+        BulkJob job = std::move(lane.waiting[lane.oldest]);
+        lane.oldest = (lane.oldest + 1) % lane.waiting.size();
+        --lane.count;
         const bool given_up = job.ticket < lane.stale_before;
         guard.unlock();
         if (given_up)
@@ -312,7 +314,7 @@ void Session::serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane) {
         lane.progress.notify_all();
         worker_idle_.notify_one();
     }
-    reads_waiting_ -= lane.waiting.size();
+    reads_waiting_ -= lane.count;
     lanes_.remove_if([&](const InLane &entry) { return &entry == &lane; });
 }
 

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <array>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -53,7 +53,11 @@ private:
     struct InLane {
         std::string id;
         unsigned channel = 0;
-        std::deque<BulkJob> waiting;
+        // In the order they came. A client keeps at most max_in_flight reads waiting, so
+        // a ring of that size holds them, filled and emptied without allocating.
+        std::array<BulkJob, usb::vbus::max_in_flight> waiting;
+        size_t oldest = 0;
+        size_t count = 0;
         bool served = false;         // a worker is on it
         uint64_t issued = 0;         // tickets handed out
         uint64_t ended = 0;          // tickets whose transfer has ended
