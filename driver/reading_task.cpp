@@ -143,8 +143,11 @@ void ChannelFile::drop_received() {
     // queue was cleared. link_mutex_ keeps a close from taking the link meanwhile.
     {
         std::lock_guard<std::mutex> link_lock(link_mutex_);
-        if (link_)
+        if (link_) {
             link_->discard_in();
+            // The task's transfer, waited for below, need not wait on for new bytes.
+            link_->cut_in();
+        }
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // Bytes of a transfer under way left the chip before the caller's purge or reset

@@ -49,7 +49,7 @@ Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
         if (!slot.transfer->is_done()) {
             if (device_gone)
                 return Status::no_device;
-            if (stopped)
+            if (stopped || in_cut_.exchange(false, std::memory_order_acq_rel))
                 break;
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             // A zero time-out still collects what has already arrived.
@@ -89,6 +89,11 @@ void LibusbChannel::discard_in() {
 
 void LibusbChannel::stop_in() {
     in_stopped_.store(true, std::memory_order_release);
+    handle_->interrupt_events();
+}
+
+void LibusbChannel::cut_in() {
+    in_cut_.store(true, std::memory_order_release);
     handle_->interrupt_events();
 }
 

@@ -76,6 +76,7 @@ public:
     // in reads submitted after it.
     void discard_in() override;
     void stop_in() override;
+    void cut_in() override;
     // libusb_reset_device; read-ahead from before the reset is dropped.
     Status reset_device() override;
     // libusb has no portable way to make a device leave the bus, so this is a port reset
@@ -124,6 +125,7 @@ private:
     // Set under either pipe's mutex, read under the other.
     std::atomic<bool> transfers_abandoned_{false};
     std::atomic<bool> in_stopped_{false};
+    std::atomic<bool> in_cut_{false};   // cut_in: the bulk_in under way, or the next, ends
 
     std::mutex in_mutex_;
     std::unique_ptr<uint8_t[]> in_memory_;

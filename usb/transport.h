@@ -95,6 +95,12 @@ public:
     // (Status::timeout, with what it had), and later ones do not wait.
     virtual void stop_in() {}
 
+    // The bulk_in under way in another thread returns at once, with what it has
+    // (Status::timeout when nothing); when none is under way, the next one does. After a
+    // purge the driver waits for its reading task's transfer to end, and that transfer
+    // would otherwise wait for the chip's next bytes, or a latency period for nothing.
+    virtual void cut_in() {}
+
     // bulk_in without the copy: `*packets` points at the packets where the transport
     // holds them, valid until this channel's next bulk_in or bulk_in_view. A transport
     // that has no memory of its own to show reads into `scratch` (at least `size` bytes).

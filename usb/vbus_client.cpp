@@ -196,6 +196,12 @@ public:
 
     void stop_in() override {
         in_stopped_ = true;
+        in_wake_ = true;
+        connection_->interrupt();
+    }
+
+    void cut_in() override {
+        in_wake_ = true;
         connection_->interrupt();
     }
 
@@ -240,9 +246,13 @@ private:
                 // drops are answered at once: the simulator ended them.)
                 if (dropped && head.epoch == in_epoch_.load())
                     return Status::timeout;
-                Status status = connection_->wait(head.request, end, &in_stopped_);
-                if (status == Status::timeout)
+                if (in_wake_.exchange(false))
                     return Status::timeout;
+                Status status = connection_->wait(head.request, end, &in_wake_);
+                if (status == Status::timeout) {
+                    in_wake_ = false;   // spent by this call, which ends now
+                    return Status::timeout;
+                }
                 if (status != Status::ok) {
                     retire_head();
                     return status;
@@ -342,6 +352,7 @@ private:
     std::mutex epoch_lock_;   // an epoch changes only between two frames on the socket
     std::atomic<uint64_t> in_epoch_{0};
     std::atomic<bool> in_stopped_{false};
+    std::atomic<bool> in_wake_{false};   // cut_in or stop_in: the waiting read returns
     bool head_shown_ = false;   // the oldest read is handed out whole; its slot backs the caller's view
 };
 

@@ -1,6 +1,6 @@
 // Bulk IN on a real channel: whole raw packets with their status bytes, read-ahead kept
 // for the next call (and dropped on discard_in), transfers kept in flight, time-outs
-// honoured, waits ended by stop_in.
+// honoured, waits ended by stop_in and cut_in.
 #include "usb_fixture.h"
 
 #include "usb/libusb_channel.h"
@@ -228,6 +228,23 @@ TEST_P(UsbBulkIn, StopEndsAWaitingCallWithWhatItHadAndLaterCallsDoNotWait) {
     auto later = read_elsewhere(into, got, 60000);
     EXPECT_EQ(finish(later), Status::timeout);
     EXPECT_EQ(got, 0u);
+}
+
+TEST_P(UsbBulkIn, CutEndsTheWaitingCallWithWhatItHadAndOnlyThatCall) {
+    library->queue_in(chip, 1, full_transfer(1));
+    std::vector<uint8_t> into(2 * usb::LibusbChannel::in_slot_capacity);
+    size_t got = 0;
+    auto call = read_elsewhere(into, got, 60000);
+    wait_for_submissions(5);
+    channel->cut_in();
+    ASSERT_EQ(finish(call), Status::ok);
+    EXPECT_EQ(got, usb::LibusbChannel::in_slot_capacity);
+
+    // The next call waits again and takes what comes.
+    auto later = read_elsewhere(into, got, 60000);
+    library->queue_in(chip, 1, {chip_packet(3, 2)});
+    ASSERT_EQ(finish(later), Status::ok);
+    EXPECT_EQ(std::vector<uint8_t>(into.begin(), into.begin() + got), chip_packet(3, 2));
 }
 
 INSTANTIATE_TEST_SUITE_P(PacketSizes, UsbBulkIn, ::testing::Values(uint16_t{64}, uint16_t{512}),

@@ -1,6 +1,6 @@
 // The client keeps several bulk reads of a channel in flight: they must hand bytes out in
 // the order the device sent them, drop what was fetched before a purge, end at once for
-// a closing channel, and give their shared slots back however they end.
+// a closing channel or a cut one, and give their shared slots back however they end.
 #include "served_bus.h"
 
 #include <atomic>
@@ -145,6 +145,28 @@ TEST_F(VbusReadAhead, StopEndsAWaitingReadAndTheReadsAfterIt) {
     channel->stop_in();
     EXPECT_EQ(reader.get(), Status::timeout);
     EXPECT_EQ(channel->bulk_in(buffer, sizeof buffer, 600000, &got), Status::timeout);
+}
+
+TEST_F(VbusReadAhead, CutEndsTheWaitingReadOrElseTheNextOneAndNoOther) {
+    // After a purge the driver waits for its reading task's read; that read must not sit
+    // out its time-out for bytes nobody has sent.
+    auto channel = open_loopback();
+    ASSERT_TRUE(channel);
+    uint8_t buffer[64];
+    size_t got = 0;
+    const auto start = std::chrono::steady_clock::now();
+    auto reader = std::async(std::launch::async, [&] { return channel->bulk_in(buffer, sizeof buffer, 20000, &got); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    channel->cut_in();
+    EXPECT_EQ(reader.get(), Status::timeout);
+    // With no read waiting, the cut ends the next one.
+    channel->cut_in();
+    EXPECT_EQ(channel->bulk_in(buffer, sizeof buffer, 20000, &got), Status::timeout);
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(waited, 10.0) << "a cut read sat out its 20 s time-out";
+    // Spent: the reads after it wait for bytes and take them as before.
+    write_byte(*channel, 0x55);
+    EXPECT_EQ(read_bytes(*channel, 1), std::vector<uint8_t>{0x55});
 }
 
 TEST_F(VbusReadAhead, ChannelsClosedWithReadsInFlightGiveTheirSlotsBack) {
