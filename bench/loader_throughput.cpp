@@ -2,9 +2,9 @@
 //   - the bare rate: the same SDRAM write and read commands (header, then 512 KiB pieces)
 //     sent straight through the virtual bus client to corvane-sim's cartridge, no driver
 //     and no device library in between;
-//   - the loader: "-l" of an image and "-d" of it back (into a file, and into /dev/null),
-//     each as a whole process, with the MB/sec the loader itself reports for the load and
-//     the process's wall-clock time;
+//   - the loader: "-l" of an image and "-d" of it back (into a new file, and into
+//     /dev/null), each as a whole process, with the MB/sec the loader itself reports for
+//     the load and the process's wall-clock time;
 //     the same less the wall-clock time of a run that moves one word (finding, opening
 //     and closing the device, which do not grow with the image); and the loader's peak
 //     resident memory, which must not grow with the image either.
@@ -134,13 +134,26 @@ double median(std::vector<double> values)
     return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
 }
 
+// Untimed, before each run: the file a dump writes goes, and what earlier runs wrote
+// reaches the disk, so that no run pays for freeing or flushing the one before it.
+void fresh_file_system(const fs::path &output)
+{
+    std::error_code ignored;
+    fs::remove(output, ignored);
+    sync();
+}
+
 // The run of median time among `repeats` runs of the program; its peak memory is the
-// largest any of them reached. Any run that fails is the one returned.
-Finished run_median(unsigned repeats, const std::vector<std::string> &args, const std::vector<std::string> &environment)
+// largest any of them reached. Any run that fails is the one returned. `output` is the
+// file the program writes, if any.
+Finished run_median(unsigned repeats, const std::vector<std::string> &args, const std::vector<std::string> &environment,
+                    const fs::path &output = {})
 {
     std::vector<Finished> runs;
     long peak = 0;
     for (unsigned round = 0; round < repeats; ++round) {
+        if (!output.empty())
+            fresh_file_system(output);
         runs.push_back(run(args, environment));
         if (runs.back().status != 0)
             return runs.back();
@@ -289,7 +302,8 @@ int main(int argc, char **argv)
         Finished load = run_median(repeats, {loader_path, "-l", (dir / "image.z64").string()}, environment);
         char count[32];
         std::snprintf(count, sizeof count, "%zx", image_size);
-        Finished dump = run_median(repeats, {loader_path, "-d", (dir / "dump.bin").string(), count}, environment);
+        Finished dump =
+            run_median(repeats, {loader_path, "-d", (dir / "dump.bin").string(), count}, environment, dir / "dump.bin");
         if (load.status != 0 || dump.status != 0)
             fail("the loader failed:\n" + load.out + dump.out);
         // The same dump into /dev/null: the bare read writes no file either, and a fresh
@@ -299,7 +313,8 @@ int main(int argc, char **argv)
             fail("the loader failed to dump into /dev/null:\n" + dump_null.out);
         std::ofstream(dir / "word.z64", std::ios::binary).write("\x12\x34", 2);
         Finished load_word = run_median(repeats, {loader_path, "-l", (dir / "word.z64").string()}, environment);
-        Finished dump_word = run_median(repeats, {loader_path, "-d", (dir / "word.bin").string(), "2"}, environment);
+        Finished dump_word =
+            run_median(repeats, {loader_path, "-d", (dir / "word.bin").string(), "2"}, environment, dir / "word.bin");
         if (load_word.status != 0 || dump_word.status != 0)
             fail("the loader failed on one word:\n" + load_word.out + dump_word.out);
 

@@ -25,6 +25,10 @@ public:
 
     // The host reset or purged the channel: forget bytes in flight.
     virtual void purge() {}
+
+    // Whether what take() gets comes back out of give() unchanged and in order, so that
+    // while nothing is held the chip may hand written bytes to a waiting read directly.
+    virtual bool passes_through() const { return false; }
 };
 
 } // namespace corvane::sim

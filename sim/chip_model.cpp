@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 
 namespace corvane::sim {
 namespace {
@@ -232,12 +233,12 @@ void ChipModel::log_control(const usb::ControlSetup &setup, const uint8_t *data,
     control_log_.push_back(std::move(record));
 }
 
-// Writes whole packets into `buffer`, each starting with the two status bytes and then as
-// many of the peer's bytes as fit, at most `data_limit` of them in all; a short packet ends
-// the transfer.
-size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit) {
-    const size_t packet = identity_.packet_size;
-    const uint8_t modem = modem_status_byte(channel), line = line_status_byte(channel);
+// Writes whole packets of `packet` bytes into `buffer`, each starting with the two status
+// bytes and then as many bytes from `give` as fit, at most `data_limit` of them in all; a
+// short packet ends the transfer. Returns the bytes written.
+template <typename Give>
+size_t frame_packets(uint8_t *buffer, size_t size, size_t packet, uint8_t modem, uint8_t line, size_t data_limit,
+                     Give give) {
     size_t done = 0;
     size_t data_left = data_limit;
     while (done + ftdi::status_bytes <= size) {
@@ -245,7 +246,7 @@ size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, s
         buffer[done] = modem;
         buffer[done + 1] = line;
         size_t wanted = std::min(room - ftdi::status_bytes, data_left);
-        size_t given = channel.peer->give(buffer + done + ftdi::status_bytes, wanted);
+        size_t given = give(buffer + done + ftdi::status_bytes, wanted);
         done += ftdi::status_bytes + given;
         data_left -= given;
         // A packet cut by the limit is short too, unless it happened to fill the packet: then
@@ -253,9 +254,42 @@ size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, s
         if (ftdi::status_bytes + given < room || data_left == 0)
             break;
     }
+    return done;
+}
+
+size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit) {
+    size_t done = frame_packets(buffer, size, identity_.packet_size, modem_status_byte(channel),
+                                line_status_byte(channel), data_limit,
+                                [&](uint8_t *out, size_t wanted) { return channel.peer->give(out, wanted); });
     channel.modem_changed = false;
     channel.emptied = false;
     return done;
+}
+
+// A write meets a read already waiting and a peer holding nothing: the bytes go straight
+// into the read's packets, as they would have come out of the peer a moment later.
+// Returns how many of `data` it took.
+size_t ChipModel::hand_to_waiting_in(Channel &channel, const uint8_t *data, size_t size) {
+    WaitingIn &read = *channel.waiting_in;
+    size_t taken = 0;
+    read.filled = frame_packets(read.buffer, read.size, identity_.packet_size, modem_status_byte(channel),
+                                line_status_byte(channel), size, [&](uint8_t *out, size_t wanted) {
+                                    std::memcpy(out, data + taken, wanted);
+                                    taken += wanted;
+                                    return wanted;
+                                });
+    read.served = true;
+    channel.waiting_in = nullptr;
+    channel.modem_changed = false;
+    channel.emptied = false;
+    return taken;
+}
+
+// Asynchronous and synchronous bit-bang: the bytes written drive the output pins.
+void ChipModel::latch_pins(Channel &channel, const uint8_t *data, size_t size) {
+    uint8_t mode = channel.settings.bit_mode;
+    if (size > 0 && (mode == 0x01 || mode == 0x04))
+        channel.settings.pin_latch = data[size - 1];
 }
 
 usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t *buffer, size_t size,
@@ -269,8 +303,23 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::milliseconds(timeout_ms);
     const uint64_t reads_ended = channels_[channel_number - 1].reads_ended;
+    WaitingIn waiting{buffer, size};
+    // However this ends, a write must not find the read still waiting.
+    struct Unlist {
+        Channel &channel;
+        WaitingIn &waiting;
+        ~Unlist() {
+            if (channel.waiting_in == &waiting)
+                channel.waiting_in = nullptr;
+        }
+    } unlist{channels_[channel_number - 1], waiting};
     for (;;) {
         Channel &channel = channels_[channel_number - 1];
+        // A write filled it: those bytes left the peer's stream and are this read's.
+        if (waiting.served) {
+            *transferred = waiting.filled;
+            return usb::Status::ok;
+        }
         // Checked before any bytes: they may be ones the host wants for its later reads.
         if (channel.reads_ended != reads_ended)
             return usb::Status::timeout;
@@ -299,8 +348,12 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
         }
         if (now >= deadline)
             return usb::Status::timeout;
+        // One read at a time may be filled directly, and only while no cut is armed, which
+        // counts the bytes as they leave the peer.
+        if (channel.peer->passes_through() && !channel.waiting_in && !cut_)
+            channel.waiting_in = &waiting;
         changed_.wait_until(guard, stalled_ || !latency_counts ? deadline : latency_due);
-        if (!owns(client, channel_number))
+        if (!owns(client, channel_number) && !waiting.served)
             return usb::Status::no_device;
     }
 }
@@ -334,12 +387,16 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
             limit = std::min(size, done + *cut_);
             cut_.reset();
         }
+        if (!stalled_ && done < limit && channel.waiting_in && !cut_ && channel.peer->pending() == 0) {
+            size_t taken = hand_to_waiting_in(channel, data + done, limit - done);
+            latch_pins(channel, data + done, taken);
+            done += taken;
+            *transferred = done;
+            changed_.notify_all();
+        }
         if (!stalled_ && done < limit) {
             size_t taken = channel.peer->take(data + done, limit - done);
-            uint8_t mode = channel.settings.bit_mode;
-            // Asynchronous and synchronous bit-bang: the bytes drive the output pins.
-            if (taken > 0 && (mode == 0x01 || mode == 0x04))
-                channel.settings.pin_latch = data[done + taken - 1];
+            latch_pins(channel, data + done, taken);
             done += taken;
             *transferred = done;
             if (taken > 0)

@@ -96,6 +96,14 @@ public:
     void set_error_correction_word(uint16_t value);
 
 private:
+    // A bulk_in waiting for the peer's bytes. A write into a pass-through peer that holds
+    // nothing fills it directly, sparing the copy through the peer's buffer.
+    struct WaitingIn {
+        uint8_t *buffer;
+        size_t size;
+        size_t filled = 0;
+        bool served = false;
+    };
     struct Channel {
         ChannelSettings settings;
         std::unique_ptr<ChannelPeer> peer;
@@ -106,6 +114,7 @@ private:
         uint8_t line_errors = 0;
         uint64_t reads_ended = 0;      // end_waiting_in calls: a read that sees it move ends
         ClientId owner = 0;
+        WaitingIn *waiting_in = nullptr;
     };
     struct Reply {
         usb::Status status;
@@ -122,6 +131,8 @@ private:
     uint8_t line_status_byte(const Channel &channel) const;
     void set_lines(Channel &channel, uint8_t lines);
     size_t fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit);
+    size_t hand_to_waiting_in(Channel &channel, const uint8_t *data, size_t size);
+    void latch_pins(Channel &channel, const uint8_t *data, size_t size);
     void log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length);
 
     // Vendor requests (chip_requests.cpp), with the lock held.

@@ -19,6 +19,7 @@ public:
     size_t give(uint8_t *buffer, size_t size) override;
     size_t pending() const override { return count_; }
     void purge() override { head_ = count_ = 0; }
+    bool passes_through() const override { return true; }
 
 private:
     std::unique_ptr<uint8_t[]> ring_;

@@ -68,6 +68,7 @@ public:
     static constexpr unsigned slots_kept_free = 4;
     // A write goes in pieces of at most this, so that copying one overlaps sending another.
     static constexpr size_t out_piece = 256 * 1024;
+    static constexpr size_t smallest_read = 256 * 1024;
 
     VbusChannel(std::shared_ptr<Connection> connection, const std::string &id, unsigned channel)
         : connection_(std::move(connection)), id_(id), address_(channel_address(id, channel)) {}
@@ -294,7 +295,7 @@ private:
             InRead &read = in_[(in_head_ + in_count_) % read_ahead];
             read.request.slot = slot;
             read.request.sink = {read.count, sizeof read.count};
-            read.length = std::min(size, connection_->slot_size());
+            read.length = read_length(size);
             read.received = read.offset = 0;
             read.answered = false;
             uint8_t fixed[10];
@@ -318,6 +319,16 @@ private:
             ++in_count_;
         }
         return Status::ok;
+    }
+
+    // Small reads cost a request and a reply each: a read asks for a whole number of the
+    // caller's sizes, at least `smallest_read`, and hands them out one call at a time.
+    size_t read_length(size_t size) const {
+        const size_t limit = connection_->slot_size();
+        if (size >= limit)
+            return limit;
+        const size_t units = std::min(std::max<size_t>(smallest_read / size, 1), limit / size);
+        return units * size;
     }
 
     // The oldest read leaves the ring; its slot comes free now, or once its reply came.

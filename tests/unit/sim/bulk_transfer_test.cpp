@@ -115,6 +115,33 @@ TEST_F(BulkTransfer, WaitingReaderWakesForBytesWrittenByAnotherThread) {
     EXPECT_EQ(buffer[2], 0x5A);
 }
 
+TEST_F(BulkTransfer, AWriteMeetingAWaitingReadFillsItWholeAndLeavesTheRestInOrder) {
+    // The read waits before the write comes, so the write fills it directly; what does
+    // not fit takes the plug's ordinary way and comes out next.
+    auto channel = open_channel(*transport, "1", 2);
+    ASSERT_EQ(send_out(*channel, ftdi::set_latency, 255, 2), usb::Status::ok);
+    std::vector<uint8_t> data = bytes(1500, 3);
+    std::vector<uint8_t> first(1024);
+    size_t got = 0;
+    std::thread reader([&] { EXPECT_EQ(channel->bulk_in(first.data(), first.size(), 2000, &got), usb::Status::ok); });
+    std::this_thread::sleep_for(20ms);
+    size_t sent = 0;
+    EXPECT_EQ(channel->bulk_out(data.data(), data.size(), 1000, &sent), usb::Status::ok);
+    reader.join();
+    EXPECT_EQ(sent, data.size());
+    ASSERT_EQ(got, 1024u);
+    for (size_t packet : {0u, 1u}) {
+        EXPECT_EQ(first[packet * 512 + 1], ftdi::line_tx_holding_empty | ftdi::line_tx_empty);
+        EXPECT_TRUE(std::equal(first.begin() + packet * 512 + 2, first.begin() + packet * 512 + 512,
+                               data.begin() + packet * 510))
+            << "packet " << packet;
+    }
+    std::vector<uint8_t> rest(1024);
+    ASSERT_EQ(channel->bulk_in(rest.data(), rest.size(), 1000, &got), usb::Status::ok);
+    ASSERT_EQ(got, 2u + 480u);
+    EXPECT_TRUE(std::equal(rest.begin() + 2, rest.begin() + 482, data.begin() + 1020));
+}
+
 TEST_F(BulkTransfer, FullLoopbackRefusesMoreUntilTheTimeOutAndReportsWhatWent) {
     auto channel = open_channel(*transport, "0");
     std::vector<uint8_t> data(sim::Loopback::default_capacity + 44 * 1024);
