@@ -183,7 +183,7 @@ void CartridgeModel::write_sdram(uint64_t address, std::span<const uint8_t> byte
     const size_t inside =
         address >= sdram_size ? 0 : static_cast<size_t>(std::min<uint64_t>(bytes.size(), sdram_size - address));
     if (inside)
-        std::memcpy(sdram_->bytes().data() + address, bytes.data(), inside);
+        sdram_->store(static_cast<size_t>(address), bytes.first(inside));
     dropped_bytes_ += bytes.size() - inside;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -27,6 +28,7 @@ public:
     FileDescriptor(const FileDescriptor &) = delete;
     FileDescriptor &operator=(const FileDescriptor &) = delete;
     int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -128,11 +130,29 @@ std::unique_ptr<MemoryFile> MemoryFile::open(const std::filesystem::path &path, 
         error = describe_errno(path, "cannot map");
         return nullptr;
     }
-    return std::unique_ptr<MemoryFile>(new MemoryFile(path, static_cast<uint8_t *>(mapped), size));
+    return std::unique_ptr<MemoryFile>(new MemoryFile(path, fd.release(), static_cast<uint8_t *>(mapped), size));
 }
 
 MemoryFile::~MemoryFile() {
     ::munmap(data_, size_);
+    ::close(fd_);
+}
+
+void MemoryFile::store(size_t offset, std::span<const uint8_t> data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t written = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+        if (written > 0) {
+            done += static_cast<size_t>(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // The blocks were reserved when the file was made, so this is rare; the
+            // mapping still takes the bytes.
+            std::memcpy(data_ + offset + done, data.data() + done, data.size() - done);
+            return;
+        }
+    }
 }
 
 } // namespace corvane::sim

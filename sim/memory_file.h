@@ -24,16 +24,22 @@ public:
     MemoryFile(const MemoryFile &) = delete;
     MemoryFile &operator=(const MemoryFile &) = delete;
 
+    // Copies `data` in at `offset` (the range must lie inside) through the file rather
+    // than the mapping: a store into a mapped page the kernel has written back faults to
+    // mark it dirty again, once per 4 KiB page, which costs more than the copy itself.
+    void store(size_t offset, std::span<const uint8_t> data);
+
     std::span<uint8_t> bytes() { return {data_, size_}; }
     std::span<const uint8_t> bytes() const { return {data_, size_}; }
     size_t size() const { return size_; }
     const std::filesystem::path &path() const { return path_; }
 
 private:
-    MemoryFile(std::filesystem::path path, uint8_t *data, size_t size)
-        : path_(std::move(path)), data_(data), size_(size) {}
+    MemoryFile(std::filesystem::path path, int fd, uint8_t *data, size_t size)
+        : path_(std::move(path)), fd_(fd), data_(data), size_(size) {}
 
     std::filesystem::path path_;
+    int fd_;
     uint8_t *data_;
     size_t size_;
 };
