@@ -67,8 +67,8 @@ public:
     static constexpr unsigned read_ahead = 8;
     static constexpr unsigned slots_kept_free = 4;
     // A write goes in pieces of at most this, so that copying one overlaps sending another.
-    static constexpr size_t out_piece = 256 * 1024;
-    static constexpr size_t smallest_read = 256 * 1024;
+    static constexpr size_t out_piece = 512 * 1024;
+    static constexpr size_t smallest_read = 1024 * 1024;
 
     VbusChannel(std::shared_ptr<Connection> connection, const std::string &id, unsigned channel)
         : connection_(std::move(connection)), id_(id), address_(channel_address(id, channel)) {}
@@ -191,7 +191,7 @@ public:
             in_epoch_.fetch_add(1);
             status = connection_->send(request, MessageType::discard_in, &part, 1, Clock::now() + request_limit);
         }
-        if (status == Status::ok && connection_->wait(request, Clock::now() + request_limit) != Status::ok)
+        if (status == Status::ok && connection_->wait(request, Clock::now() + request_limit, nullptr, true) != Status::ok)
             connection_->abandon(request);
     }
 

@@ -107,10 +107,14 @@ void Connection::break_off() {
     slot_freed_.notify_all();
 }
 
-void Connection::interrupt() {
+void Connection::poke_reader() {
     uint64_t one = 1;
     // A full counter already wakes the reader; nothing is lost when this write fails.
     [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
+}
+
+void Connection::interrupt() {
+    poke_reader();
     std::lock_guard<std::mutex> guard(lock_);
     changed_.notify_all();
 }
@@ -165,23 +169,40 @@ Status Connection::send(Request &request, MessageType type, iovec *parts, int co
     return Status::no_device;
 }
 
-Status Connection::wait(Request &request, Deadline deadline, const std::atomic<bool> *stop) {
+Status Connection::wait(Request &request, Deadline deadline, const std::atomic<bool> *stop, bool prompt) {
     std::unique_lock<std::mutex> guard(lock_);
+    // A prompt waiter that finds the role taken asks for it: the reader gives it up at
+    // its next wait for a frame, and no other waiter takes it while one is wanted.
+    bool wanting = false;
+    struct Unwant {
+        Connection &connection;
+        bool &wanting;
+        ~Unwant() {
+            if (wanting && --connection.role_wanted_ == 0)
+                connection.changed_.notify_all();
+        }
+    } unwant{*this, wanting};
     for (;;) {
         if (request.done_) {
             forget(request);
             return Status::ok;
         }
-        if (request.filling_)
+        if (request.filling_) {
             changed_.wait(guard);
-        else if (broken_)
+        } else if (broken_) {
             return Status::no_device;
-        else if (Clock::now() >= deadline || (stop && stop->load()))
+        } else if (Clock::now() >= deadline || (stop && stop->load())) {
             return Status::timeout;
-        else if (!reading_)
+        } else if (!reading_ && (wanting || role_wanted_ == 0)) {
             read_one_reply(guard, deadline);
-        else
+        } else {
+            if (prompt && reading_ && !wanting) {
+                wanting = true;
+                ++role_wanted_;
+                poke_reader();
+            }
             changed_.wait_until(guard, deadline);
+        }
     }
 }
 
@@ -204,7 +225,7 @@ Status Connection::call(MessageType type, iovec *parts, int count, ReplySink &si
     Status status = send(request, type, parts, count, deadline);
     if (status != Status::ok)
         return status;
-    status = wait(request, deadline);
+    status = wait(request, deadline, nullptr, true);
     if (status != Status::ok)
         abandon(request);
     sink = request.sink;

@@ -66,7 +66,12 @@ public:
     // Waits for the reply until `deadline`, or until `*stop` is set and interrupt() is
     // called (Status::timeout). Status::ok: the reply is in the sink and the request is
     // finished. Otherwise it is still on its way: wait again or abandon it.
-    Status wait(Request &request, Deadline deadline, const std::atomic<bool> *stop = nullptr);
+    //
+    // A reply read by another waiter costs a second wake-up. A `prompt` waiter (a
+    // request answered at once, such as a control transfer) asks the thread that holds
+    // the reader role, typically a reading task whose read waits a latency period, to
+    // hand the role over; bulk transfers, whose replies stream, do not.
+    Status wait(Request &request, Deadline deadline, const std::atomic<bool> *stop = nullptr, bool prompt = false);
     // The caller stops waiting: the reply is dropped when it comes, and the request's
     // slot comes free only then, since the simulator may still write into it.
     void abandon(Request &request);
@@ -97,6 +102,7 @@ private:
     Request *find(uint32_t id);                         // lock_ held
     void forget(Request &request);                      // lock_ held
     void free_slot_locked(int slot);
+    void poke_reader();                                 // ends the reader's wait for a frame
 
     int fd_;
     int wake_fd_;   // an eventfd: interrupt() makes the reader's wait return
@@ -110,6 +116,7 @@ private:
     std::condition_variable slot_freed_;
     uint32_t next_id_ = 1;
     bool reading_ = false;
+    unsigned role_wanted_ = 0;   // waiters that asked the reader to hand its role over
     bool broken_ = false;
     Inbox inbox_;   // the reader's alone: touched only by the thread that is reading_
 };

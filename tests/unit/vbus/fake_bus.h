@@ -189,6 +189,12 @@ public:
         auto it = cuts_.find(id);
         return it == cuts_.end() ? std::nullopt : std::optional<size_t>(it->second);
     }
+    // Bytes the device sends of its own accord, with no write of this client behind them.
+    void feed(const std::string &id, unsigned channel, const std::vector<uint8_t> &bytes) {
+        std::lock_guard<std::mutex> guard(lock_);
+        fifo_[{id, channel}].insert(fifo_[{id, channel}].end(), bytes.begin(), bytes.end());
+        changed_.notify_all();
+    }
     // Bytes written to the channel that no read has taken yet.
     size_t unread(const std::string &id, unsigned channel) {
         std::lock_guard<std::mutex> guard(lock_);
