@@ -4,10 +4,11 @@
 //     and no device library in between;
 //   - the loader: "-l" of an image and "-d" of it back (into a new file, and into
 //     /dev/null), each as a whole process, with the MB/sec the loader itself reports for
-//     the load and the process's wall-clock time;
-//     the same less the wall-clock time of a run that moves one word (finding, opening
-//     and closing the device, which do not grow with the image); and the loader's peak
-//     resident memory, which must not grow with the image either.
+//     the load and the process's wall-clock time, each set against the bare rate
+//     measured just before it;
+//   - the time of runs that move one word (finding, opening and closing the device,
+//     which do not grow with the image), and the loader's peak resident memory, which
+//     must not grow with the image either.
 //
 // usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M] [--repeats R]
 // The paths default to ../sim/corvane-sim and ../loader/corvane-loader beside this
@@ -224,6 +225,36 @@ std::pair<double, double> bare_rates(const std::string &socket, const std::vecto
     return {write_rate, read_rate};
 }
 
+// bare_rates in a child process that reads the image from `image_file`: a forked program
+// starts with its parent's resident set as its peak and keeps it across exec, so the
+// image must never be in this process's memory while the loader runs.
+std::pair<double, double> bare_rates_apart(const std::string &socket, const fs::path &image_file)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        fail("pipe");
+    pid_t pid = fork();
+    if (pid < 0)
+        fail("fork");
+    if (pid == 0) {
+        close(out[0]);
+        std::ifstream file(image_file, std::ios::binary);
+        std::vector<uint8_t> image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::pair<double, double> rates = bare_rates(socket, image);
+        double sent[2] = {rates.first, rates.second};
+        _exit(write(out[1], sent, sizeof sent) == static_cast<ssize_t>(sizeof sent) ? 0 : 2);
+    }
+    close(out[1]);
+    double got[2] = {};
+    ssize_t length = read(out[0], got, sizeof got);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (length != static_cast<ssize_t>(sizeof got) || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fail("the bare transfers failed");
+    return {got[0], got[1]};
+}
+
 std::string beside_self(const char *folder, const char *program)
 {
     std::error_code error;
@@ -250,7 +281,7 @@ int main(int argc, char **argv)
     std::string sim_path = beside_self("sim", "corvane-sim");
     std::string loader_path = beside_self("loader", "corvane-loader");
     size_t mebibytes = 64;
-    unsigned repeats = 3;
+    unsigned repeats = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--sim")
@@ -274,43 +305,54 @@ int main(int argc, char **argv)
     int result = 0;
     {
         SimChild sim(sim_path, dir);
-        std::vector<uint8_t> image(mebibytes << 20);
-        uint32_t state = 12345;
-        for (uint8_t &byte : image) {
-            state = state * 1664525u + 1013904223u;
-            byte = static_cast<uint8_t>(state >> 24);
+        {
+            std::vector<uint8_t> image(mebibytes << 20);
+            uint32_t state = 12345;
+            for (uint8_t &byte : image) {
+                state = state * 1664525u + 1013904223u;
+                byte = static_cast<uint8_t>(state >> 24);
+            }
+            std::ofstream(dir / "image.z64", std::ios::binary)
+                .write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
         }
-        std::ofstream(dir / "image.z64", std::ios::binary)
-            .write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
-
-        // Each figure is the median of `repeats` runs: one scheduling hiccup on a loaded
-        // machine moves a single run of a few tens of milliseconds a lot.
-        std::vector<double> bare_writes, bare_reads;
-        for (unsigned round = 0; round < repeats; ++round) {
-            auto [write_rate, read_rate] = bare_rates(sim.socket(), image);
-            bare_writes.push_back(write_rate);
-            bare_reads.push_back(read_rate);
-        }
-        const double bare_write = median(bare_writes), bare_read = median(bare_reads);
-        // A forked child starts with its parent's resident set as its peak, and keeps that
-        // peak across exec: the image leaves this process's memory before the loader runs,
-        // so that the loader's figure is its own. It comes back from its file afterwards.
-        const size_t image_size = image.size();
-        std::vector<uint8_t>().swap(image);
-
+        const size_t image_size = mebibytes << 20;
         std::vector<std::string> environment = {"CORVANE_VBUS=" + sim.socket(), "CORVANE_USB=off", "LC_ALL=C"};
-        Finished load = run_median(repeats, {loader_path, "-l", (dir / "image.z64").string()}, environment);
         char count[32];
         std::snprintf(count, sizeof count, "%zx", image_size);
-        Finished dump =
-            run_median(repeats, {loader_path, "-d", (dir / "dump.bin").string(), count}, environment, dir / "dump.bin");
-        if (load.status != 0 || dump.status != 0)
-            fail("the loader failed:\n" + load.out + dump.out);
-        // The same dump into /dev/null: the bare read writes no file either, and a fresh
-        // 64 MiB file costs the file system about as much as the whole transfer.
-        Finished dump_null = run_median(repeats, {loader_path, "-d", "/dev/null", count}, environment);
-        if (dump_null.status != 0)
-            fail("the loader failed to dump into /dev/null:\n" + dump_null.out);
+
+        // Each round measures the bare rates and then the loader runs, and each loader
+        // figure is set against the bare rate of its own round: this machine's speed drifts
+        // too much from one round to the next for figures of different rounds to be set
+        // against each other. The medians over the rounds are shown.
+        struct Series {
+            std::vector<double> rates, ratios;
+            void add(double rate, double baseline) {
+                rates.push_back(rate);
+                ratios.push_back(rate / baseline);
+            }
+        };
+        Series bare_write, bare_read, load_own, load_whole, dump_whole, dump_null_whole;
+        long load_peak = 0, dump_peak = 0;
+        const double size = static_cast<double>(mebibytes);
+        for (unsigned round = 0; round < repeats; ++round) {
+            auto [write_rate, read_rate] = bare_rates_apart(sim.socket(), dir / "image.z64");
+            bare_write.add(write_rate, write_rate);
+            bare_read.add(read_rate, read_rate);
+            Finished load = run({loader_path, "-l", (dir / "image.z64").string()}, environment);
+            fresh_file_system(dir / "dump.bin");
+            Finished dump = run({loader_path, "-d", (dir / "dump.bin").string(), count}, environment);
+            // The same dump into /dev/null: the bare read writes no file either, and a
+            // fresh 64 MiB file costs the file system about as much as the whole transfer.
+            Finished dump_null = run({loader_path, "-d", "/dev/null", count}, environment);
+            if (load.status != 0 || dump.status != 0 || dump_null.status != 0)
+                fail("the loader failed:\n" + load.out + dump.out + dump_null.out);
+            load_own.add(reported_rate(load.out), write_rate);
+            load_whole.add(size / load.seconds, write_rate);
+            dump_whole.add(size / dump.seconds, read_rate);
+            dump_null_whole.add(size / dump_null.seconds, read_rate);
+            load_peak = std::max(load_peak, load.peak_kib);
+            dump_peak = std::max(dump_peak, dump.peak_kib);
+        }
         std::ofstream(dir / "word.z64", std::ios::binary).write("\x12\x34", 2);
         Finished load_word = run_median(repeats, {loader_path, "-l", (dir / "word.z64").string()}, environment);
         Finished dump_word =
@@ -319,7 +361,7 @@ int main(int argc, char **argv)
             fail("the loader failed on one word:\n" + load_word.out + dump_word.out);
 
         std::ifstream original(dir / "image.z64", std::ios::binary);
-        image.assign(std::istreambuf_iterator<char>(original), std::istreambuf_iterator<char>());
+        std::vector<uint8_t> image((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
         std::ifstream dumped(dir / "dump.bin", std::ios::binary);
         std::vector<uint8_t> back((std::istreambuf_iterator<char>(dumped)), std::istreambuf_iterator<char>());
         if (back != image) {
@@ -327,28 +369,22 @@ int main(int argc, char **argv)
             result = 1;
         }
 
-        const double size = static_cast<double>(mebibytes);
-        std::printf("%zu MiB through corvane-sim, median of %u   MiB/s   vs bare\n", mebibytes, repeats);
-        std::printf("  bare transport, SDRAM write    %8.1f\n", bare_write);
-        std::printf("  bare transport, SDRAM read     %8.1f\n", bare_read);
-        std::printf("  loader -l, its own report      %8.1f   %5.2f\n", reported_rate(load.out),
-                    reported_rate(load.out) / bare_write);
-        std::printf("  loader -l, whole process       %8.1f   %5.2f   (%.2f s)\n", size / load.seconds,
-                    size / load.seconds / bare_write, load.seconds);
-        std::printf("  loader -d, whole process       %8.1f   %5.2f   (%.2f s)\n", size / dump.seconds,
-                    size / dump.seconds / bare_read, dump.seconds);
-        std::printf("  loader -d to /dev/null, whole  %8.1f   %5.2f   (%.2f s)\n", size / dump_null.seconds,
-                    size / dump_null.seconds / bare_read, dump_null.seconds);
-        // What the image itself costs: the run less one of a single word.
-        double load_net = std::max(load.seconds - load_word.seconds, 1e-6);
-        double dump_net = std::max(dump.seconds - dump_word.seconds, 1e-6);
-        std::printf("  loader -l, less a 1-word run   %8.1f   %5.2f   (%.2f s fixed)\n", size / load_net,
-                    size / load_net / bare_write, load_word.seconds);
-        std::printf("  loader -d, less a 1-word run   %8.1f   %5.2f   (%.2f s fixed)\n", size / dump_net,
-                    size / dump_net / bare_read, dump_word.seconds);
-        std::printf("  loader -l, peak memory         %8.2f MiB (limit 8)\n", load.peak_kib / 1024.0);
-        std::printf("  loader -d, peak memory         %8.2f MiB\n", dump.peak_kib / 1024.0);
-        if (load.peak_kib > 8 * 1024) {
+        std::printf("%zu MiB through corvane-sim, median of %u rounds     MiB/s   vs bare of its round\n", mebibytes,
+                    repeats);
+        auto row = [](const char *what, Series &series) {
+            std::printf("  %-34s %8.1f   %5.2f\n", what, median(series.rates), median(series.ratios));
+        };
+        row("bare transport, SDRAM write", bare_write);
+        row("bare transport, SDRAM read", bare_read);
+        row("loader -l, its own report", load_own);
+        row("loader -l, whole process", load_whole);
+        row("loader -d, whole process", dump_whole);
+        row("loader -d to /dev/null, whole", dump_null_whole);
+        // Finding, opening and closing the device, which do not grow with the image.
+        std::printf("  a run that moves one word: -l %.3f s, -d %.3f s\n", load_word.seconds, dump_word.seconds);
+        std::printf("  loader -l, peak memory             %8.2f MiB (limit 8)\n", load_peak / 1024.0);
+        std::printf("  loader -d, peak memory             %8.2f MiB\n", dump_peak / 1024.0);
+        if (load_peak > 8 * 1024) {
             std::fprintf(stderr, "bench_loader_throughput: the load took more than 8 MiB of memory\n");
             result = 1;
         }

@@ -64,7 +64,7 @@ class VbusChannel final : public Channel {
 public:
     // Bulk IN requests kept in flight; more only while this many slots stay free for
     // the other channels and writes of the connection.
-    static constexpr unsigned read_ahead = 8;
+    static constexpr unsigned read_ahead = 4;
     static constexpr unsigned slots_kept_free = 4;
     // A write goes in pieces of at most this, so that copying one overlaps sending another.
     static constexpr size_t out_piece = 512 * 1024;
