@@ -362,7 +362,10 @@ void ChipModel::end_waiting_in(ClientId client, unsigned channel_number) {
     std::lock_guard<std::mutex> guard(lock_);
     if (!owns(client, channel_number))
         return;
-    ++channels_[channel_number - 1].reads_ended;
+    Channel &channel = channels_[channel_number - 1];
+    ++channel.reads_ended;
+    // The ended read takes no bytes written from now on, even before its thread wakes.
+    channel.waiting_in = nullptr;
     changed_.notify_all();
 }
 
