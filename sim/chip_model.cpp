@@ -303,7 +303,7 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::milliseconds(timeout_ms);
     const uint64_t reads_ended = channels_[channel_number - 1].reads_ended;
-    WaitingIn waiting{buffer, size};
+    WaitingIn waiting{client, buffer, size};
     // However this ends, a write must not find the read still waiting.
     struct Unlist {
         Channel &channel;
@@ -390,7 +390,8 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
             limit = std::min(size, done + *cut_);
             cut_.reset();
         }
-        if (!stalled_ && done < limit && channel.waiting_in && !cut_ && channel.peer->pending() == 0) {
+        if (!stalled_ && done < limit && channel.waiting_in && channel.waiting_in->client == client && !cut_ &&
+            channel.peer->pending() == 0) {
             size_t taken = hand_to_waiting_in(channel, data + done, limit - done);
             latch_pins(channel, data + done, taken);
             done += taken;

@@ -99,6 +99,7 @@ private:
     // A bulk_in waiting for the peer's bytes. A write into a pass-through peer that holds
     // nothing fills it directly, sparing the copy through the peer's buffer.
     struct WaitingIn {
+        ClientId client;   // a claim that ended leaves its read to no later owner's bytes
         uint8_t *buffer;
         size_t size;
         size_t filled = 0;
