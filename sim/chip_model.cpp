@@ -236,6 +236,8 @@ void ChipModel::log_control(const usb::ControlSetup &setup, const uint8_t *data,
 // Writes whole packets of `packet` bytes into `buffer`, each starting with the two status
 // bytes and then as many bytes from `give` as fit, at most `data_limit` of them in all; a
 // short packet ends the transfer. Returns the bytes written.
+namespace {
+
 template <typename Give>
 size_t frame_packets(uint8_t *buffer, size_t size, size_t packet, uint8_t modem, uint8_t line, size_t data_limit,
                      Give give) {
@@ -256,6 +258,8 @@ size_t frame_packets(uint8_t *buffer, size_t size, size_t packet, uint8_t modem,
     }
     return done;
 }
+
+} // namespace
 
 size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit) {
     size_t done = frame_packets(buffer, size, identity_.packet_size, modem_status_byte(channel),
