@@ -75,6 +75,8 @@ void stream_file_to_device(RunState &state, const OutgoingStream &stream, int32_
             print("\n *** Couldn't read the file\n");
             fail_now(stream.read_fail_code);
         }
+        // A turned image is whole words, so its chunks are even and need no padding
+        // byte past the buffer.
         to_big_endian(buffer, wanted, stream.order);
         uint8_t *data = buffer + lead;
         if (sent > static_cast<uint32_t>(chunk))
