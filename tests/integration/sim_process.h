@@ -15,7 +15,9 @@ public:
     // `chips` are --chip descriptions (empty: one corvane). `state_dir` empty: a temporary
     // folder that the destructor removes. Waits (bounded) for "listening on" and fails the
     // test with the simulator's standard error when it does not come.
-    explicit SimProcess(std::vector<std::string> chips = {}, std::filesystem::path state_dir = {});
+    // `options` are further command-line options (e.g. --usb-timing).
+    explicit SimProcess(std::vector<std::string> chips = {}, std::filesystem::path state_dir = {},
+                        std::vector<std::string> options = {});
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
