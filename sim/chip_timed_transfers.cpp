@@ -127,6 +127,8 @@ usb::Status ChipModel::timed_bulk_out(std::unique_lock<std::mutex> &guard, Clien
             const Clock::time_point completes = timing_->out_done(index);
             while (Clock::now() < completes)
                 changed_.wait_until(guard, completes);
+            if (timing_->out_done(index) == completes)
+                timing_->note_late_completion(index, Clock::now() - completes);
             return whole ? usb::Status::ok : usb::Status::timeout;
         }
         // The chip's buffer is full: it takes more once the peer has taken some.

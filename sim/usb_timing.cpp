@@ -194,7 +194,8 @@ void UsbTiming::use(const Slot &slot) {
 size_t UsbTiming::write(unsigned channel_number, ChannelPeer &peer, const uint8_t *data, size_t size, LinkTime now,
                         LinkTime *done) {
     Channel &channel = channels_[channel_number];
-    const Nanos start = nanos(now);
+    const Nanos start = std::max(nanos(now) - channel.out_late, channel.out_done);
+    channel.out_late = 0;
     // Bytes the chip still holds go first, in their order.
     if (channel.out.size() > 0)
         pass_out(channel, peer, start);
@@ -224,6 +225,10 @@ size_t UsbTiming::write(unsigned channel_number, ChannelPeer &peer, const uint8_
     channel.out_done = std::max(channel.out_done, frame_end(last_end));
     *done = time_of(channel.out_done);
     return taken;
+}
+
+void UsbTiming::note_late_completion(unsigned channel, LinkClock::duration late) {
+    channels_[channel].out_late = std::max<Nanos>(late.count(), 0);
 }
 
 // The peer takes what the chip holds for it, as far as it will, at `at`.

@@ -70,6 +70,10 @@ public:
                  LinkTime *done);
     // When the last transfer the channel's OUT pipe took completes.
     LinkTime out_done(unsigned channel) const { return time_of(channels_[channel].out_done); }
+    // The host heard of that completion `late` after it: the simulator's own thread woke
+    // late. The pipe's next transfer counts from when the host would have sent it had it
+    // heard on time, so that the simulator's delays do not slow the modeled link.
+    void note_late_completion(unsigned channel, LinkClock::duration late);
 
     // The host's read on the channel; nullptr takes it away. At most one at a time.
     void attach(unsigned channel, TimedRead *read);
@@ -120,6 +124,7 @@ private:
         Nanos fifo_out = 0;     // the FIFO has passed every byte the host sent by here
         Nanos last_packet = 0;  // end of the last IN packet, where the latency timer starts
         Nanos out_done = 0;     // the last OUT transfer completes here
+        Nanos out_late = 0;     // and the host heard of it this much later
         TimedRead *read = nullptr;
         Channel(size_t out_size, size_t in_size) : in(in_size), out(out_size) {}
     };
