@@ -293,6 +293,9 @@ int main(int argc, char **argv)
         std::printf("updates, reported only:\n");
         line("  bootloader update, 32 writes of 512 KiB", boot_writes * 512.0 * 1024, boot_write, limit_load);
         line("  firmware update, 4 MiB in 1 KiB chunks", 4.0 * 1024 * 1024, config_chunks, limit_load);
+        // Each chunk is two transfers, and each completes at a frame boundary at the earliest.
+        const double frame_seconds = std::chrono::duration<double>(model.frame()).count();
+        std::printf("  (two transfers per 1 KiB chunk allow at most %.2f MB/s)\n", 1024 / (2 * frame_seconds) / 1e6);
         std::printf("loader runs (median of %u):", repeats);
         for (size_t k = 0; k < load_rates.size(); ++k)
             std::printf(" -l %.2f -d %.2f;", load_rates[k], dump_rates[k]);

@@ -146,6 +146,12 @@ TEST(UsbTiming, AMicroframeCarriesAtMost13PacketsOfAllChannelsAndDirections) {
     EXPECT_EQ(done, t0 + 2 * microframe);
     // A control request takes a whole microframe.
     EXPECT_EQ(fresh.control_done(t0 + 1us), t0 + 2 * microframe);
+
+    // The host heard of that completion 300 us late through no fault of the link: its next
+    // transfer counts from when it would have come.
+    fresh.note_late_completion(0, 300us);
+    ASSERT_EQ(fresh.write(0, sink, data.data(), 512, t0 + 2 * microframe + 310us, &done), 512u);
+    EXPECT_EQ(done, t0 + 3 * microframe);
 }
 
 // A timed cartridge end to end: commands sent while an answer is still owed wait in the
