@@ -245,9 +245,11 @@ void UsbTiming::pass_out(Channel &channel, ChannelPeer &peer, Nanos at) {
 // The FIFO moves the peer's bytes into the chip's buffer until `until`, as its rate and the
 // buffer's room allow; time it stands still for want of room or bytes is not made up later.
 void UsbTiming::produce(Channel &channel, ChannelPeer &peer, Nanos until) {
+    const bool instant = speed_.fifo_bytes_per_second <= 0;
     for (;;) {
         Nanos start = std::max(channel.fifo_in, channel.ready_in);
-        if (until <= start)
+        // With no FIFO limit the bytes due at `start` are there at `start`.
+        if (until < start || (until == start && !instant))
             return;
         size_t supply = peer.pending();
         if (supply == 0 && channel.out.size() > 0) {
@@ -302,8 +304,9 @@ bool UsbTiming::advance(unsigned channel_number, ChannelPeer &peer, LinkTime now
             if (dry_at < timer_at) {
                 if (dry_at > limit)
                     break;
+                const size_t held = channel.in.size(), waiting = channel.out.size(), owed = peer.pending();
                 produce(channel, peer, dry_at);
-                if (channel.out.size() > 0 && peer.pending() == 0)
+                if (channel.in.size() == held && channel.out.size() == waiting && peer.pending() == owed)
                     break;   // the peer takes nothing now
                 continue;
             }

@@ -147,6 +147,17 @@ TEST(UsbTiming, AMicroframeCarriesAtMost13PacketsOfAllChannelsAndDirections) {
     // A control request takes a whole microframe.
     EXPECT_EQ(fresh.control_done(t0 + 1us), t0 + 2 * microframe);
 
+    // A full-speed chip: 19 packets of 64 bytes per 1 ms frame.
+    sim::LinkSpeed full_speed;
+    full_speed.high_speed = false;
+    sim::UsbTiming slow(full_speed, 1);
+    ASSERT_EQ(slow.write(0, sink, data.data(), 19 * 64, t0, &done), 19u * 64);
+    EXPECT_EQ(done, t0 + 1ms);
+    ASSERT_EQ(slow.write(0, sink, data.data(), 2 * 64, t0 + 1ms, &done), 2u * 64);
+    EXPECT_EQ(done, t0 + 2ms);
+    EXPECT_EQ(slow.write(0, sink, data.data(), 20 * 64, t0 + 2ms, &done), 20u * 64);
+    EXPECT_EQ(done, t0 + 4ms);
+
     // The host heard of that completion 300 us late through no fault of the link: its next
     // transfer counts from when it would have come.
     fresh.note_late_completion(0, 300us);
@@ -157,41 +168,46 @@ TEST(UsbTiming, AMicroframeCarriesAtMost13PacketsOfAllChannelsAndDirections) {
 // A timed cartridge end to end: commands sent while an answer is still owed wait in the
 // chip's buffer and are carried out in order, and every byte comes back.
 TEST(TimedChip, CommandsSentDuringAnAnswerWaitInTheChipAndKeepTheirOrder) {
-    char folder[] = "/tmp/corvane-timed-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::filesystem::path dir = folder;
-    sim::ChipDescription corvane;
-    corvane.usb_timing = true;
-    std::string error;
-    std::unique_ptr<sim::VirtualBus> bus = sim::VirtualBus::create({corvane}, dir, error);
-    ASSERT_TRUE(bus) << error;
-    std::unique_ptr<usb::Transport> transport = usb::make_inproc_transport(*bus);
-    {
-        auto channel = open_channel(*transport, "0");
-        auto send = [&](const std::vector<uint8_t> &data) {
-            size_t sent = 0;
-            EXPECT_EQ(channel->bulk_out(data.data(), data.size(), 1000, &sent), usb::Status::ok);
-            EXPECT_EQ(sent, data.size());
-        };
-        const std::vector<uint8_t> image = pattern(6000);
-        send({0x10, 10, 0, 0, 0x0B, 0xB8, 0, 0, 0, 0});   // 3000 words at 0
-        send(image);
-        // Three reads of 2000 bytes, the later two announced before the first is read.
-        send({0x20, 10, 0, 0, 0x03, 0xE8, 0, 0, 0x00, 0x00});
-        send({0x20, 10, 0, 0, 0x03, 0xE8, 0, 0, 0x03, 0xE8});
-        send({0x20, 10, 0, 0, 0x03, 0xE8, 0, 0, 0x07, 0xD0});
-        std::vector<uint8_t> back, buffer(8 * 512);
-        while (back.size() < image.size()) {
-            size_t got = 0;
-            ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
-            for (size_t at = 0; at < got; at += 512)
-                back.insert(back.end(), buffer.begin() + at + 2, buffer.begin() + std::min(got, at + 512));
+    // With its FIFO's rate, and with no FIFO limit.
+    for (std::optional<double> fifo : {std::optional<double>{}, std::optional<double>{0.0}}) {
+        SCOPED_TRACE(fifo ? "fifo=none" : "fifo at 40 MB/s");
+        char folder[] = "/tmp/corvane-timed-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        const std::filesystem::path dir = folder;
+        sim::ChipDescription corvane;
+        corvane.usb_timing = true;
+        corvane.fifo_mbps = fifo;
+        std::string error;
+        std::unique_ptr<sim::VirtualBus> bus = sim::VirtualBus::create({corvane}, dir, error);
+        ASSERT_TRUE(bus) << error;
+        std::unique_ptr<usb::Transport> transport = usb::make_inproc_transport(*bus);
+        {
+            auto channel = open_channel(*transport, "0");
+            auto send = [&](const std::vector<uint8_t> &data) {
+                size_t sent = 0;
+                EXPECT_EQ(channel->bulk_out(data.data(), data.size(), 1000, &sent), usb::Status::ok);
+                EXPECT_EQ(sent, data.size());
+            };
+            const std::vector<uint8_t> image = pattern(6000);
+            send({0x10, 10, 0, 0, 0x0B, 0xB8, 0, 0, 0, 0});   // 3000 words at 0
+            send(image);
+            // Three reads of 2000 bytes, the later two announced before the first is read.
+            send({0x20, 10, 0, 0, 0x03, 0xE8, 0, 0, 0x00, 0x00});
+            send({0x20, 10, 0, 0, 0x03, 0xE8, 0, 0, 0x03, 0xE8});
+            send({0x20, 10, 0, 0, 0x03, 0xE8, 0, 0, 0x07, 0xD0});
+            std::vector<uint8_t> back, buffer(8 * 512);
+            while (back.size() < image.size()) {
+                size_t got = 0;
+                ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
+                for (size_t at = 0; at < got; at += 512)
+                    back.insert(back.end(), buffer.begin() + at + 2, buffer.begin() + std::min(got, at + 512));
+            }
+            EXPECT_EQ(back, image);
         }
-        EXPECT_EQ(back, image);
+        transport.reset();
+        bus.reset();
+        std::filesystem::remove_all(dir);
     }
-    transport.reset();
-    bus.reset();
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace
