@@ -468,10 +468,20 @@ bool UsbfsBus::Device::handle(UMockdevIoctlClient *client) {
     case USBDEVFS_CLEAR_HALT:
         return succeed();
     case USBDEVFS_RESET: {
-        const usb::Status status = bus->model->reset_device(open->client, model_id);
-        // A reset through a file that claims nothing still resets the chip on hardware; the
-        // model wants a claim, and the transport only resets through a claimed channel.
-        return status == usb::Status::ok || status == usb::Status::no_device ? succeed() : fail(EIO);
+        // libusb lets go of its interfaces around a reset, and a reset through a file that
+        // claims nothing still restarts the chip; the model wants a client with a claim.
+        auto holder = std::find_if(claimed_by.begin(), claimed_by.end(), [](Open *owner) { return owner; });
+        usb::Status status;
+        if (holder != claimed_by.end()) {
+            status = bus->model->reset_device((*holder)->client, model_id);
+        } else {
+            status = bus->model->claim(open->client, model_id, 1);
+            if (status == usb::Status::ok) {
+                status = bus->model->reset_device(open->client, model_id);
+                bus->model->release(open->client, model_id, 1);
+            }
+        }
+        return status == usb::Status::ok ? succeed() : fail(EIO);
     }
     default:
         return fail(ENOTTY);
