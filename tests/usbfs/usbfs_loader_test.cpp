@@ -95,5 +95,30 @@ TEST_F(UsbfsLoader, CartridgeUnpluggedMidLoadEndsInAFailBlock)
     EXPECT_THAT(result.out, ::testing::Not(HasSubstr(" - Done")));
 }
 
+// usbfs-run as a person runs it: its own emulated bus, the command's exit status passed on.
+TEST(UsbfsRun, RunsTheLoaderAgainstItsCartridgeAndPassesTheStatusOn)
+{
+    char pattern[] = "/tmp/corvane-usbfs-run-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::vector<uint8_t> image = pattern_bytes(0x100001, 4);
+    write_bytes(dir / "game.z64", image);
+    const auto usbfs_run = [&](const std::vector<std::string> &command) {
+        std::vector<std::string> args = {"--state-dir", (dir / "cart").string(), "--chip", "corvane", "--",
+                                         CORVANE_LOADER_PATH};
+        args.insert(args.end(), command.begin(), command.end());
+        return testing::run_program(CORVANE_USBFS_RUN_PATH, args, {"LC_ALL=C", "CORVANE_USB=off"}, "", 120);
+    };
+    testing::ProgramResult result = usbfs_run({"-l", (dir / "game.z64").string()});
+    EXPECT_EQ(result.exit_status, 0) << result.out << result.err;
+    EXPECT_THAT(result.out, HasSubstr(" - Found Corvane at 0x111\n"));
+    EXPECT_TRUE(read_bytes(dir / "cart" / "sdram.bin", 0, image.size()) == image);
+
+    result = usbfs_run({"-l", (dir / "missing.z64").string()});
+    EXPECT_EQ(result.exit_status, testing::LOADER_FAILED) << result.out << result.err;
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
 } // namespace
 } // namespace corvane::usbfs
