@@ -231,8 +231,13 @@ UsbfsBus::Device::~Device() {
     for (auto &[client, open] : opens)
         for (Urb *urb : open->done)
             delete urb;
+    for (auto &endpoint : endpoints)
+        for (Urb *urb : endpoint->queue)
+            delete urb;
     if (fifo >= 0)
         close(fifo);
+    if (handler)
+        g_object_unref(handler);
 }
 
 std::shared_ptr<Open> UsbfsBus::Device::open_of(UMockdevIoctlClient *client) {
@@ -722,12 +727,12 @@ std::unique_ptr<UsbfsBus> UsbfsBus::create(const std::vector<sim::ChipDescriptio
 }
 
 UsbfsBus::~UsbfsBus() {
+    // The testbed stops umockdev's thread, so no request or vanished file reaches a device
+    // being taken down; the model outlives the endpoint threads.
+    g_object_unref(impl_->testbed);
     for (auto *devices : {&impl_->current, &impl_->gone})
         for (auto &device : *devices)
-            if (device)
-                device.reset();
-    // The handlers go with the testbed; the model outlives the harness's threads.
-    g_object_unref(impl_->testbed);
+            device.reset();
 }
 
 sim::BusModel &UsbfsBus::model() { return *impl_->model; }

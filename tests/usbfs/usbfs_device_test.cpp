@@ -108,6 +108,51 @@ TEST_F(UsbfsTest, ListShowsEachChannelWithItsStringsPlaceAndSpeed)
     EXPECT_TRUE(bus().driver_bound(1, 1));
 }
 
+// Every kind corvane-sim knows, one per port: each channel lists with its type and speed,
+// opens on its own interface's endpoints and carries data (channel A of the cartridge
+// carries its command stream instead).
+TEST_F(UsbfsTest, EveryKindListsAndEachChannelCarriesData)
+{
+    struct Kind {
+        const char *name;
+        uint32_t type;
+        unsigned channels;
+        bool high_speed;
+    };
+    const Kind kinds[] = {
+        {"ft232b", FTDEV_DEVICE_232B, 1, false},   {"ft232r", FTDEV_DEVICE_232R, 1, false},
+        {"ft2232", FTDEV_DEVICE_2232, 2, false},   {"ft2232h", FTDEV_DEVICE_2232H, 2, true},
+        {"ft4232h", FTDEV_DEVICE_4232H, 4, true},  {"ft232h", FTDEV_DEVICE_232H, 1, true},
+        {"ftx", FTDEV_DEVICE_X_SERIES, 1, false},  {"corvane", FTDEV_DEVICE_2232H, 2, true},
+    };
+    std::vector<std::string> chips;
+    for (const Kind &kind : kinds)
+        chips.push_back(kind.name);
+    start_bus(chips);
+    const std::vector<FtdevDeviceNode> nodes = device_list();
+    ASSERT_EQ(nodes.size(), 14u);
+    size_t index = 0;
+    for (size_t port = 0; port < std::size(kinds); ++port) {
+        const Kind &kind = kinds[port];
+        for (unsigned channel = 1; channel <= kind.channels; ++channel, ++index) {
+            SCOPED_TRACE(std::string(kind.name) + " channel " + std::to_string(channel));
+            const FtdevDeviceNode &node = nodes[index];
+            EXPECT_EQ(node.type, kind.type);
+            EXPECT_EQ(node.flags, kind.high_speed ? uint32_t{FTDEV_NODE_HIGH_SPEED} : 0u);
+            EXPECT_EQ(node.location_id, (0x10u + port + 1) << 4 | channel);
+            if (std::string(kind.name) == "corvane" && channel == 1)
+                continue;
+            FtdevHandle handle = nullptr;
+            ASSERT_EQ(FT_Open(static_cast<uint32_t>(index), &handle), FTDEV_OK);
+            EXPECT_FALSE(bus().driver_bound(port, channel - 1));
+            EXPECT_EQ(FT_SetTimeouts(handle, 5000, 5000), FTDEV_OK);
+            loop_back(handle, 70000 + index, static_cast<uint32_t>(index));
+            EXPECT_EQ(FT_Close(handle), FTDEV_OK);
+            EXPECT_TRUE(bus().driver_bound(port, channel - 1));
+        }
+    }
+}
+
 // The serial driver is taken from a channel only while it is open; the control requests
 // reach the chip model as vendor requests and their answers come back.
 TEST_F(UsbfsTest, OpenCloseAndControlRequestsReachTheChip)

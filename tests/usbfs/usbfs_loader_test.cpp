@@ -95,6 +95,19 @@ TEST_F(UsbfsLoader, CartridgeUnpluggedMidLoadEndsInAFailBlock)
     EXPECT_THAT(result.out, ::testing::Not(HasSubstr(" - Done")));
 }
 
+// A stalled cartridge: the loader times out and fails without closing its device, and the
+// channel it took from the serial driver is given back as the process ends.
+TEST_F(UsbfsLoader, StalledCartridgeTimesOutAndTheSerialPortComesBack)
+{
+    write_bytes(scratch("image.z64"), pattern_bytes(0x100000, 5));
+    ASSERT_EQ(bus().model().set_stalled("0", true), usb::Status::ok);
+    const testing::ProgramResult result = run_loader({"-l", scratch("image.z64").string()}, 60);
+    EXPECT_EQ(result.exit_status, testing::LOADER_FAILED) << result.out << result.err;
+    EXPECT_THAT(result.out, HasSubstr("\n *** Timed out\n *** Please cycle power and try again\n" +
+                                      testing::fail_block(9)));
+    EXPECT_TRUE(bus().driver_bound(0, 0));
+}
+
 // usbfs-run as a person runs it: its own emulated bus, the command's exit status passed on.
 TEST(UsbfsRun, RunsTheLoaderAgainstItsCartridgeAndPassesTheStatusOn)
 {
