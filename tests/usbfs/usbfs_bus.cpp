@@ -292,11 +292,15 @@ void UsbfsBus::Device::run_endpoint(Endpoint &endpoint) {
         urb->in_model = true;
         const sim::ClientId client = urb->open->client;
         guard.unlock();
+        // Only a short packet ends an IN transfer that has room left, as on the bus: after
+        // whole packets the chip's next one (data, or status bytes once its latency timer
+        // runs out) goes into the same transfer.
+        const auto ends_transfer = [&](size_t moved) { return moved % identity.packet_size != 0; };
         size_t moved = 0;
         usb::Status status;
         if (in) {
-            status = bus->model->bulk_in(client, model_id, endpoint.channel, urb->data(), urb->length, in_slice_ms,
-                                         &moved);
+            status = bus->model->bulk_in(client, model_id, endpoint.channel, urb->data() + urb->actual,
+                                         urb->length - urb->actual, in_slice_ms, &moved);
         } else {
             status = bus->model->bulk_out(client, model_id, endpoint.channel, urb->data() + urb->actual,
                                           urb->length - urb->actual, out_slice_ms, &moved);
@@ -309,7 +313,7 @@ void UsbfsBus::Device::run_endpoint(Endpoint &endpoint) {
         int result = 1;   // 1: not finished yet
         if (!plugged)
             result = -ESHUTDOWN;
-        else if (status == usb::Status::ok && (in || urb->actual == urb->length))
+        else if (status == usb::Status::ok && (urb->actual == urb->length || (in && ends_transfer(moved))))
             result = 0;
         else if (status == usb::Status::timeout && urb->cancelled)
             result = -ENOENT;

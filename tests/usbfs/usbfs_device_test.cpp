@@ -226,8 +226,25 @@ TEST_F(UsbfsTest, OpenCloseAndControlRequestsReachTheChip)
     EXPECT_EQ(chip.channel_settings(1)->latency_ms, usb::ftdi::default_latency_ms);
     loop_back(handle, 5000, 2);
 
+    // Smaller IN transfers than the channel's own: each URB then holds a few packets.
+    EXPECT_EQ(FT_SetUSBParameters(handle, 1024, 1024), FTDEV_OK);
+    loop_back(handle, 20000, 9);
+
     EXPECT_EQ(FT_Close(handle), FTDEV_OK);
     EXPECT_TRUE(bus().driver_bound(1, 0)) << "the serial driver was not given back";
+
+    // A cycled port: the handle is done with, the device lists and opens again.
+    handle = open_serial("HS0002A");
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(FT_CyclePort(handle), FTDEV_OK);
+    EXPECT_NE(FT_GetModemStatus(handle, &modem), FTDEV_OK);
+    EXPECT_EQ(FT_Close(handle), FTDEV_OK);
+    ASSERT_TRUE(list_shows(3));
+    handle = open_serial("HS0002A");
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(FT_SetTimeouts(handle, 5000, 5000), FTDEV_OK);
+    loop_back(handle, 3000, 10);
+    EXPECT_EQ(FT_Close(handle), FTDEV_OK);
 }
 
 // Data both ways at 512- and 64-byte packets with four IN transfers in flight; a read
