@@ -295,7 +295,9 @@ void UsbfsBus::Device::run_endpoint(Endpoint &endpoint) {
         // Only a short packet ends an IN transfer that has room left, as on the bus: after
         // whole packets the chip's next one (data, or status bytes once its latency timer
         // runs out) goes into the same transfer.
-        const auto ends_transfer = [&](size_t moved) { return moved % identity.packet_size != 0; };
+        const auto ends_transfer = [&](size_t moved) {
+            return moved % identity.packet_size != 0 || urb->length - urb->actual < usb::ftdi::status_bytes;
+        };
         size_t moved = 0;
         usb::Status status;
         if (in) {
