@@ -31,6 +31,9 @@ void pass_on(int signal_number)
         kill(child_pid, signal_number);
 }
 
+// Ctrl-C reaches the command from the terminal already; usbfs-run waits for it to end.
+void let_command_handle(int) {}
+
 int usage(const char *why)
 {
     std::fprintf(stderr, "usbfs-run: %s\n"
@@ -99,7 +102,9 @@ int main(int argc, char **argv)
 
     struct sigaction forward {};
     forward.sa_handler = pass_on;
-    sigaction(SIGINT, &forward, nullptr);
+    struct sigaction wait_for_command {};
+    wait_for_command.sa_handler = let_command_handle;
+    sigaction(SIGINT, &wait_for_command, nullptr);
     sigaction(SIGTERM, &forward, nullptr);
     sigaction(SIGHUP, &forward, nullptr);
 
