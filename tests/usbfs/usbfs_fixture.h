@@ -17,6 +17,14 @@ namespace corvane::usbfs {
 
 class UsbfsTest : public ::testing::Test {
 protected:
+    // One bus per process, as libusb's context outlives the test: CTest runs each test
+    // alone; a run of several in one process runs the first and skips the others.
+    void SetUp() override
+    {
+        if (bus_slot())
+            GTEST_SKIP() << "an emulated bus was already made in this process; run one test per process";
+    }
+
     // `chips` as corvane-sim --chip takes them. Call before anything lists USB devices.
     void start_bus(const std::vector<std::string> &chips)
     {

@@ -22,6 +22,9 @@ class UsbfsLoader : public UsbfsTest {
 protected:
     void SetUp() override
     {
+        UsbfsTest::SetUp();
+        if (IsSkipped())
+            return;
         start_bus({"corvane"});
         scratch_ = state_dir() / "scratch";
         std::filesystem::create_directories(scratch_);
