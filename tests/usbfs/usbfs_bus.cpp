@@ -167,7 +167,8 @@ struct UsbfsBus::Device {
     bool handle(UMockdevIoctlClient *client);
     void vanish(UMockdevIoctlClient *client);
 
-    int submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
+    int submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, std::unique_ptr<Urb> &bulk,
+               Endpoint *&endpoint);
     int control(Open &open, Urb &urb);
     int discard(Open &open, unsigned long address);
 };
@@ -469,8 +470,20 @@ bool UsbfsBus::Device::handle(UMockdevIoctlClient *client) {
         return succeed();
     }
     case USBDEVFS_SUBMITURB: {
-        const int result = submit(client, arg);
-        return result == 0 ? succeed() : fail(result);
+        std::unique_ptr<Urb> bulk;
+        Endpoint *endpoint = nullptr;
+        if (const int result = submit(client, arg, bulk, endpoint); result != 0)
+            return fail(result);
+        succeed();
+        // Queued only once umockdev has written the request back: from here the
+        // endpoint's thread writes into its buffer. No other request of this file comes
+        // in between.
+        if (bulk) {
+            std::lock_guard<std::mutex> queue_guard(lock);
+            endpoint->queue.push_back(bulk.release());
+            endpoint->wake.notify_all();
+        }
+        return TRUE;
     }
     case USBDEVFS_DISCARDURB: {
         const int result = discard(*open, load<unsigned long>(arg, 0));
@@ -499,7 +512,9 @@ bool UsbfsBus::Device::handle(UMockdevIoctlClient *client) {
     }
 }
 
-int UsbfsBus::Device::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg) {
+// Takes a URB: a control one is answered at once, a bulk one is handed back to be queued.
+int UsbfsBus::Device::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, std::unique_ptr<Urb> &bulk,
+                             Endpoint *&endpoint) {
     UMockdevIoctlData *record = resolve(arg, 0, sizeof(usbdevfs_urb));
     if (!record)
         return EFAULT;
@@ -528,14 +543,14 @@ int UsbfsBus::Device::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg
     }
     if (urb->type != USBDEVFS_URB_TYPE_BULK)
         return EINVAL;
-    auto endpoint = std::find_if(endpoints.begin(), endpoints.end(),
-                                 [&](const auto &candidate) { return candidate->address == urb->endpoint; });
-    if (endpoint == endpoints.end())
+    auto found = std::find_if(endpoints.begin(), endpoints.end(),
+                              [&](const auto &candidate) { return candidate->address == urb->endpoint; });
+    if (found == endpoints.end())
         return ENOENT;
-    if (claimed_by[(*endpoint)->channel - 1] != urb->open.get())
+    if (claimed_by[(*found)->channel - 1] != urb->open.get())
         return EINVAL;
-    (*endpoint)->queue.push_back(urb.release());
-    (*endpoint)->wake.notify_all();
+    endpoint = found->get();
+    bulk = std::move(urb);
     return 0;
 }
 
