@@ -14,9 +14,9 @@
 // The paths default to ../sim/corvane-sim and ../loader/corvane-loader beside this
 // program's folder; M defaults to 64 (the cartridge's whole SDRAM).
 #include "bench/sim_child.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 #include "usb/transport.h"
-#include "usb/vbus_client.h"
+#include "usb/vbus/client.h"
 
 #include <algorithm>
 #include <chrono>

@@ -11,10 +11,10 @@
 #include "ftdev.h"
 #include "sim/virtual_bus.h"
 #include "bench/sim_child.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 #include "usb/transport.h"
-#include "usb/vbus_client.h"
-#include "usb/vbus_inproc.h"
+#include "usb/vbus/client.h"
+#include "usb/vbus/inproc.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,7 +3,7 @@
 #ifndef CORVANE_DRIVER_CHIP_FAMILY_H
 #define CORVANE_DRIVER_CHIP_FAMILY_H
 
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 namespace corvane::driver {
 

@@ -1,7 +1,7 @@
 // The requests that the chip answers: each becomes one or two vendor control transfers.
 #include "driver/baud_rate.h"
 #include "driver/errors.h"
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 
 namespace corvane::driver {
 

@@ -2,7 +2,7 @@
 // characteristics, flow control and modem lines; time-outs, the comm event mask, the
 // events seen and the errors seen are the driver's own.
 #include "driver/baud_rate.h"
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 
 #include "platform/platform.h"
 

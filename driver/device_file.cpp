@@ -1,5 +1,5 @@
 // Opening and closing a device file.
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 
 #include <new>
 #include <system_error>

@@ -1,6 +1,6 @@
 // What the driver tells about the device itself: the device information reply, the
 // serial number, description and location, and the packet size.
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Events: the notification handle, the event status, and waits on the wait mask.
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 
 #include "ftdev.h"
 

@@ -1,7 +1,7 @@
 // The reading task: one thread per open channel that keeps a bulk IN transfer going,
 // strips the two status bytes from every packet and fills the receive queue.
 #include "driver/errors.h"
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 #include "platform/posix/kernel_objects.h"
 
 #include "ftdev.h"

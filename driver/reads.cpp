@@ -10,7 +10,7 @@
 // - an interval of 0xFFFFFFFF with a total of 0 returns at once with what is queued;
 //   with a multiplier of 0xFFFFFFFF too and a constant between, the read returns as soon
 //   as any bytes are there, waiting at most the constant for the first.
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 
 namespace corvane::driver {
 

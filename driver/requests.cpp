@@ -1,7 +1,7 @@
 // The entry point of the driver requests: decodes the I/O control code and answers each
 // request index, in the driver itself or through the chip's vendor requests.
 #include "driver/driver_version.h"
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 #include "driver/request_index.h"
 
 namespace corvane::driver {

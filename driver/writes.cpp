@@ -4,7 +4,7 @@
 // its 8-byte form sets the constant) and then succeeds with what went. A total of 0 means
 // no limit. Until the first request 71 the limit is 5 seconds.
 #include "driver/errors.h"
-#include "driver/handle.h"
+#include "driver/channel_file.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 #define CORVANE_SIM_CHIP_KIND_H
 
 #include "sim/virtual_bus.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <optional>
 #include <string_view>

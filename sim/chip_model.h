@@ -12,7 +12,7 @@
 #include "sim/eeprom_part.h"
 #include "sim/usb_timing.h"
 #include "sim/virtual_bus.h"
-#include "usb/transport.h"
+#include "wire/usb_types.h"
 
 #include <array>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 #include "sim/default_eeprom.h"
 
 #include "sim/eeprom_identity.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <array>
 #include <cstring>

@@ -7,7 +7,7 @@
 #ifndef CORVANE_SIM_EEPROM_IDENTITY_H
 #define CORVANE_SIM_EEPROM_IDENTITY_H
 
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <cstdint>
 #include <optional>

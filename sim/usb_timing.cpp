@@ -1,7 +1,7 @@
 #include "sim/usb_timing.h"
 
 #include "sim/chip_kind.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <algorithm>
 #include <cmath>

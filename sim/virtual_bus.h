@@ -10,7 +10,7 @@
 #ifndef CORVANE_SIM_VIRTUAL_BUS_H
 #define CORVANE_SIM_VIRTUAL_BUS_H
 
-#include "usb/transport.h"
+#include "wire/usb_types.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,13 +2,15 @@
 //
 // A transport lists the FTDI devices it can reach and opens one channel (USB interface)
 // of a device at a time. Each transport is one file filling this whole interface:
-// libusb_transport.cpp (real devices), vbus_client.cpp (corvane-sim over a socket),
-// vbus_inproc.cpp (a sim::VirtualBus in this process, for unit tests) and
+// libusb/transport.cpp (real devices), vbus/client.cpp (corvane-sim over a socket),
+// vbus/inproc.cpp (a sim::VirtualBus in this process, for unit tests) and
 // null_transport.cpp (nothing to list; takes libusb's place when it is not built).
 // The driver cannot tell a virtual device from a chip except through
 // DeviceIdentity::virtual_model.
 #ifndef CORVANE_USB_TRANSPORT_H
 #define CORVANE_USB_TRANSPORT_H
+
+#include "wire/usb_types.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,47 +20,6 @@
 #include <vector>
 
 namespace corvane::usb {
-
-enum class Status : int {
-    ok = 0,
-    timeout,        // nothing (more) moved before the time-out; the transferred count says what did
-    no_device,      // the device is gone (unplugged, simulator ended, connection lost)
-    busy,           // the channel is claimed by another client or program
-    stall,          // the device refused the request (a STALL on a control transfer)
-    io_error,       // any other transfer failure
-    not_supported,  // the transport or device cannot do this
-    invalid,        // malformed arguments (bad channel, oversized length)
-};
-
-const char *status_name(Status status);
-
-// One USB device as a transport lists it. Stable while the device stays plugged in.
-struct DeviceIdentity {
-    std::string id;             // unique within its transport, stable while plugged in ("3", "1-2.4")
-    uint16_t vendor_id = 0;
-    uint16_t product_id = 0;
-    uint16_t bcd_device = 0;    // tells the chip family (ftdi_protocol.h)
-    std::string manufacturer;   // USB string descriptors, as the device gives them
-    std::string product;
-    std::string serial;
-    uint8_t channels = 1;       // interfaces; channel k (1 = A) is interface k-1
-    uint16_t packet_size = 64;  // bulk IN wMaxPacketSize: 64 at full speed, 512 at high speed
-    // Bus topology with the low hexadecimal digit 0; the driver adds the channel number.
-    uint32_t location = 0;
-    // The device is a model of sim/: it also serves the EEPROM configuration byte and
-    // error-correction word requests, which have no public vendor request on real chips.
-    bool virtual_model = false;
-    // Test setting of the model: the driver understands only the alternate request codes.
-    bool alternate_codes_only = false;
-};
-
-struct ControlSetup {
-    uint8_t request_type = 0;   // 0x40 host to device (vendor), 0xC0 device to host
-    uint8_t request = 0;
-    uint16_t value = 0;
-    uint16_t index = 0;
-    uint16_t length = 0;        // bytes of the data stage
-};
 
 // One claimed channel of one device. Destroying it releases the claim (and gives back
 // whatever the transport took from the operating system).
@@ -146,10 +107,6 @@ std::vector<Transport *> transports();
 
 // Unit tests put an in-process virtual bus in front of the socket one (nullptr removes it).
 void set_test_transport(std::unique_ptr<Transport> transport);
-
-// The virtual bus address: CORVANE_VBUS, else $XDG_RUNTIME_DIR/corvane-vbus.sock,
-// else /tmp/corvane-vbus-<uid>.sock.
-std::string virtual_bus_address();
 
 } // namespace corvane::usb
 

@@ -1,7 +1,8 @@
 // Which transports the platform looks at, in which order.
 #include "usb/null_transport.h"
 #include "usb/transport.h"
-#include "usb/vbus_client.h"
+#include "usb/vbus/client.h"
+#include "wire/vbus_protocol.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -64,14 +65,6 @@ void set_test_transport(std::unique_ptr<Transport> transport) {
     Registry &r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
     r.test = std::move(transport);
-}
-
-std::string virtual_bus_address() {
-    if (const char *explicit_address = std::getenv("CORVANE_VBUS"); explicit_address && *explicit_address)
-        return explicit_address;
-    if (const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR"); runtime_dir && *runtime_dir)
-        return std::string(runtime_dir) + "/corvane-vbus.sock";
-    return "/tmp/corvane-vbus-" + std::to_string(getuid()) + ".sock";
 }
 
 } // namespace corvane::usb

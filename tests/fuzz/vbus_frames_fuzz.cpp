@@ -2,8 +2,8 @@
 // (after a valid hello, so that every input reaches the request decoder), and as reply
 // payloads to the field readers the client uses.
 #include "sim/bus_model.h"
-#include "sim/server_session.h"
-#include "usb/vbus_protocol.h"
+#include "sim/server/server_session.h"
+#include "wire/vbus_protocol.h"
 
 #include <cerrno>
 #include <cstdio>

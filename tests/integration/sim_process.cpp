@@ -1,6 +1,6 @@
 #include "sim_process.h"
 
-#include "usb/vbus_protocol.h"
+#include "wire/vbus_protocol.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // The corvane-sim program: its command line, its socket, its state and its clients.
 #include "sim_process.h"
 
-#include "usb/ftdi_protocol.h"
-#include "usb/vbus_client.h"
+#include "wire/ftdi_protocol.h"
+#include "usb/vbus/client.h"
 
 #include <gtest/gtest.h>
 

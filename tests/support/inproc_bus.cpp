@@ -1,7 +1,7 @@
 #include "support/inproc_bus.h"
 
 #include "sim/bus_model.h"
-#include "usb/vbus_inproc.h"
+#include "usb/vbus/inproc.h"
 
 #include <cstdlib>
 #include <stdexcept>

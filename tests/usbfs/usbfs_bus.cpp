@@ -1,6 +1,6 @@
 #include "usbfs_bus.h"
 
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <umockdev.h>
 

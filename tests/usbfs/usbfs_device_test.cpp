@@ -3,7 +3,7 @@
 #include "usbfs_fixture.h"
 
 #include "ftdev.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 #include "usb/transport.h"
 
 #include <gmock/gmock.h>

@@ -1,7 +1,7 @@
 // Comm state, time-outs, purge, escape functions, break and errors: what reaches the chip
 // and what comes back.
 #include "unit/com/com_fixture.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <chrono>
 #include <functional>

@@ -3,7 +3,7 @@
 #include "platform/platform.h"
 #include "support/inproc_bus.h"
 #include "unit/device/device_test_support.h"
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <chrono>
 #include <functional>

@@ -1,7 +1,7 @@
 // The FT232B-family layout and the programming interface on a virtual FT232B.
 #include "eeprom_bus_fixture.h"
 
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // timer around every write.
 #include "eeprom_bus_fixture.h"
 
-#include "usb/ftdi_protocol.h"
+#include "wire/ftdi_protocol.h"
 
 namespace corvane::eeprom::testing {
 namespace {

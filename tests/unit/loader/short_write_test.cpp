@@ -5,7 +5,7 @@
 #include "loader/transfer.h"
 
 #include "support/inproc_bus.h"
-#include "usb/vbus_inproc.h"
+#include "usb/vbus/inproc.h"
 
 #include <gtest/gtest.h>
 

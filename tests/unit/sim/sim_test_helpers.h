@@ -4,8 +4,8 @@
 #define CORVANE_TESTS_UNIT_SIM_SIM_TEST_HELPERS_H
 
 #include "support/inproc_bus.h"
-#include "usb/ftdi_protocol.h"
-#include "usb/vbus_inproc.h"
+#include "wire/ftdi_protocol.h"
+#include "usb/vbus/inproc.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // honoured, waits ended by stop_in and cut_in.
 #include "usb_fixture.h"
 
-#include "usb/libusb_channel.h"
+#include "usb/libusb/channel.h"
 
 #include <future>
 #include <thread>

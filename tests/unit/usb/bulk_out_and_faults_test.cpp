@@ -2,7 +2,7 @@
 // then fails with no_device and the partial count, and the listing forgets the device.
 #include "usb_fixture.h"
 
-#include "usb/libusb_channel.h"
+#include "usb/libusb/channel.h"
 
 #include <thread>
 

@@ -2,7 +2,7 @@
 // given back on close; a channel someone else holds is busy.
 #include "usb_fixture.h"
 
-#include "usb/libusb_channel.h"
+#include "usb/libusb/channel.h"
 
 namespace corvane::testing {
 namespace {

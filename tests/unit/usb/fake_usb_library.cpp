@@ -1,6 +1,6 @@
 #include "fake_usb_library.h"
 
-#include "usb/libusb_topology.h"
+#include "usb/libusb/topology.h"
 
 #include <algorithm>
 #include <chrono>

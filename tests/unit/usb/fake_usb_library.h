@@ -8,7 +8,7 @@
 #ifndef CORVANE_TESTS_UNIT_USB_FAKE_USB_LIBRARY_H
 #define CORVANE_TESTS_UNIT_USB_FAKE_USB_LIBRARY_H
 
-#include "usb/libusb_seam.h"
+#include "usb/libusb/seam.h"
 
 #include <cstdint>
 #include <deque>

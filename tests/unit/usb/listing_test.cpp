@@ -2,7 +2,7 @@
 // looking never takes a serial port away.
 #include "usb_fixture.h"
 
-#include "usb/libusb_topology.h"
+#include "usb/libusb/topology.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 
 #include "fake_usb_library.h"
 
-#include "usb/libusb_seam.h"
+#include "usb/libusb/seam.h"
 
 #include <gtest/gtest.h>
 

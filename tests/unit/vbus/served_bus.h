@@ -4,9 +4,9 @@
 #define CORVANE_TESTS_UNIT_VBUS_SERVED_BUS_H
 
 #include "fake_bus.h"
-#include "sim/server.h"
-#include "usb/vbus_client.h"
-#include "usb/vbus_protocol.h"
+#include "sim/server/server.h"
+#include "usb/vbus/client.h"
+#include "wire/vbus_protocol.h"
 
 #include <gtest/gtest.h>
 

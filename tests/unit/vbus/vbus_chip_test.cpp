@@ -1,7 +1,7 @@
 // The socket transport over the real chip models: a loopback ft232r and a corvane.
-#include "sim/server.h"
-#include "usb/ftdi_protocol.h"
-#include "usb/vbus_client.h"
+#include "sim/server/server.h"
+#include "wire/ftdi_protocol.h"
+#include "usb/vbus/client.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 // request is sent until its reply has come, even if the request's caller gave up waiting.
 // The region is sealed against shrinking: a peer that could cut it short would make
 // every access past the new end a fault.
-#ifndef CORVANE_USB_VBUS_SHARED_H
-#define CORVANE_USB_VBUS_SHARED_H
+#ifndef CORVANE_WIRE_VBUS_SHARED_H
+#define CORVANE_WIRE_VBUS_SHARED_H
 
 #include <cstddef>
 #include <cstdint>
@@ -53,4 +53,4 @@ private:
 
 } // namespace corvane::usb::vbus
 
-#endif // CORVANE_USB_VBUS_SHARED_H
+#endif // CORVANE_WIRE_VBUS_SHARED_H

@@ -1,5 +1,5 @@
 // Claiming and giving back a channel, control requests and port resets.
-#include "usb/libusb_channel.h"
+#include "usb/libusb/channel.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,10 +1,10 @@
 // corvane-sim: serves virtual Corvane cartridges and FTDI chips on a Unix socket.
-#include "sim/send_message.h"
-#include "sim/server.h"
-#include "sim/state_dir.h"
+#include "sim/server/send_message.h"
+#include "sim/server/server.h"
+#include "sim/server/state_dir.h"
 #include "sim/virtual_bus.h"
-#include "usb/transport.h"
-#include "usb/vbus_protocol.h"
+#include "wire/usb_types.h"
+#include "wire/vbus_protocol.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,7 +1,7 @@
 // corvane-sim --send: one fault message (see sim/server.h) to a running simulator, over
 // the socket protocol its clients speak (usb/vbus_protocol.h).
-#ifndef CORVANE_SIM_SEND_MESSAGE_H
-#define CORVANE_SIM_SEND_MESSAGE_H
+#ifndef CORVANE_SIM_SERVER_SEND_MESSAGE_H
+#define CORVANE_SIM_SERVER_SEND_MESSAGE_H
 
 #include <chrono>
 #include <string>
@@ -21,4 +21,4 @@ Delivery send_fault_message(const std::string &socket_path, const std::string &m
 
 } // namespace corvane::sim
 
-#endif // CORVANE_SIM_SEND_MESSAGE_H
+#endif // CORVANE_SIM_SERVER_SEND_MESSAGE_H

@@ -1,4 +1,4 @@
-#include "usb/vbus_inproc.h"
+#include "usb/vbus/inproc.h"
 
 #include <mutex>
 #include <shared_mutex>

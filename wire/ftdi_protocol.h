@@ -1,8 +1,8 @@
 // The FTDI chips' USB protocol, in one place: the driver stand-in and the chip model
 // both speak from this table, so a correction found on hardware is one line here.
 // Values marked "unconfirmed" are the commonly known ones that no maker document states.
-#ifndef CORVANE_USB_FTDI_PROTOCOL_H
-#define CORVANE_USB_FTDI_PROTOCOL_H
+#ifndef CORVANE_WIRE_FTDI_PROTOCOL_H
+#define CORVANE_WIRE_FTDI_PROTOCOL_H
 
 #include <cstdint>
 
@@ -102,4 +102,4 @@ inline constexpr const ChipIdentity *find_chip(uint16_t bcd_device) {
 
 } // namespace corvane::usb::ftdi
 
-#endif // CORVANE_USB_FTDI_PROTOCOL_H
+#endif // CORVANE_WIRE_FTDI_PROTOCOL_H

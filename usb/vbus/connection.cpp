@@ -1,4 +1,4 @@
-#include "usb/vbus_connection.h"
+#include "usb/vbus/connection.h"
 
 #include <algorithm>
 #include <sys/eventfd.h>

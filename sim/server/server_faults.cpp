@@ -1,5 +1,5 @@
 // The fault switches that tests flip while the simulator runs.
-#include "sim/server.h"
+#include "sim/server/server.h"
 
 #include <optional>
 #include <sstream>

@@ -1,6 +1,6 @@
-#include "sim/server_session.h"
+#include "sim/server/server_session.h"
 
-#include "sim/server.h"
+#include "sim/server/server.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "sim/server.h"
+#include "sim/server/server.h"
 
-#include "sim/server_session.h"
-#include "usb/vbus_protocol.h"
+#include "sim/server/server_session.h"
+#include "wire/vbus_protocol.h"
 
 #include <cerrno>
 #include <chrono>

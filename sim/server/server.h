@@ -5,8 +5,8 @@
 // small pool of workers per connection so that a bulk_in waiting for data does not hold
 // up that client's control requests. A malformed frame ends its connection only, and a
 // connection's claims end with it, however it ends.
-#ifndef CORVANE_SIM_SERVER_H
-#define CORVANE_SIM_SERVER_H
+#ifndef CORVANE_SIM_SERVER_SERVER_H
+#define CORVANE_SIM_SERVER_SERVER_H
 
 #include "sim/virtual_bus.h"
 
@@ -75,4 +75,4 @@ private:
 
 } // namespace corvane::sim
 
-#endif // CORVANE_SIM_SERVER_H
+#endif // CORVANE_SIM_SERVER_SERVER_H

@@ -1,4 +1,4 @@
-#include "usb/transport.h"
+#include "wire/usb_types.h"
 
 namespace corvane::usb {
 

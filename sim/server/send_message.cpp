@@ -1,6 +1,6 @@
-#include "sim/send_message.h"
+#include "sim/server/send_message.h"
 
-#include "usb/vbus_protocol.h"
+#include "wire/vbus_protocol.h"
 
 #include <cerrno>
 #include <cstring>

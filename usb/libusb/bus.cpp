@@ -5,10 +5,10 @@
 // claims nothing and leaves the serial driver alone); they are read once per device and
 // kept until the device leaves the bus or enumerates again, because the platform lists
 // often and each open may wake a suspended device.
-#include "usb/ftdi_protocol.h"
-#include "usb/libusb_channel.h"
-#include "usb/libusb_seam.h"
-#include "usb/libusb_topology.h"
+#include "wire/ftdi_protocol.h"
+#include "usb/libusb/channel.h"
+#include "usb/libusb/seam.h"
+#include "usb/libusb/topology.h"
 
 #include <algorithm>
 #include <map>

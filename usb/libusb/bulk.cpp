@@ -1,5 +1,5 @@
 // The bulk pipes of a real channel: read-ahead on IN, in-place chunks on OUT.
-#include "usb/libusb_channel.h"
+#include "usb/libusb/channel.h"
 
 #include <algorithm>
 #include <cstring>

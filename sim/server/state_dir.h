@@ -1,6 +1,6 @@
 // The state folder that corvane-sim makes for itself when it is given none.
-#ifndef CORVANE_SIM_STATE_DIR_H
-#define CORVANE_SIM_STATE_DIR_H
+#ifndef CORVANE_SIM_SERVER_STATE_DIR_H
+#define CORVANE_SIM_SERVER_STATE_DIR_H
 
 #include <filesystem>
 #include <string>
@@ -34,4 +34,4 @@ private:
 
 } // namespace corvane::sim
 
-#endif // CORVANE_SIM_STATE_DIR_H
+#endif // CORVANE_SIM_SERVER_STATE_DIR_H

@@ -4,8 +4,8 @@
 // data moves through the connection's shared memory. A channel keeps several bulk IN
 // requests in flight, as a host controller keeps transfers queued on a pipe, so that the
 // simulator has the next one in hand as soon as it answers one.
-#include "usb/vbus_client.h"
-#include "usb/vbus_connection.h"
+#include "usb/vbus/client.h"
+#include "usb/vbus/connection.h"
 
 #include <algorithm>
 #include <array>

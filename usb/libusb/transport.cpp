@@ -2,7 +2,7 @@
 //
 // Built only with CORVANE_WITH_LIBUSB; everything above the seam is built in every
 // configuration so that its tests run without libusb.
-#include "usb/libusb_seam.h"
+#include "usb/libusb/seam.h"
 
 #include <libusb.h>
 

@@ -9,8 +9,8 @@
 #define CORVANE_USB_VBUS_CONNECTION_H
 
 #include "usb/transport.h"
-#include "usb/vbus_protocol.h"
-#include "usb/vbus_shared.h"
+#include "wire/vbus_protocol.h"
+#include "wire/vbus_shared.h"
 
 #include <atomic>
 #include <condition_variable>

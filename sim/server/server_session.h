@@ -1,10 +1,10 @@
 // One client connection of corvane-sim: reads its frames, answers them on the bus.
-#ifndef CORVANE_SIM_SERVER_SESSION_H
-#define CORVANE_SIM_SERVER_SESSION_H
+#ifndef CORVANE_SIM_SERVER_SERVER_SESSION_H
+#define CORVANE_SIM_SERVER_SERVER_SESSION_H
 
 #include "sim/virtual_bus.h"
-#include "usb/vbus_protocol.h"
-#include "usb/vbus_shared.h"
+#include "wire/vbus_protocol.h"
+#include "wire/vbus_shared.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -112,4 +112,4 @@ private:
 
 } // namespace corvane::sim
 
-#endif // CORVANE_SIM_SERVER_SESSION_H
+#endif // CORVANE_SIM_SERVER_SERVER_SESSION_H

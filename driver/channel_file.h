@@ -5,8 +5,8 @@
 // share (queue, line state, events, settings); `link_mutex_` lets one caller thread at a
 // time use the channel for control transfers and bulk OUT, beside the task's bulk IN.
 // Lock order: link_mutex_, then mutex_.
-#ifndef CORVANE_DRIVER_HANDLE_H
-#define CORVANE_DRIVER_HANDLE_H
+#ifndef CORVANE_DRIVER_CHANNEL_FILE_H
+#define CORVANE_DRIVER_CHANNEL_FILE_H
 
 #include "driver/chip_family.h"
 #include "driver/comm_requests.h"
@@ -252,4 +252,4 @@ inline void store_u32(uint8_t *p, uint32_t v) {
 
 } // namespace corvane::driver
 
-#endif // CORVANE_DRIVER_HANDLE_H
+#endif // CORVANE_DRIVER_CHANNEL_FILE_H

@@ -1,4 +1,4 @@
-#include "usb/vbus_shared.h"
+#include "wire/vbus_shared.h"
 
 #include <cerrno>
 #include <cstring>

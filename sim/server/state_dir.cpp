@@ -1,4 +1,4 @@
-#include "sim/state_dir.h"
+#include "sim/server/state_dir.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,9 +1,9 @@
-// The socket protocol between corvane-sim and its clients (usb/vbus_client.cpp).
+// The socket protocol between corvane-sim and its clients (usb/vbus/client.cpp).
 //
 // Every message is a header and a payload; integers are little-endian:
 //   u32 payload length, u32 request id, u16 message type, u16 status
 // A client opens with hello (magic and version) and the simulator answers the same way,
-// adding the shape of the memory the connection shares (usb/vbus_shared.h), whose
+// adding the shape of the memory the connection shares (wire/vbus_shared.h), whose
 // descriptor comes with the reply. Bulk data travels in that memory's slots, never in a
 // frame. Each reply carries the request id of its request, so one connection may have
 // several requests in flight: a bulk_in waits in the simulator while control requests
@@ -20,13 +20,13 @@
 //   bulk_out     str id, u8 channel, u32 timeout, u16 slot, u32 size -> u64 transferred
 //   bulk_in      str id, u8 channel, u32 size, u32 timeout, u16 slot -> u32 bytes in the slot
 //   reset_device, reenumerate   str id                   -> (none)
-//   fault        str text (see sim/server.h)            -> str answer
+//   fault        str text (see sim/server/server.h)            -> str answer
 //   discard_in   str id, u8 channel                      -> (none), once every bulk_in of the
 //                channel sent before it has been answered, none with bytes that came after it
-#ifndef CORVANE_USB_VBUS_PROTOCOL_H
-#define CORVANE_USB_VBUS_PROTOCOL_H
+#ifndef CORVANE_WIRE_VBUS_PROTOCOL_H
+#define CORVANE_WIRE_VBUS_PROTOCOL_H
 
-#include "usb/transport.h"
+#include "wire/usb_types.h"
 
 #include <algorithm>
 #include <chrono>
@@ -180,4 +180,12 @@ int connect_unix(const std::string &path);
 
 } // namespace corvane::usb::vbus
 
-#endif // CORVANE_USB_VBUS_PROTOCOL_H
+namespace corvane::usb {
+
+// The virtual bus address: CORVANE_VBUS, else $XDG_RUNTIME_DIR/corvane-vbus.sock,
+// else /tmp/corvane-vbus-<uid>.sock.
+std::string virtual_bus_address();
+
+} // namespace corvane::usb
+
+#endif // CORVANE_WIRE_VBUS_PROTOCOL_H

@@ -1,7 +1,8 @@
-#include "usb/vbus_protocol.h"
+#include "wire/vbus_protocol.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -448,3 +449,15 @@ int connect_unix(const std::string &path) {
 }
 
 } // namespace corvane::usb::vbus
+
+namespace corvane::usb {
+
+std::string virtual_bus_address() {
+    if (const char *explicit_address = std::getenv("CORVANE_VBUS"); explicit_address && *explicit_address)
+        return explicit_address;
+    if (const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR"); runtime_dir && *runtime_dir)
+        return std::string(runtime_dir) + "/corvane-vbus.sock";
+    return "/tmp/corvane-vbus-" + std::to_string(getuid()) + ".sock";
+}
+
+} // namespace corvane::usb

@@ -1,4 +1,4 @@
-#include "usb/libusb_topology.h"
+#include "usb/libusb/topology.h"
 
 #include <algorithm>
 

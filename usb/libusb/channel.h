@@ -18,7 +18,7 @@
 #ifndef CORVANE_USB_LIBUSB_CHANNEL_H
 #define CORVANE_USB_LIBUSB_CHANNEL_H
 
-#include "usb/libusb_seam.h"
+#include "usb/libusb/seam.h"
 
 #include <array>
 #include <atomic>
