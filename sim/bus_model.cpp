@@ -20,11 +20,6 @@ std::string default_serial(size_t position) {
 
 } // namespace
 
-std::unique_ptr<VirtualBus> VirtualBus::create(const std::vector<ChipDescription> &chips,
-                                               const std::filesystem::path &state_dir, std::string &error) {
-    return BusModel::create(chips, state_dir, error);
-}
-
 std::unique_ptr<BusModel> BusModel::create(const std::vector<ChipDescription> &chips,
                                            const std::filesystem::path &state_dir, std::string &error) {
     std::vector<ChipPlacement> placements;
