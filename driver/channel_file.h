@@ -12,7 +12,7 @@
 #include "driver/comm_requests.h"
 #include "driver/device_file.h"
 #include "driver/receive_queue.h"
-#include "platform/platform.h"
+#include "win32/types.h"
 
 #include <algorithm>
 #include <chrono>
@@ -72,7 +72,8 @@ struct ReadLimits {
 
 class ChannelFile final : public DeviceFile {
 public:
-    ChannelFile(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity, unsigned channel);
+    ChannelFile(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity, unsigned channel,
+                SignalEvent signal_event);
     ~ChannelFile() override;
     ChannelFile(const ChannelFile &) = delete;
     ChannelFile &operator=(const ChannelFile &) = delete;
@@ -175,6 +176,7 @@ private:
 
     // Immutable after construction.
     std::unique_ptr<usb::Channel> link_;
+    const SignalEvent signal_event_;   // the platform's, for the registered event
     const usb::DeviceIdentity identity_;
     const unsigned channel_;
     const usb::ftdi::ChipIdentity *chip_;   // nullptr for a chip the table does not know

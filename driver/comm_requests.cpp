@@ -4,7 +4,7 @@
 #include "driver/baud_rate.h"
 #include "driver/channel_file.h"
 
-#include "platform/platform.h"
+#include "win32/types.h"
 
 #include <cstring>
 

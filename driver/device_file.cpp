@@ -17,18 +17,21 @@ size_t usable_packet_size(uint16_t reported) { return reported > usb::ftdi::stat
 } // namespace
 
 std::unique_ptr<DeviceFile> DeviceFile::open(std::unique_ptr<usb::Channel> link,
-                                             const usb::DeviceIdentity &identity, unsigned channel) {
-    if (!link || channel < 1 || channel > identity.channels)
+                                             const usb::DeviceIdentity &identity, unsigned channel,
+                                             SignalEvent signal_event) {
+    if (!link || channel < 1 || channel > identity.channels || !signal_event)
         return nullptr;
-    std::unique_ptr<ChannelFile> file(new (std::nothrow) ChannelFile(std::move(link), identity, channel));
+    std::unique_ptr<ChannelFile> file(
+        new (std::nothrow) ChannelFile(std::move(link), identity, channel, signal_event));
     if (!file || !file->start())
         return nullptr;
     return file;
 }
 
 ChannelFile::ChannelFile(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity,
-                         unsigned channel)
+                         unsigned channel, SignalEvent signal_event)
     : link_(std::move(link)),
+      signal_event_(signal_event),
       identity_(identity),
       channel_(channel),
       chip_(usb::ftdi::find_chip(identity.bcd_device)),

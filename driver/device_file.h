@@ -8,6 +8,7 @@
 #define CORVANE_DRIVER_DEVICE_FILE_H
 
 #include "usb/transport.h"
+#include "win32/types.h"
 
 #include <atomic>
 #include <cstdint>
@@ -45,12 +46,17 @@ inline void mark_queued(const OverlappedCall *call) {
         call->queued();
 }
 
+// Signals an event a caller registered with the event-notification request, as SetEvent
+// does; false when the handle is no event (then nothing is signalled). The platform owns
+// the events and hands this over when it opens a device file.
+using SignalEvent = bool (*)(HANDLE event);
+
 class DeviceFile {
 public:
     // `identity` is the device as its transport listed it; `channel` is 1 for A.
     static std::unique_ptr<DeviceFile> open(std::unique_ptr<usb::Channel> link,
                                             const usb::DeviceIdentity &identity,
-                                            unsigned channel);
+                                            unsigned channel, SignalEvent signal_event);
     virtual ~DeviceFile() = default;
 
     // A request of the request tables: the I/O control code of either table generation

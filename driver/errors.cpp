@@ -1,6 +1,6 @@
 #include "driver/errors.h"
 
-#include "platform/platform.h"
+#include "win32/types.h"
 
 namespace corvane::driver {
 

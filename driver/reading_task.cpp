@@ -2,7 +2,6 @@
 // strips the two status bytes from every packet and fills the receive queue.
 #include "driver/errors.h"
 #include "driver/channel_file.h"
-#include "platform/posix/kernel_objects.h"
 
 #include "ftdev.h"
 
@@ -124,7 +123,7 @@ void ChannelFile::take_transfer(const uint8_t *packets, size_t transferred) {
     if (wake)
         consumers_.notify_all();
     if (to_signal)
-        platform::signal_event(to_signal);
+        signal_event_(to_signal);
 }
 
 void ChannelFile::mark_vanished() {

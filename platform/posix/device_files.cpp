@@ -11,6 +11,7 @@
 #include "platform/posix/device_file_object.h"
 #include "platform/posix/device_path.h"
 #include "platform/posix/handle_table.h"
+#include "platform/posix/kernel_objects.h"
 #include "usb/transport.h"
 
 #include <exception>
@@ -94,7 +95,8 @@ DWORD open_device(LPCSTR name, DWORD access, DWORD flags, HANDLE &handle) {
         return open_error(status);
     if (!link)
         return ERROR_GEN_FAILURE;
-    std::unique_ptr<driver::DeviceFile> file = driver::DeviceFile::open(std::move(link), identity, path->channel);
+    std::unique_ptr<driver::DeviceFile> file =
+        driver::DeviceFile::open(std::move(link), identity, path->channel, signal_event);
     if (!file)
         return ERROR_GEN_FAILURE;
     handle = add_handle(std::make_shared<DeviceFileObject>(std::move(claim), std::move(file), access, flags));

@@ -1,4 +1,5 @@
-// What the bus driver stand-in asks of the platform's kernel objects.
+// What the platform hands the bus driver stand-in of its kernel objects: the driver sits
+// below the platform and signals events only through this function, given at open.
 #ifndef CORVANE_PLATFORM_KERNEL_OBJECTS_H
 #define CORVANE_PLATFORM_KERNEL_OBJECTS_H
 

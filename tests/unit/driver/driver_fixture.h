@@ -4,6 +4,7 @@
 
 #include "driver/device_file.h"
 #include "platform/platform.h"
+#include "platform/posix/kernel_objects.h"
 #include "unit/driver/scripted_channel.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,8 @@ inline uint32_t u32_at(const Bytes &b, size_t offset = 0) {
 class DriverFixture : public ::testing::Test {
 protected:
     void open(const usb::DeviceIdentity &identity, unsigned channel = 1) {
-        file_ = driver::DeviceFile::open(std::make_unique<ScriptedChannel>(chat_), identity, channel);
+        file_ = driver::DeviceFile::open(std::make_unique<ScriptedChannel>(chat_), identity, channel,
+                                         platform::signal_event);
         ASSERT_TRUE(file_);
     }
 

@@ -2,6 +2,7 @@
 // simulator serves, so these check that the driver and the chip model agree.
 #include "driver/device_file.h"
 #include "platform/platform.h"
+#include "platform/posix/kernel_objects.h"
 #include "support/inproc_bus.h"
 
 #include "ftdev.h"
@@ -27,7 +28,7 @@ protected:
             std::unique_ptr<usb::Channel> link;
             if (transport->open(devices[device].id, channel, link) != usb::Status::ok)
                 return nullptr;
-            return driver::DeviceFile::open(std::move(link), devices[device], channel);
+            return driver::DeviceFile::open(std::move(link), devices[device], channel, platform::signal_event);
         }
         return nullptr;
     }
