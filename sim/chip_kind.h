@@ -1,4 +1,4 @@
-// What each kind of the --chip option is: its chip family (usb/ftdi_protocol.h holds the
+// What each kind of the --chip option is: its chip family (wire/ftdi_protocol.h holds the
 // identity table), its EEPROM, and the identity it shows when its EEPROM holds no image.
 #ifndef CORVANE_SIM_CHIP_KIND_H
 #define CORVANE_SIM_CHIP_KIND_H

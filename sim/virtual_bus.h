@@ -1,7 +1,7 @@
 // A bus of virtual USB devices: the FTDI chip models and the Corvane cartridge.
 //
-// The same bus serves the in-process transport (usb/vbus_inproc.cpp, unit tests) and
-// corvane-sim (sim/main.cpp and its socket server). Clients are the processes or test
+// The same bus serves the in-process transport (usb/vbus/inproc.cpp, unit tests) and
+// corvane-sim (sim/server/main.cpp and its socket server). Clients are the processes or test
 // transports that use the bus; a channel is claimed by at most one client at a time, and
 // every claim of a client ends when the client is removed, however its connection ended.
 //

@@ -26,7 +26,7 @@ struct DeviceIdentity {
     std::string id;             // unique within its transport, stable while plugged in ("3", "1-2.4")
     uint16_t vendor_id = 0;
     uint16_t product_id = 0;
-    uint16_t bcd_device = 0;    // tells the chip family (ftdi_protocol.h)
+    uint16_t bcd_device = 0;    // tells the chip family (wire/ftdi_protocol.h)
     std::string manufacturer;   // USB string descriptors, as the device gives them
     std::string product;
     std::string serial;

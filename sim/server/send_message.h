@@ -1,5 +1,5 @@
-// corvane-sim --send: one fault message (see sim/server.h) to a running simulator, over
-// the socket protocol its clients speak (usb/vbus_protocol.h).
+// corvane-sim --send: one fault message (see sim/server/server.h) to a running simulator, over
+// the socket protocol its clients speak (wire/vbus_protocol.h).
 #ifndef CORVANE_SIM_SERVER_SEND_MESSAGE_H
 #define CORVANE_SIM_SERVER_SEND_MESSAGE_H
 

@@ -1,5 +1,5 @@
 // corvane-sim's socket server: serves a VirtualBus to any number of client processes over
-// the framed protocol of usb/vbus_protocol.h.
+// the framed protocol of wire/vbus_protocol.h.
 //
 // Each connection is one bus client with a thread of its own; bulk transfers run on a
 // small pool of workers per connection so that a bulk_in waiting for data does not hold

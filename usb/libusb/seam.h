@@ -1,6 +1,6 @@
 // The few libusb-1.0 operations the real-hardware transport uses, in the project's own
 // types, so that everything above them (listing, claiming, packet handling) can be run
-// against a fake in the unit tests. libusb_transport.cpp fills this over libusb itself.
+// against a fake in the unit tests. transport.cpp fills this over libusb itself.
 //
 // Asynchronous transfers follow libusb's model: a transfer is allocated once, submitted
 // many times, and completes inside handle_events() on whichever thread handles events;
@@ -140,7 +140,7 @@ public:
     virtual UsbResult open(const DeviceRecord &device, std::unique_ptr<UsbHandle> &handle) = 0;
 };
 
-// The real-hardware transport over any library: the one libusb_transport.cpp makes, or a
+// The real-hardware transport over any library: the one transport.cpp makes, or a
 // fake in the tests.
 std::unique_ptr<Transport> make_libusb_transport(std::shared_ptr<UsbLibrary> library);
 

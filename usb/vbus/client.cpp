@@ -1,6 +1,6 @@
 // The virtual bus transport: corvane-sim's devices over its Unix socket.
 //
-// One connection per transport, shared by its channels (usb/vbus_connection.h). Bulk
+// One connection per transport, shared by its channels (usb/vbus/connection.h). Bulk
 // data moves through the connection's shared memory. A channel keeps several bulk IN
 // requests in flight, as a host controller keeps transfers queued on a pipe, so that the
 // simulator has the next one in hand as soon as it answers one.
