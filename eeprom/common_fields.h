@@ -15,6 +15,11 @@ constexpr uint8_t attribute_self_powered = 0x40;
 constexpr uint8_t attribute_remote_wakeup = 0x20;
 constexpr int max_power_limit = 500;
 
+// What the 64-word layouts' EncodeImage writes before FT_EE_Program sets the caller's values.
+constexpr uint16_t ftdi_vendor_id = 0x0403;
+constexpr uint8_t default_attributes = 0xA0;
+constexpr uint8_t default_power = 0x2D;     // 90 mA
+
 // Byte 10 of every layout carries these two options of the settings header.
 constexpr int option_byte = 10;
 constexpr uint8_t option_bit2_mask = 0x04;

@@ -10,8 +10,6 @@ namespace {
 
 constexpr uint16_t release_2232 = 0x0500;
 constexpr uint16_t usb_2_0 = 0x0200;
-constexpr uint8_t default_attributes = 0xA0;
-constexpr uint8_t default_power = 0x2D;
 constexpr int part_code_word = 10;
 
 // On a large part bytes 22 to 127 move up by 128.

@@ -11,8 +11,6 @@ namespace {
 
 constexpr uint16_t release_r = 0x0600;
 constexpr uint16_t usb_2_0 = 0x0200;
-constexpr uint8_t default_attributes = 0xA0;
-constexpr uint8_t default_power = 0x2D;
 constexpr uint8_t programmed_byte1 = 0x40;   // what every programmed image holds in byte 1
 constexpr uint32_t factory_word_address = 0x42;
 

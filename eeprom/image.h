@@ -6,6 +6,7 @@
 #define CORVANE_EEPROM_IMAGE_H
 
 #include "eeprom/chip_options.h"
+#include "eeprom/field_table.h"
 #include "ftdev.h"
 #include "platform/platform.h"
 
@@ -121,16 +122,18 @@ public:
     virtual int UserAreaSize();             // words
     virtual bool WriteUserArea(const uint8_t *bytes, uint32_t count);
     virtual void ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got);
-    virtual void EncodeImage(const ChipOptions &options) = 0;
-    virtual FtdevStatus DecodeImage(ProgramData &record) = 0;
+    // These two and the settings pair below build and read the image from the chip's
+    // table (field_table.h); a layout without one overrides them.
+    virtual void EncodeImage(const ChipOptions &options);
+    virtual FtdevStatus DecodeImage(ProgramData &record);
     // False only when a read of the probe was refused (the part is erased by then).
     virtual bool ProbeEepromType() = 0;
     virtual void FitImageToEeprom() = 0;
 
     // FT_EEPROM_Program and FT_EEPROM_Read; `settings` is the layout's own structure,
     // whose size the caller has checked.
-    virtual FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) = 0;
-    virtual FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) = 0;
+    virtual FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts);
+    virtual FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers);
 
     virtual ~TFtE2Data() = default;
 
@@ -176,6 +179,24 @@ public:
     FtdevStatus WriteSequence();
 
 protected:
+    // The chip's fields and constants, set by the layout's constructor.
+    const ChipLayout *chip = nullptr;
+
+    // The chip's words that neither structure holds, stored after the fields on both
+    // paths; `record` is null on the settings path.
+    virtual void StoreChipWords(const ProgramData *record);
+    // The record fields that the table cannot state, read after it.
+    virtual void DecodeChipWords(ProgramData &record) const;
+    // ProgramSettings' last step: the erase, write and verify of WriteSequence, or for a
+    // part whose probe erases it the probe in place of Erase.
+    virtual FtdevStatus WriteSettingsImage();
+
+    // ReadImage (11), then the vendor word (14, 15).
+    FtdevStatus ReadCheckedImage();
+    // The end of every build: the empty descriptor behind the serial, a tail word of 0,
+    // the checksum.
+    void FinishImage();
+
     // After ReadImage on a part that holds its size code: on a part of 128 words or more
     // the pointer bytes count from the upper half and the checksum covers words 0 to 126;
     // a 64-word part moves only its 64 words.

@@ -38,6 +38,17 @@ TFtE2Data *create_plain(const device::HandleRecord &record, FtdevHandle)
     return new (std::nothrow) Class(record);
 }
 
+// FT_EE_Program's step: the record's block of the chip, copied unchanged into its
+// ChipOptions block with the manufacturer, the description and an empty serial.
+template <typename Block, const ChipLayout &chip>
+void encode_options(TFtE2Data &layout, const ProgramData &record)
+{
+    Block block{};
+    block.texts = {record.manufacturer, record.description, ""};
+    copy_record_block(block, chip.options_first, record, chip.record_block.first, chip.record_block.end);
+    layout.EncodeImage(block.texts);
+}
+
 TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
 {
     return new (std::nothrow) TFtEE232R(record, handle);
@@ -47,7 +58,7 @@ TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
 // and `encode_record` (a function that copies the record's block into the class's
 // ChipOptions block, as encode_ft2232_record does); nothing else in the library changes.
 const LayoutInfo layout_infos[] = {
-    /* ft232b */ {&create_plain<TFtEE232>, &encode_ft232b_record, sizeof(Settings232B), FTDEV_PROGRAM_VERSION_232B,
+    /* ft232b */ {&create_plain<TFtEE232>, &encode_options<ChipOptions232, ft232b_layout>, sizeof(Settings232B), FTDEV_PROGRAM_VERSION_232B,
                   record_span_232b, ft232b_first_string, false},
     /* ft232r */ {&create_ft232r, &encode_ft232r_record, sizeof(Settings232R), FTDEV_PROGRAM_VERSION_232B, 0,
                   ft232r_first_string, false},

@@ -1,0 +1,99 @@
+// A chip's image as data: which bits of which word hold which field of the ProgramData
+// record and of the chip's settings structure, and by what rule. One engine reads these
+// tables for both directions and both paths, so a layout states each field once.
+#ifndef CORVANE_EEPROM_FIELD_TABLE_H
+#define CORVANE_EEPROM_FIELD_TABLE_H
+
+#include "eeprom/chip_options.h"
+#include "ftdev.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace corvane::eeprom {
+
+class TFtE2Data;
+
+enum class Rule : uint8_t {
+    flag,           // a non-zero byte sets the bit; the bit reads back as 0 or 1
+    flag_one,       // as flag, but a settings structure sets it only with the value 1
+    flag_inverted,  // as flag in a record; a settings structure sets it with 0 and reads a set bit as 0
+    first_flag,     // as flag, but of a table's rows of this rule only the first non-zero one is stored
+    code,           // a value of `width` bits, cut to them (a multi-byte value is little-endian)
+    unchecked,      // a value ORed in at its place without cutting it to its width
+    pin_group,      // slew, Schmitt and drive in mA, three bytes in a nibble (see pin_group.h)
+};
+
+// Which structure a row is read from or written to.
+enum class Side : uint8_t { record, settings };
+
+constexpr uint16_t no_field = 0xFFFF;
+
+struct Field {
+    uint16_t byte;      // image byte of the lowest bit
+    uint8_t shift;      // bit in that byte
+    uint8_t width;      // bits: at most 8 within a byte, or 16 or 24 from bit 0
+    Rule rule;
+    uint8_t limit;      // a settings value above this is refused (6); 0: any value
+    uint16_t record;    // offset in ProgramData, or no_field
+    uint16_t settings;  // offset in the chip's settings structure, or no_field
+};
+
+constexpr uint16_t field_offset(size_t offset)
+{
+    return static_cast<uint16_t>(offset);
+}
+
+// Bit `bit` of word `word`.
+constexpr Field word_bit(int word, int bit, Rule rule, size_t record, size_t settings)
+{
+    return {static_cast<uint16_t>(2 * word + bit / 8), static_cast<uint8_t>(bit % 8), 1, rule, 0,
+            field_offset(record), field_offset(settings)};
+}
+
+// `width` bits from bit `shift` of byte `byte`.
+constexpr Field byte_bits(int byte, int shift, int width, Rule rule, size_t record, size_t settings,
+                          uint8_t limit = 0)
+{
+    return {static_cast<uint16_t>(byte), static_cast<uint8_t>(shift), static_cast<uint8_t>(width), rule, limit,
+            field_offset(record), field_offset(settings)};
+}
+
+// The record bytes [first, end).
+struct ByteRange {
+    size_t first;
+    size_t end;
+};
+
+// Everything the frames of TFtE2Data need to know about one chip besides its code.
+struct ChipLayout {
+    std::span<const Field> fields;
+    int first_string;       // byte offset of the manufacturer descriptor
+    uint16_t release;       // word 3
+    uint16_t product_id;    // EncodeImage writes it with the FTDI vendor id, 0xA0 and 0x2D; 0: it does not
+    uint16_t usb_version;   // word 6 before the fields are stored; 0: none
+    // The chip's block of the record, and where its ChipOptions block holds the same bytes.
+    ByteRange record_block;
+    size_t options_first;
+    // The record bytes DecodeImage clears: the blocks of other chips that a reader of this
+    // image reports as clear.
+    ByteRange cleared[2];
+    // The part is external and its probe erases it: ProgramSettings probes again in place of Erase.
+    bool probe_erases;
+};
+
+// The record fields of a ChipOptions block: a record that is zero but for the chip's block.
+ProgramData record_of_options(const ChipLayout &chip, const ChipOptions &options);
+
+// Whether every settings value keeps within its row's limit.
+bool settings_in_range(const ChipLayout &chip, const SettingsHeader &settings);
+
+// Stores the fields of `source` (a ProgramData record or the chip's settings structure)
+// into the image, and loads them back into `target`.
+void store_fields(const ChipLayout &chip, Side side, const void *source, TFtE2Data &image);
+void load_fields(const ChipLayout &chip, Side side, const TFtE2Data &image, void *target);
+
+} // namespace corvane::eeprom
+
+#endif // CORVANE_EEPROM_FIELD_TABLE_H
