@@ -24,14 +24,11 @@ constexpr Field fields[] = {
 
 } // namespace
 
-const ChipLayout ft232b_layout = {
+constinit const ChipLayout ft232b_layout = {
     fields, ft232b_first_string, release_bm, ft232b_product_id, usb_2_0,
     {offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
     offsetof(ChipOptions232, release_0400),
-    // A reader of these images reports most of the FT2232 block as clear, but not its
-    // option bits 0, 5, 1 and 6.
-    {{offsetof(ProgramData, dual_release_0500), offsetof(ProgramData, dual_option_bit0)},
-     {offsetof(ProgramData, dual_option_bit2), offsetof(ProgramData, dual_w0_bit11) + 1}},
+    {ft2232_release_cleared, ft2232_fields_cleared},
     false,
 };
 

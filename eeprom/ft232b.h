@@ -10,6 +10,13 @@ namespace corvane::eeprom {
 constexpr int ft232b_first_string = 20;
 constexpr uint16_t ft232b_product_id = 0x6001;
 
+// A reader of the 64-word images reports most of the FT2232 block as clear, but not its
+// option bits 0, 5, 1 and 6.
+constexpr ByteRange ft2232_release_cleared = {offsetof(ProgramData, dual_release_0500),
+                                              offsetof(ProgramData, dual_option_bit0)};
+constexpr ByteRange ft2232_fields_cleared = {offsetof(ProgramData, dual_option_bit2),
+                                             offsetof(ProgramData, dual_w0_bit11) + 1};
+
 extern const ChipLayout ft232b_layout;
 
 class TFtEE232 : public TFtE2Data {

@@ -8,6 +8,9 @@ namespace corvane::eeprom {
 
 constexpr int ft232r_first_string = 24;
 constexpr uint8_t ft232r_select_max = 12;
+constexpr uint8_t ft232r_programmed_byte1 = 0x40;   // what every programmed image holds in byte 1
+
+extern const ChipLayout ft232r_layout;
 
 class TFtEE232R : public TFtE2Data {
 public:
@@ -17,18 +20,17 @@ public:
     // The device handle the object was made for, for the latency timer calls.
     FtdevHandle handle = nullptr;
 
-    void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
 
     // Word 0x42 of the device, outside the 64 image words: 0, or 11 when it cannot be read.
     FtdevStatus ReadFactoryWord(uint16_t &value);
-};
 
-void encode_ft232r_record(TFtE2Data &layout, const ProgramData &record);
+protected:
+    void StoreChipWords(const ProgramData *record) override;
+    void DecodeChipWords(ProgramData &record) const override;
+    FtdevStatus WriteSettingsImage() override;
+};
 
 } // namespace corvane::eeprom
 

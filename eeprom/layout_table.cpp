@@ -49,6 +49,14 @@ void encode_options(TFtE2Data &layout, const ProgramData &record)
     layout.EncodeImage(block.texts);
 }
 
+// The FT232R's block carries the byte every programmed image holds in byte 1.
+void encode_ft232r_options(TFtE2Data &layout, const ProgramData &record)
+{
+    ProgramData fixed = record;
+    fixed.r_byte1 = ft232r_programmed_byte1;
+    encode_options<ChipOptions232R, ft232r_layout>(layout, fixed);
+}
+
 TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
 {
     return new (std::nothrow) TFtEE232R(record, handle);
@@ -60,7 +68,7 @@ TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
 const LayoutInfo layout_infos[] = {
     /* ft232b */ {&create_plain<TFtEE232>, &encode_options<ChipOptions232, ft232b_layout>, sizeof(Settings232B), FTDEV_PROGRAM_VERSION_232B,
                   record_span_232b, ft232b_first_string, false},
-    /* ft232r */ {&create_ft232r, &encode_ft232r_record, sizeof(Settings232R), FTDEV_PROGRAM_VERSION_232B, 0,
+    /* ft232r */ {&create_ft232r, &encode_ft232r_options, sizeof(Settings232R), FTDEV_PROGRAM_VERSION_232B, 0,
                   ft232r_first_string, false},
     /* ft2232 */ {&create_plain<TFtEE2232>, &encode_ft2232_record, sizeof(Settings2232), FTDEV_PROGRAM_VERSION_2232,
                   record_span_2232, ft2232_first_string, true},
