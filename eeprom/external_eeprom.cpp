@@ -15,6 +15,26 @@ bool ExternalEepromLayout::large_part() const
     return eeprom_type == part_128_words || eeprom_type == part_256_words;
 }
 
+bool ExternalEepromLayout::ReadImage()
+{
+    if (!TFtE2Data::ReadImage())
+        return false;
+    eeprom_type = word_at(chip->part_code_word);
+    AdjustForPartSize(large_part());
+    return true;
+}
+
+void ExternalEepromLayout::FitImageToEeprom()
+{
+    if (large_part())
+        MoveStringsToUpperHalf(chip->first_string);
+}
+
+void ExternalEepromLayout::StoreChipWords(const ProgramData *)
+{
+    set_word_at(chip->part_code_word, part_code_for(eeprom_type));
+}
+
 bool ExternalEepromLayout::ProbeEepromType()
 {
     Erase();

@@ -79,8 +79,9 @@ struct ChipLayout {
     // The record bytes DecodeImage clears: the blocks of other chips that a reader of this
     // image reports as clear.
     ByteRange cleared[2];
-    // The part is external and its probe erases it: ProgramSettings probes again in place of Erase.
-    bool probe_erases;
+    // On an external part, the word that keeps the part's size code; its probe erases the
+    // part, so ProgramSettings probes again in place of Erase. 0 for a part inside the chip.
+    int part_code_word;
 };
 
 // The record fields of a ChipOptions block: a record that is zero but for the chip's block.

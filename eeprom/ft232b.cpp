@@ -29,7 +29,7 @@ constinit const ChipLayout ft232b_layout = {
     {offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
     offsetof(ChipOptions232, release_0400),
     {ft2232_release_cleared, ft2232_fields_cleared},
-    false,
+    0,
 };
 
 void set_64_word_part(TFtE2Data &image)

@@ -49,7 +49,7 @@ constinit const ChipLayout ft232r_layout = {
     {offsetof(ProgramData, r_w0_bit1), offsetof(ProgramData, r_w0_bit3) + 1},
     offsetof(ChipOptions232R, r_w0_bit1),
     {ft2232_release_cleared, ft2232_fields_cleared},
-    false,
+    0,
 };
 
 TFtEE232R::TFtEE232R()

@@ -29,7 +29,7 @@ void TFtE2Data::DecodeChipWords(ProgramData &) const {}
 
 FtdevStatus TFtE2Data::WriteSettingsImage()
 {
-    if (!chip->probe_erases)
+    if (chip->part_code_word == 0)
         return WriteSequence();
     if (!ProbeEepromType())
         return FTDEV_EEPROM_READ_FAILED;

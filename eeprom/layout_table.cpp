@@ -70,7 +70,7 @@ const LayoutInfo layout_infos[] = {
                   record_span_232b, ft232b_first_string, false},
     /* ft232r */ {&create_ft232r, &encode_ft232r_options, sizeof(Settings232R), FTDEV_PROGRAM_VERSION_232B, 0,
                   ft232r_first_string, false},
-    /* ft2232 */ {&create_plain<TFtEE2232>, &encode_ft2232_record, sizeof(Settings2232), FTDEV_PROGRAM_VERSION_2232,
+    /* ft2232 */ {&create_plain<TFtEE2232>, &encode_options<ChipOptions2232, ft2232_layout>, sizeof(Settings2232), FTDEV_PROGRAM_VERSION_2232,
                   record_span_2232, ft2232_first_string, true},
     /* ft2232h */ {&create_plain<TFtEE2232H>, &encode_ft2232h_record, sizeof(Settings2232H),
                    FTDEV_PROGRAM_VERSION_2232H, record_span_2232h, high_speed_first_string, true},
