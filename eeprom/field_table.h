@@ -7,6 +7,7 @@
 #include "eeprom/chip_options.h"
 #include "ftdev.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -58,6 +59,25 @@ constexpr Field byte_bits(int byte, int shift, int width, Rule rule, size_t reco
 {
     return {static_cast<uint16_t>(byte), static_cast<uint8_t>(shift), static_cast<uint8_t>(width), rule, limit,
             field_offset(record), field_offset(settings)};
+}
+
+// Pin group `nibble` (0 to 3) of word `word`.
+constexpr Field pin_group_at(int word, int nibble, size_t record, size_t settings)
+{
+    return byte_bits(2 * word + nibble / 2, 4 * (nibble % 2), 4, Rule::pin_group, record, settings);
+}
+
+// Rows two chips share, followed by one chip's own.
+template <size_t shared, size_t own>
+constexpr std::array<Field, shared + own> joined(const std::array<Field, shared> &first,
+                                                 const std::array<Field, own> &second)
+{
+    std::array<Field, shared + own> rows{};
+    for (size_t i = 0; i < shared; ++i)
+        rows[i] = first[i];
+    for (size_t i = 0; i < own; ++i)
+        rows[shared + i] = second[i];
+    return rows;
 }
 
 // The record bytes [first, end).

@@ -6,18 +6,13 @@
 
 namespace corvane::eeprom {
 
+extern const ChipLayout ft2232h_layout;
+
 class TFtEE2232H : public HighSpeedLayout {
 public:
     TFtEE2232H();
     explicit TFtEE2232H(const device::HandleRecord &record);
-
-    void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramData &record) override;
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
 };
-
-void encode_ft2232h_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

@@ -7,18 +7,13 @@
 
 namespace corvane::eeprom {
 
+extern const ChipLayout ft4232h_layout;
+
 class TFtEE4232H : public HighSpeedLayout {
 public:
     TFtEE4232H();
     explicit TFtEE4232H(const device::HandleRecord &record);
-
-    void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramData &record) override;
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
 };
-
-void encode_ft4232h_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 
