@@ -76,7 +76,7 @@ const LayoutInfo layout_infos[] = {
                    FTDEV_PROGRAM_VERSION_2232H, record_span_2232h, high_speed_first_string, true},
     /* ft4232h */ {&create_plain<TFtEE4232H>, &encode_options<ChipOptions4232H, ft4232h_layout>, sizeof(Settings4232H),
                    FTDEV_PROGRAM_VERSION_4232H, record_span_4232h, high_speed_first_string, true},
-    /* ft232h */ {&create_plain<TFtEE232H>, &encode_ft232h_record, sizeof(Settings232H), FTDEV_PROGRAM_VERSION_232H,
+    /* ft232h */ {&create_plain<TFtEE232H>, &encode_options<ChipOptions232H, ft232h_layout>, sizeof(Settings232H), FTDEV_PROGRAM_VERSION_232H,
                   record_span_232h, ft232h_first_string, true},
     /* ftx */ {&create_plain<TFtEEFTX>, &encode_ftx_record, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B, 0,
                ftx_first_string, false},
