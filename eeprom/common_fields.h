@@ -45,9 +45,12 @@ FtdevStatus check_vendor_word(const TFtE2Data &image);
 // max_power, tail_flag, self_powered, remote_wakeup.
 void decode_common_fields(const TFtE2Data &image, ProgramData &record);
 
-// The checks every ProgramSettings makes before the device is touched: texts present,
-// ids non-zero (6); the three descriptors, placed from `first_offset`, fit the string area
-// (18). `serial` is the serial text that will be written.
+// Texts present, ids non-zero (else 6).
+FtdevStatus check_settings_texts(const SettingsHeader &settings, const Texts &texts);
+
+// The checks every ProgramSettings makes before the device is touched: those above; the
+// three descriptors, placed from `first_offset`, fit the string area (18). `serial` is
+// the serial text that will be written.
 FtdevStatus check_program_settings(const SettingsHeader &settings, const Texts &texts, const char *serial,
                                    int first_offset);
 

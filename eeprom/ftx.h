@@ -14,6 +14,8 @@ constexpr int ftx_strings_end = 0xFE;
 constexpr uint8_t ftx_mux_max = 21;
 constexpr uint16_t ftx_part_code = 0x5831;
 
+extern const ChipLayout ftx_layout;
+
 class TFtEEFTX : public TFtE2Data {
 public:
     TFtEEFTX();
@@ -30,8 +32,9 @@ public:
     FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
+    // The frame of its own: the kept words come from the device and the strings lie in
+    // the upper half of the first 128 words, with no tail word behind them.
     FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
 
     // Whether the three descriptors fit between the first string offset and the checksum.
     static bool StringsFitStringArea(const char *manufacturer, const char *description, const char *serial);
@@ -43,9 +46,6 @@ private:
     void PlaceStringDescriptors(const char *manufacturer, const char *description, const char *serial);
 };
 
-// FT_EE_Program's step for this class, should the record functions ever reach it: the
-// class builds nothing from a record.
-void encode_ftx_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

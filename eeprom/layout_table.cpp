@@ -57,6 +57,12 @@ void encode_ft232r_options(TFtE2Data &layout, const ProgramData &record)
     encode_options<ChipOptions232R, ft232r_layout>(layout, fixed);
 }
 
+// Should the record functions ever reach the FT-X class: it builds nothing from a record.
+void encode_nothing(TFtE2Data &layout, const ProgramData &)
+{
+    layout.EncodeImage({nullptr, nullptr, nullptr});
+}
+
 TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
 {
     return new (std::nothrow) TFtEE232R(record, handle);
@@ -78,7 +84,7 @@ const LayoutInfo layout_infos[] = {
                    FTDEV_PROGRAM_VERSION_4232H, record_span_4232h, high_speed_first_string, true},
     /* ft232h */ {&create_plain<TFtEE232H>, &encode_options<ChipOptions232H, ft232h_layout>, sizeof(Settings232H), FTDEV_PROGRAM_VERSION_232H,
                   record_span_232h, ft232h_first_string, true},
-    /* ftx */ {&create_plain<TFtEEFTX>, &encode_ftx_record, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B, 0,
+    /* ftx */ {&create_plain<TFtEEFTX>, &encode_nothing, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B, 0,
                ftx_first_string, false},
 };
 static_assert(std::size(layout_infos) == static_cast<size_t>(Layout::ftx) + 1);
