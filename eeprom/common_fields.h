@@ -30,11 +30,6 @@ inline uint8_t flag(bool set)
     return set ? 1 : 0;
 }
 
-inline bool bit_set(unsigned value, unsigned bit)
-{
-    return (value >> bit & 1u) != 0;
-}
-
 uint8_t attributes_for(bool self_powered, bool remote_wakeup);
 
 // 14 when the vendor-id word reads 0 (no EEPROM), 15 when it reads 0xFFFF (not

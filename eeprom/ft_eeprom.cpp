@@ -1,8 +1,8 @@
 // The EEPROM functions that read and program an image through a ProgramData record,
 // and the user-area functions: argument checks, the class for the device type, one
 // layout object per call.
+#include "device/c_boundary.h"
 #include "device/handle_record.h"
-#include "eeprom/c_boundary.h"
 #include "eeprom/common_fields.h"
 #include "eeprom/latency_boost.h"
 #include "eeprom/layout_table.h"
@@ -14,6 +14,7 @@
 #include <optional>
 
 using namespace corvane::eeprom;
+using corvane::device::guarded;
 using corvane::device::HandleRecord;
 
 namespace {
@@ -43,13 +44,13 @@ FtdevStatus program_record(TFtE2Data &layout, const LayoutInfo &info, const Prog
         return FTDEV_INVALID_PARAMETER;
     char automatic[automatic_serial_size];
     const char *serial = choose_serial(record.serial_number, record.manufacturer_id, record.product_id, automatic);
-    if (!TFtE2Data::StringsFit(info.first_string, record.manufacturer, record.description, serial))
+    if (!TFtE2Data::StringsFit(info.chip->first_string, record.manufacturer, record.description, serial))
         return FTDEV_OTHER_ERROR;
     Descriptor serial_descriptor;
     if (!make_descriptor(serial, serial_descriptor))
         return FTDEV_OTHER_ERROR;
 
-    if (info.probes_before_encoding && !layout.ProbeEepromType())
+    if (info.chip->part_code_word != 0 && !layout.ProbeEepromType())
         return FTDEV_EEPROM_READ_FAILED;
     info.encode_record(layout, record);
     if (!layout.SetSerialDescriptor(serial_descriptor) || !layout.AppendEmptyDescriptor())

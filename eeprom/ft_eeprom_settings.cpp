@@ -1,10 +1,11 @@
 // FT_EEPROM_Read and FT_EEPROM_Program (a settings structure of the device's chip), and
 // the three configuration calls that pass straight to the driver.
+#include "device/c_boundary.h"
 #include "device/handle_record.h"
-#include "eeprom/c_boundary.h"
 #include "eeprom/layout_table.h"
 
 using namespace corvane::eeprom;
+using corvane::device::guarded;
 using corvane::device::HandleRecord;
 
 namespace {

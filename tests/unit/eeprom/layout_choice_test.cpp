@@ -7,9 +7,10 @@ namespace {
 
 class LayoutChoice : public EepromBusTest {};
 
-// Until their layouts land, the later chips are refused rather than given an image of
-// another family; the FT-X never gets the FT232B image of the record functions.
-TEST_F(LayoutChoice, LaterChipsAreRefusedNotMisprogrammed)
+// The record functions have no layout for the FT-X: they refuse it rather than write the
+// FT232B image over its configuration. A settings structure of another size is refused
+// before the part is touched.
+TEST_F(LayoutChoice, FtxIsRefusedByTheRecordFunctionsNotMisprogrammed)
 {
     open_bus({"ftx"});
     const auto before = part_words();
