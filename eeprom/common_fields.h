@@ -40,14 +40,12 @@ FtdevStatus check_vendor_word(const TFtE2Data &image);
 // max_power, tail_flag, self_powered, remote_wakeup.
 void decode_common_fields(const TFtE2Data &image, ProgramData &record);
 
-// Texts present, ids non-zero (else 6).
-FtdevStatus check_settings_texts(const SettingsHeader &settings, const Texts &texts);
-
-// The checks every ProgramSettings makes before the device is touched: those above; the
-// three descriptors, placed from `first_offset`, fit the string area (18). `serial` is
+// The checks every ProgramSettings makes before the device is touched: texts present,
+// ids non-zero (6); the three descriptors, placed from `first_offset`, end by
+// `strings_end` (18). `serial` is
 // the serial text that will be written.
 FtdevStatus check_program_settings(const SettingsHeader &settings, const Texts &texts, const char *serial,
-                                   int first_offset);
+                                   int first_offset, int strings_end);
 
 // Vendor and product id, option bits 3 and 2 of byte 10, maximum power, attributes.
 void apply_settings_header(TFtE2Data &image, const SettingsHeader &settings);

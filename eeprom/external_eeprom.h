@@ -4,7 +4,7 @@
 #ifndef CORVANE_EEPROM_EXTERNAL_EEPROM_H
 #define CORVANE_EEPROM_EXTERNAL_EEPROM_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 
 namespace corvane::eeprom {
 

@@ -5,6 +5,7 @@
 #define CORVANE_EEPROM_FIELD_TABLE_H
 
 #include "eeprom/chip_options.h"
+#include "eeprom/image.h"
 #include "ftdev.h"
 
 #include <array>
@@ -13,8 +14,6 @@
 #include <span>
 
 namespace corvane::eeprom {
-
-class TFtE2Data;
 
 enum class Rule : uint8_t {
     flag,           // a non-zero byte sets the bit; the bit reads back as 0 or 1
@@ -89,19 +88,22 @@ struct ByteRange {
 // Everything the frames of TFtE2Data need to know about one chip besides its code.
 struct ChipLayout {
     std::span<const Field> fields;
-    int first_string;       // byte offset of the manufacturer descriptor
-    uint16_t release;       // word 3
-    uint16_t product_id;    // EncodeImage writes it with the FTDI vendor id, 0xA0 and 0x2D; 0: it does not
-    uint16_t usb_version;   // word 6 before the fields are stored; 0: none
+    uint32_t word_count = 64;           // words read from and written to the part
+    uint32_t checksum_span = 126;       // bytes the checksum covers; it lies right behind them
+    int first_string = 0;               // byte offset of the manufacturer descriptor
+    int strings_end = strings_end_limit;
+    uint16_t release = 0;               // word 3
+    uint16_t product_id = 0;            // EncodeImage writes it with the FTDI vendor id, 0xA0 and 0x2D
+    uint16_t usb_version = 0;           // word 6 before the fields are stored
     // The chip's block of the record, and where its ChipOptions block holds the same bytes.
-    ByteRange record_block;
-    size_t options_first;
+    ByteRange record_block = {0, 0};
+    size_t options_first = 0;
     // The record bytes DecodeImage clears: the blocks of other chips that a reader of this
     // image reports as clear.
-    ByteRange cleared[2];
+    ByteRange cleared[2] = {};
     // On an external part, the word that keeps the part's size code; its probe erases the
     // part, so ProgramSettings probes again in place of Erase. 0 for a part inside the chip.
-    int part_code_word;
+    int part_code_word = 0;
 };
 
 // The record fields of a ChipOptions block: a record that is zero but for the chip's block.

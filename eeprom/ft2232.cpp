@@ -1,7 +1,5 @@
 #include "eeprom/ft2232.h"
 
-#include "eeprom/common_fields.h"
-
 namespace corvane::eeprom {
 
 namespace {
@@ -35,26 +33,17 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft2232_layout = {
-    fields, ft2232_first_string, release_2232, ft2232_product_id, usb_2_0,
-    {offsetof(ProgramData, dual_release_0500), offsetof(ProgramData, dual_w0_bit11) + 1},
-    offsetof(ChipOptions2232, dual_release_0500),
-    {{offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)}, {0, 0}},
-    part_code_word,
+    .fields = fields,
+    .word_count = 128,
+    .first_string = ft2232_first_string,
+    .release = release_2232,
+    .product_id = ft2232_product_id,
+    .usb_version = usb_2_0,
+    .record_block = {offsetof(ProgramData, dual_release_0500), offsetof(ProgramData, dual_w0_bit11) + 1},
+    .options_first = offsetof(ChipOptions2232, dual_release_0500),
+    .cleared = {{offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)}},
+    .part_code_word = part_code_word,
 };
-
-TFtEE2232::TFtEE2232()
-{
-    checksum_span = 126;
-    word_count = 128;
-    chip = &ft2232_layout;
-}
-
-TFtEE2232::TFtEE2232(const device::HandleRecord &record) : ExternalEepromLayout(record)
-{
-    checksum_span = 126;
-    word_count = 128;
-    chip = &ft2232_layout;
-}
 
 int TFtEE2232::UserAreaStart()
 {

@@ -14,8 +14,8 @@ extern const ChipLayout ft2232_layout;
 
 class TFtEE2232 : public ExternalEepromLayout {
 public:
-    TFtEE2232();
-    explicit TFtEE2232(const device::HandleRecord &record);
+    TFtEE2232() : ExternalEepromLayout(ft2232_layout) {}
+    explicit TFtEE2232(const device::HandleRecord &record) : ExternalEepromLayout(record, ft2232_layout) {}
 
     int UserAreaStart() override;
 

@@ -1,4 +1,4 @@
-#include "eeprom/ft2232h.h"
+#include "eeprom/high_speed_dual_quad.h"
 
 namespace corvane::eeprom {
 
@@ -32,25 +32,14 @@ constexpr auto fields = joined(
 } // namespace
 
 constinit const ChipLayout ft2232h_layout = {
-    fields, high_speed_first_string, release_2232h, 0, 0,
-    {offsetof(ProgramData, ft2232h_option_bit2), offsetof(ProgramData, ft2232h_w0_bit15) + 1},
-    offsetof(ChipOptions2232H, block),
-    {{offsetof(ProgramData, release_0400), offsetof(ProgramData, ft2232h_option_bit2)}, {0, 0}},
-    high_speed_part_code_word,
+    .fields = fields,
+    .word_count = 128,
+    .first_string = high_speed_first_string,
+    .release = release_2232h,
+    .record_block = {offsetof(ProgramData, ft2232h_option_bit2), offsetof(ProgramData, ft2232h_w0_bit15) + 1},
+    .options_first = offsetof(ChipOptions2232H, block),
+    .cleared = {{offsetof(ProgramData, release_0400), offsetof(ProgramData, ft2232h_option_bit2)}},
+    .part_code_word = high_speed_part_code_word,
 };
-
-TFtEE2232H::TFtEE2232H()
-{
-    checksum_span = 126;
-    word_count = 128;
-    chip = &ft2232h_layout;
-}
-
-TFtEE2232H::TFtEE2232H(const device::HandleRecord &record) : HighSpeedLayout(record)
-{
-    checksum_span = 126;
-    word_count = 128;
-    chip = &ft2232h_layout;
-}
 
 } // namespace corvane::eeprom

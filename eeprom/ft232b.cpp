@@ -25,41 +25,30 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft232b_layout = {
-    fields, ft232b_first_string, release_bm, ft232b_product_id, usb_2_0,
-    {offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
-    offsetof(ChipOptions232, release_0400),
-    {ft2232_release_cleared, ft2232_fields_cleared},
-    0,
+    .fields = fields,
+    .first_string = ft232b_first_string,
+    .release = release_bm,
+    .product_id = ft232b_product_id,
+    .usb_version = usb_2_0,
+    .record_block = {offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
+    .options_first = offsetof(ChipOptions232, release_0400),
+    .cleared = {ft2232_release_cleared, ft2232_fields_cleared},
 };
 
-void set_64_word_part(TFtE2Data &image)
+bool FixedPartLayout::ProbeEepromType()
 {
-    image.eeprom_type = part_93c46;
+    eeprom_type = part_93c46;
+    return true;
 }
 
-TFtEE232::TFtEE232()
-{
-    checksum_span = 126;
-    chip = &ft232b_layout;
-}
+void FixedPartLayout::FitImageToEeprom() {}
 
-TFtEE232::TFtEE232(const device::HandleRecord &record) : TFtE2Data(record)
+// The FT232B rows once more for the FT232R, whose image reads back as one of the older
+// release with only option bit 2.
+void FixedPartLayout::DecodeChipWords(ProgramData &record) const
 {
-    checksum_span = 126;
-    chip = &ft232b_layout;
-}
-
-void TFtEE232::StoreChipWords(const ProgramData *record)
-{
-    if (record != nullptr && !record->release_0400)
-        set_word_at(3, release_am);
-}
-
-namespace {
-
-void decode_release(const TFtE2Data &image, ProgramData &record)
-{
-    const bool bm = image.image[7] == 4;
+    load_fields(ft232b_layout, Side::record, *this, &record);
+    const bool bm = image[7] == 4;
     record.release_0400 = flag(bm);
     // Images of the older release keep no meaning in these bits.
     if (!bm) {
@@ -71,27 +60,10 @@ void decode_release(const TFtE2Data &image, ProgramData &record)
     }
 }
 
-} // namespace
-
-void decode_ft232b_block(const TFtE2Data &image, ProgramData &record)
+void TFtEE232::StoreChipWords(const ProgramData *record)
 {
-    load_fields(ft232b_layout, Side::record, image, &record);
-    decode_release(image, record);
-}
-
-void TFtEE232::DecodeChipWords(ProgramData &record) const
-{
-    decode_release(*this, record);
-}
-
-bool TFtEE232::ProbeEepromType()
-{
-    set_64_word_part(*this);
-    return true;
-}
-
-void TFtEE232::FitImageToEeprom()
-{
+    if (record != nullptr && !record->release_0400)
+        set_word_at(3, release_am);
 }
 
 } // namespace corvane::eeprom

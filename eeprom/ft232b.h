@@ -1,9 +1,9 @@
 // The 64-word image of the FT232B family, also used for every device type without a
-// layout of its own.
+// layout of its own, and what the FT232R's image shares with it.
 #ifndef CORVANE_EEPROM_FT232B_H
 #define CORVANE_EEPROM_FT232B_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 
 namespace corvane::eeprom {
 
@@ -19,24 +19,28 @@ constexpr ByteRange ft2232_fields_cleared = {offsetof(ProgramData, dual_option_b
 
 extern const ChipLayout ft232b_layout;
 
-class TFtEE232 : public TFtE2Data {
+// The internal or 64-word part of the FT232B family and the FT232R: nothing to probe or
+// move, and the FT232B block of a record decoded alike.
+class FixedPartLayout : public TFtE2Data {
 public:
-    TFtEE232();
-    explicit TFtEE232(const device::HandleRecord &record);
+    using TFtE2Data::TFtE2Data;
 
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
 
 protected:
-    void StoreChipWords(const ProgramData *record) override;
     void DecodeChipWords(ProgramData &record) const override;
 };
 
-// The internal or 64-word part of the FT232B family and the FT232R: nothing to probe.
-void set_64_word_part(TFtE2Data &image);
+class TFtEE232 : public FixedPartLayout {
+public:
+    TFtEE232() : FixedPartLayout(ft232b_layout) {}
+    explicit TFtEE232(const device::HandleRecord &record) : FixedPartLayout(record, ft232b_layout) {}
 
-// The FT232B block of a record from an image; the FT232R decodes it the same way.
-void decode_ft232b_block(const TFtE2Data &image, ProgramData &record);
+protected:
+    // The release number follows the record's flag.
+    void StoreChipWords(const ProgramData *record) override;
+};
 
 } // namespace corvane::eeprom
 

@@ -66,26 +66,16 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft232h_layout = {
-    fields, ft232h_first_string, release_232h, 0, 0,
-    {offsetof(ProgramData, ft232h_option_bit2), offsetof(ProgramData, ft232h_w0_bit15) + 1},
-    offsetof(ChipOptions232H, block),
-    {{offsetof(ProgramData, release_0400), offsetof(ProgramData, ft232h_option_bit2)}, {0, 0}},
-    part_code_word,
+    .fields = fields,
+    .word_count = 128,
+    .checksum_span = 254,
+    .first_string = ft232h_first_string,
+    .release = release_232h,
+    .record_block = {offsetof(ProgramData, ft232h_option_bit2), offsetof(ProgramData, ft232h_w0_bit15) + 1},
+    .options_first = offsetof(ChipOptions232H, block),
+    .cleared = {{offsetof(ProgramData, release_0400), offsetof(ProgramData, ft232h_option_bit2)}},
+    .part_code_word = part_code_word,
 };
-
-TFtEE232H::TFtEE232H()
-{
-    word_count = 128;
-    checksum_span = 254;
-    chip = &ft232h_layout;
-}
-
-TFtEE232H::TFtEE232H(const device::HandleRecord &record) : TFtE2Data(record)
-{
-    word_count = 128;
-    checksum_span = 254;
-    chip = &ft232h_layout;
-}
 
 bool TFtEE232H::large_part() const
 {

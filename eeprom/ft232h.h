@@ -3,7 +3,7 @@
 #ifndef CORVANE_EEPROM_FT232H_H
 #define CORVANE_EEPROM_FT232H_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 
 namespace corvane::eeprom {
 
@@ -14,8 +14,8 @@ extern const ChipLayout ft232h_layout;
 
 class TFtEE232H : public TFtE2Data {
 public:
-    TFtEE232H();
-    explicit TFtEE232H(const device::HandleRecord &record);
+    TFtEE232H() : TFtE2Data(ft232h_layout) {}
+    explicit TFtEE232H(const device::HandleRecord &record) : TFtE2Data(record, ft232h_layout) {}
 
     bool ReadImage() override;
     int UserAreaStart() override;

@@ -1,7 +1,5 @@
 #include "eeprom/ft232r.h"
 
-#include "eeprom/common_fields.h"
-#include "eeprom/ft232b.h"
 #include "eeprom/latency_boost.h"
 
 namespace corvane::eeprom {
@@ -45,25 +43,15 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft232r_layout = {
-    fields, ft232r_first_string, release_r, ft232b_product_id, usb_2_0,
-    {offsetof(ProgramData, r_w0_bit1), offsetof(ProgramData, r_w0_bit3) + 1},
-    offsetof(ChipOptions232R, r_w0_bit1),
-    {ft2232_release_cleared, ft2232_fields_cleared},
-    0,
+    .fields = fields,
+    .first_string = ft232r_first_string,
+    .release = release_r,
+    .product_id = ft232b_product_id,
+    .usb_version = usb_2_0,
+    .record_block = {offsetof(ProgramData, r_w0_bit1), offsetof(ProgramData, r_w0_bit3) + 1},
+    .options_first = offsetof(ChipOptions232R, r_w0_bit1),
+    .cleared = {ft2232_release_cleared, ft2232_fields_cleared},
 };
-
-TFtEE232R::TFtEE232R()
-{
-    checksum_span = 126;
-    chip = &ft232r_layout;
-}
-
-TFtEE232R::TFtEE232R(const device::HandleRecord &record, FtdevHandle handle_)
-    : TFtE2Data(record), handle(handle_)
-{
-    checksum_span = 126;
-    chip = &ft232r_layout;
-}
 
 FtdevStatus TFtEE232R::ReadFactoryWord(uint16_t &value)
 {
@@ -80,21 +68,6 @@ void TFtEE232R::StoreChipWords(const ProgramData *record)
     uint16_t factory = 0;
     if (ReadFactoryWord(factory) == FTDEV_OK && (factory & 1u) && factory != 0xFFFF)
         image[0] |= 0x01;
-}
-
-void TFtEE232R::DecodeChipWords(ProgramData &record) const
-{
-    decode_ft232b_block(*this, record);
-}
-
-bool TFtEE232R::ProbeEepromType()
-{
-    set_64_word_part(*this);
-    return true;
-}
-
-void TFtEE232R::FitImageToEeprom()
-{
 }
 
 FtdevStatus TFtEE232R::WriteSettingsImage()

@@ -2,7 +2,7 @@
 #ifndef CORVANE_EEPROM_FT232R_H
 #define CORVANE_EEPROM_FT232R_H
 
-#include "eeprom/image.h"
+#include "eeprom/ft232b.h"
 
 namespace corvane::eeprom {
 
@@ -12,23 +12,24 @@ constexpr uint8_t ft232r_programmed_byte1 = 0x40;   // what every programmed ima
 
 extern const ChipLayout ft232r_layout;
 
-class TFtEE232R : public TFtE2Data {
+class TFtEE232R : public FixedPartLayout {
 public:
-    TFtEE232R();
-    TFtEE232R(const device::HandleRecord &record, FtdevHandle handle);
+    TFtEE232R() : FixedPartLayout(ft232r_layout) {}
+    TFtEE232R(const device::HandleRecord &record, FtdevHandle handle_)
+        : FixedPartLayout(record, ft232r_layout), handle(handle_)
+    {
+    }
 
     // The device handle the object was made for, for the latency timer calls.
     FtdevHandle handle = nullptr;
-
-    bool ProbeEepromType() override;
-    void FitImageToEeprom() override;
 
     // Word 0x42 of the device, outside the 64 image words: 0, or 11 when it cannot be read.
     FtdevStatus ReadFactoryWord(uint16_t &value);
 
 protected:
+    // Bit 0 of word 0 from the factory word (record path), byte 1 (settings path).
     void StoreChipWords(const ProgramData *record) override;
-    void DecodeChipWords(ProgramData &record) const override;
+    // The write bracketed by a raised latency timer.
     FtdevStatus WriteSettingsImage() override;
 };
 

@@ -1,4 +1,4 @@
-#include "eeprom/ft4232h.h"
+#include "eeprom/high_speed_dual_quad.h"
 
 namespace corvane::eeprom {
 
@@ -34,25 +34,14 @@ constexpr auto fields = joined(
 } // namespace
 
 constinit const ChipLayout ft4232h_layout = {
-    fields, high_speed_first_string, release_4232h, 0, 0,
-    {offsetof(ProgramData, ft4232h_option_bit2), offsetof(ProgramData, ft4232h_driver_type_d) + 1},
-    offsetof(ChipOptions4232H, block),
-    {{offsetof(ProgramData, release_0400), offsetof(ProgramData, ft4232h_option_bit2)}, {0, 0}},
-    high_speed_part_code_word,
+    .fields = fields,
+    .word_count = 128,
+    .first_string = high_speed_first_string,
+    .release = release_4232h,
+    .record_block = {offsetof(ProgramData, ft4232h_option_bit2), offsetof(ProgramData, ft4232h_driver_type_d) + 1},
+    .options_first = offsetof(ChipOptions4232H, block),
+    .cleared = {{offsetof(ProgramData, release_0400), offsetof(ProgramData, ft4232h_option_bit2)}},
+    .part_code_word = high_speed_part_code_word,
 };
-
-TFtEE4232H::TFtEE4232H()
-{
-    checksum_span = 126;
-    word_count = 128;
-    chip = &ft4232h_layout;
-}
-
-TFtEE4232H::TFtEE4232H(const device::HandleRecord &record) : HighSpeedLayout(record)
-{
-    checksum_span = 126;
-    word_count = 128;
-    chip = &ft4232h_layout;
-}
 
 } // namespace corvane::eeprom

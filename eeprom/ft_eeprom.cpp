@@ -44,7 +44,8 @@ FtdevStatus program_record(TFtE2Data &layout, const LayoutInfo &info, const Prog
         return FTDEV_INVALID_PARAMETER;
     char automatic[automatic_serial_size];
     const char *serial = choose_serial(record.serial_number, record.manufacturer_id, record.product_id, automatic);
-    if (!TFtE2Data::StringsFit(info.chip->first_string, record.manufacturer, record.description, serial))
+    if (!TFtE2Data::StringsFit(info.chip->first_string, record.manufacturer, record.description, serial,
+                               info.chip->strings_end))
         return FTDEV_OTHER_ERROR;
     Descriptor serial_descriptor;
     if (!make_descriptor(serial, serial_descriptor))

@@ -74,23 +74,15 @@ constexpr Field fields[] = {
 
 } // namespace
 
+// Every string offset is 0xA0 or more, so bit 7 of each pointer byte is set already.
 constinit const ChipLayout ftx_layout = {
-    fields, ftx_first_string, release_x, 0, 0, {0, 0}, 0, {{0, 0}, {0, 0}}, 0,
+    .fields = fields,
+    .word_count = max_words,
+    .checksum_span = 254,
+    .first_string = ftx_first_string,
+    .strings_end = ftx_strings_end,
+    .release = release_x,
 };
-
-TFtEEFTX::TFtEEFTX()
-{
-    word_count = max_words;
-    checksum_span = 254;
-    chip = &ftx_layout;
-}
-
-TFtEEFTX::TFtEEFTX(const device::HandleRecord &record) : TFtE2Data(record)
-{
-    word_count = max_words;
-    checksum_span = 254;
-    chip = &ftx_layout;
-}
 
 // The pointer bytes hold the real offsets, all in the upper half of the first 128 words.
 bool TFtEEFTX::ReadImage()
@@ -166,34 +158,9 @@ bool TFtEEFTX::ProbeEepromType()
 
 void TFtEEFTX::FitImageToEeprom() {}
 
-bool TFtEEFTX::StringsFitStringArea(const char *manufacturer, const char *description, const char *serial)
-{
-    return ftx_first_string + descriptor_size(manufacturer) + descriptor_size(description) +
-               descriptor_size(serial) <=
-           ftx_strings_end;
-}
-
-void TFtEEFTX::PlaceStringDescriptors(const char *manufacturer, const char *description, const char *serial)
-{
-    const int manufacturer_at = ftx_first_string;
-    const int description_at = manufacturer_at + descriptor_size(manufacturer);
-    const int serial_at = description_at + descriptor_size(description);
-    // Every offset is 0xA0 or more, so bit 7 of each pointer byte is set already.
-    image[manufacturer_pointer] = static_cast<uint8_t>(manufacturer_at);
-    image[manufacturer_pointer + 1] = static_cast<uint8_t>(descriptor_size(manufacturer));
-    image[description_pointer] = static_cast<uint8_t>(description_at);
-    image[description_pointer + 1] = static_cast<uint8_t>(descriptor_size(description));
-    image[serial_pointer] = static_cast<uint8_t>(serial_at);
-    image[serial_pointer + 1] = static_cast<uint8_t>(descriptor_size(serial));
-    StringToDescriptor(manufacturer_at, manufacturer);
-    StringToDescriptor(description_at, description);
-    StringToDescriptor(serial_at, serial);
-    manufacturer_offset = manufacturer_at;
-    description_offset = description_at;
-    serial_offset = serial_at;
-}
-
-bool TFtEEFTX::ReadKeptWords()
+// User data and the chip's words come back from the device as they are; a word that
+// cannot be read stops here, before the erase, rather than being replaced by garbage.
+bool TFtEEFTX::PrepareSettingsImage()
 {
     for (const WordRange &range : kept_words) {
         for (int address = range.first; address < range.end; ++address) {
@@ -206,29 +173,10 @@ bool TFtEEFTX::ReadKeptWords()
     return true;
 }
 
-FtdevStatus TFtEEFTX::ProgramSettings(const SettingsHeader &settings, const Texts &texts)
+void TFtEEFTX::FinishImage()
 {
-    if (FtdevStatus status = check_settings_texts(settings, texts))
-        return status;
-    if (!settings_in_range(*chip, settings))
-        return FTDEV_INVALID_PARAMETER;
-    char automatic[automatic_serial_size];
-    const char *serial = choose_serial(texts.serial_number, texts.manufacturer_id, settings.product_id, automatic);
-    if (!StringsFitStringArea(texts.manufacturer, texts.description, serial))
-        return FTDEV_OTHER_ERROR;
-
-    // User data and the chip's words come back from the device as they are; a word that
-    // cannot be read stops here, before the erase, rather than being replaced by garbage.
-    clear_image();
-    if (!ReadKeptWords())
-        return FTDEV_EEPROM_READ_FAILED;
-    set_word_at(3, chip->release);
-    apply_settings_header(*this, settings);
-    PlaceStringDescriptors(texts.manufacturer, texts.description, serial);
-    store_fields(*chip, Side::settings, &settings, *this);
     UpdateChecksum();
     blank = 0;
-    return WriteSequence();
 }
 
 } // namespace corvane::eeprom

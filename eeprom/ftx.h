@@ -4,7 +4,7 @@
 #ifndef CORVANE_EEPROM_FTX_H
 #define CORVANE_EEPROM_FTX_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 
 namespace corvane::eeprom {
 
@@ -18,8 +18,8 @@ extern const ChipLayout ftx_layout;
 
 class TFtEEFTX : public TFtE2Data {
 public:
-    TFtEEFTX();
-    explicit TFtEEFTX(const device::HandleRecord &record);
+    TFtEEFTX() : TFtE2Data(ftx_layout) {}
+    explicit TFtEEFTX(const device::HandleRecord &record) : TFtE2Data(record, ftx_layout) {}
 
     bool ReadImage() override;
     void UpdateChecksum() override;
@@ -32,20 +32,15 @@ public:
     FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
-    // The frame of its own: the kept words come from the device and the strings lie in
-    // the upper half of the first 128 words, with no tail word behind them.
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
 
-    // Whether the three descriptors fit between the first string offset and the checksum.
-    static bool StringsFitStringArea(const char *manufacturer, const char *description, const char *serial);
-
-private:
-    // Reads the words this class does not own from the device into the image; false at
-    // the first word the device refuses.
-    bool ReadKeptWords();
-    void PlaceStringDescriptors(const char *manufacturer, const char *description, const char *serial);
+protected:
+    // In place of the probe: the words this class does not own, from the device into the
+    // image; false at the first word the device refuses.
+    bool PrepareSettingsImage() override;
+    // The strings end before the checksum word, with no empty descriptor or tail word
+    // behind them.
+    void FinishImage() override;
 };
-
 
 } // namespace corvane::eeprom
 

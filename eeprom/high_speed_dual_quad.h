@@ -1,5 +1,7 @@
-// What the FT2232H and FT4232H images share: the part code in word 12, four pin groups
-// in word 6, the strings from byte 0x1A, moved up by 0x80 on a 128- or 256-word part.
+// The FT2232H and FT4232H images on their external EEPROM of 64, 128 or 256 words, and
+// what they share: the part code in word 12, four pin groups in word 6, the strings from
+// byte 0x1A, moved up by 0x80 on a 128- or 256-word part. Each chip's table is in its own
+// file.
 #ifndef CORVANE_EEPROM_HIGH_SPEED_DUAL_QUAD_H
 #define CORVANE_EEPROM_HIGH_SPEED_DUAL_QUAD_H
 
@@ -34,6 +36,22 @@ public:
 
     int UserAreaStart() override;
     int UserAreaSize() override;
+};
+
+extern const ChipLayout ft2232h_layout;
+extern const ChipLayout ft4232h_layout;
+
+// The FT2232H; the FT4232H, whose image has four driver-type bits in word 0 and four
+// more option flags in word 5.
+class TFtEE2232H : public HighSpeedLayout {
+public:
+    TFtEE2232H() : HighSpeedLayout(ft2232h_layout) {}
+    explicit TFtEE2232H(const device::HandleRecord &record) : HighSpeedLayout(record, ft2232h_layout) {}
+};
+class TFtEE4232H : public HighSpeedLayout {
+public:
+    TFtEE4232H() : HighSpeedLayout(ft4232h_layout) {}
+    explicit TFtEE4232H(const device::HandleRecord &record) : HighSpeedLayout(record, ft4232h_layout) {}
 };
 
 } // namespace corvane::eeprom

@@ -458,17 +458,17 @@ void TFtE2Data::SetTailWord(uint16_t value)
 }
 
 bool TFtE2Data::StringsFit(int first_offset, const char *manufacturer, const char *description,
-                           const char *serial)
+                           const char *serial, int end)
 {
     return first_offset + descriptor_size(manufacturer) + descriptor_size(description) +
                descriptor_size(serial) <=
-           strings_end_limit;
+           end;
 }
 
 bool TFtE2Data::PlaceStrings(int first_offset, const char *manufacturer, const char *description,
-                             const char *serial)
+                             const char *serial, int end)
 {
-    if (!StringsFit(first_offset, manufacturer, description, serial))
+    if (!StringsFit(first_offset, manufacturer, description, serial, end))
         return false;
     const int manufacturer_at = first_offset;
     const int description_at = manufacturer_at + descriptor_size(manufacturer);

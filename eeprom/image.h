@@ -6,7 +6,6 @@
 #define CORVANE_EEPROM_IMAGE_H
 
 #include "eeprom/chip_options.h"
-#include "eeprom/field_table.h"
 #include "ftdev.h"
 #include "platform/platform.h"
 
@@ -17,6 +16,8 @@ struct HandleRecord;
 }
 
 namespace corvane::eeprom {
+
+struct ChipLayout;
 
 constexpr int image_size = 2048;
 constexpr int max_words = image_size / 2;
@@ -105,8 +106,9 @@ public:
 
 class TFtE2Data : public TEeData {
 public:
-    TFtE2Data() = default;
-    explicit TFtE2Data(const device::HandleRecord &record) : TEeData(record) {}
+    // An object of the chip that `layout` describes, without or with a device behind it.
+    explicit TFtE2Data(const ChipLayout &layout);
+    TFtE2Data(const device::HandleRecord &record, const ChipLayout &layout);
 
     uint16_t checksum = 0;
     uint16_t eeprom_type = 0;
@@ -166,14 +168,15 @@ public:
     // text buffer hold.
     void DescriptorToString(char *out, int offset) const;
 
-    // Whether the three descriptors, placed from `first_offset`, end by byte 122.
+    // Whether the three descriptors, placed from `first_offset`, end by byte `end` (122
+    // unless the layout's string area ends elsewhere).
     static bool StringsFit(int first_offset, const char *manufacturer, const char *description,
-                           const char *serial);
+                           const char *serial, int end = strings_end_limit);
     // Steps 1 to 5 of placing the strings: pointer and length bytes, the descriptors, the
     // offsets in memory, bit 7 of the pointer bytes. False, with the image unchanged,
-    // when they do not fit.
+    // when they do not end by byte `end`.
     bool PlaceStrings(int first_offset, const char *manufacturer, const char *description,
-                      const char *serial);
+                      const char *serial, int end = strings_end_limit);
 
     // Erase, write every word, read back and compare: 13, 12 or 0.
     FtdevStatus WriteSequence();
@@ -187,6 +190,9 @@ protected:
     virtual void StoreChipWords(const ProgramData *record);
     // The record fields that the table cannot state, read after it.
     virtual void DecodeChipWords(ProgramData &record) const;
+    // ProgramSettings' first step on the device, after the image is cleared: the probe,
+    // false when a read of it was refused.
+    virtual bool PrepareSettingsImage();
     // ProgramSettings' last step: the erase, write and verify of WriteSequence, or for a
     // part whose probe erases it the probe in place of Erase.
     virtual FtdevStatus WriteSettingsImage();
@@ -195,7 +201,7 @@ protected:
     FtdevStatus ReadCheckedImage();
     // The end of every build: the empty descriptor behind the serial, a tail word of 0,
     // the checksum.
-    void FinishImage();
+    virtual void FinishImage();
 
     // After ReadImage on a part that holds its size code: on a part of 128 words or more
     // the pointer bytes count from the upper half and the checksum covers words 0 to 126;

@@ -1,12 +1,25 @@
 // The frames every layout builds and reads its image in: the chip's table (field_table.h)
 // fills in the fields, and a few hooks the words that are one chip's own.
 #include "eeprom/common_fields.h"
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 #include "eeprom/serial_number.h"
 
 #include <cstring>
 
 namespace corvane::eeprom {
+
+TFtE2Data::TFtE2Data(const ChipLayout &layout) : chip(&layout)
+{
+    word_count = layout.word_count;
+    checksum_span = layout.checksum_span;
+}
+
+TFtE2Data::TFtE2Data(const device::HandleRecord &record, const ChipLayout &layout)
+    : TEeData(record), chip(&layout)
+{
+    word_count = layout.word_count;
+    checksum_span = layout.checksum_span;
+}
 
 FtdevStatus TFtE2Data::ReadCheckedImage()
 {
@@ -26,6 +39,11 @@ void TFtE2Data::FinishImage()
 void TFtE2Data::StoreChipWords(const ProgramData *) {}
 
 void TFtE2Data::DecodeChipWords(ProgramData &) const {}
+
+bool TFtE2Data::PrepareSettingsImage()
+{
+    return ProbeEepromType();
+}
 
 FtdevStatus TFtE2Data::WriteSettingsImage()
 {
@@ -79,15 +97,15 @@ FtdevStatus TFtE2Data::ProgramSettings(const SettingsHeader &settings, const Tex
         return FTDEV_INVALID_PARAMETER;
     char automatic[automatic_serial_size];
     const char *serial = choose_serial(texts.serial_number, texts.manufacturer_id, settings.product_id, automatic);
-    if (FtdevStatus status = check_program_settings(settings, texts, serial, chip->first_string))
+    if (FtdevStatus status = check_program_settings(settings, texts, serial, chip->first_string, chip->strings_end))
         return status;
 
     clear_image();
-    if (!ProbeEepromType())
+    if (!PrepareSettingsImage())
         return FTDEV_EEPROM_READ_FAILED;
     set_word_at(3, chip->release);
     apply_settings_header(*this, settings);
-    PlaceStrings(chip->first_string, texts.manufacturer, texts.description, serial);
+    PlaceStrings(chip->first_string, texts.manufacturer, texts.description, serial, chip->strings_end);
     FitImageToEeprom();
     if (chip->usb_version != 0)
         set_word_at(6, chip->usb_version);

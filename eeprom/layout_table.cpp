@@ -1,11 +1,10 @@
 #include "eeprom/layout_table.h"
 
 #include "eeprom/ft2232.h"
-#include "eeprom/ft2232h.h"
+#include "eeprom/high_speed_dual_quad.h"
 #include "eeprom/ft232b.h"
 #include "eeprom/ft232h.h"
 #include "eeprom/ft232r.h"
-#include "eeprom/ft4232h.h"
 #include "eeprom/ftx.h"
 #include "eeprom/program_record.h"
 

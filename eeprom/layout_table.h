@@ -3,7 +3,7 @@
 #ifndef CORVANE_EEPROM_LAYOUT_TABLE_H
 #define CORVANE_EEPROM_LAYOUT_TABLE_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 #include "ftdev.h"
 
 #include <cstddef>
