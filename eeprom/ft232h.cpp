@@ -149,16 +149,8 @@ void TFtEE232H::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
         return;
     }
     const uint32_t first = std::min(count, lower_user_piece);
-    TFtE2Data::ReadUserArea(buffer, first, got);
-    const int upper = UpperPieceStart();
-    if (got != first || count <= first || upper == 0)
-        return;
     const uint32_t limit = static_cast<uint32_t>(std::max(UserAreaSize(), 0)) * 2;
-    const uint32_t rest = std::min(count - first, limit > got ? limit - got : 0);
-    if (rest == 0)
-        return;
-    std::memcpy(buffer + first, image + 2 * upper, rest);
-    got += rest;
+    ReadUserPieces(buffer, count, got, lower_user_piece, 2 * UpperPieceStart(), limit > first ? limit - first : 0);
 }
 
 // Erases the part and writes a marker at word 0xC0: a 128-word part, which wraps, shows

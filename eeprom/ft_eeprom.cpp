@@ -69,56 +69,61 @@ FtdevStatus program_record(TFtE2Data &layout, const LayoutInfo &info, const Prog
     return layout.WriteSequence();
 }
 
-FtdevStatus ee_program(FtdevHandle handle, ProgramData *data)
+// What FT_EE_Program and FT_EE_Read share: the device, its class for the record functions
+// and the form of the caller's record, after the checks that refuse the call.
+struct RecordCall {
+    const HandleRecord *device = nullptr;
+    Layout choice = Layout::invalid;
+    bool signed_form = false;
+    std::unique_ptr<TFtE2Data> layout;
+};
+
+FtdevStatus open_record_call(FtdevHandle handle, const ProgramData *data, RecordCall &call)
 {
-    const HandleRecord *device = corvane::device::find_open(handle);
-    if (device == nullptr)
+    call.device = corvane::device::find_open(handle);
+    if (call.device == nullptr)
         return FTDEV_INVALID_HANDLE;
     if (data == nullptr)
         return FTDEV_INVALID_PARAMETER;
-    const Layout choice = layouts_for_device(device->device_type).record;
-    const bool signed_form = is_signed(data);
-    if (!signed_form && choice == Layout::ft232r)
+    call.choice = layouts_for_device(call.device->device_type).record;
+    call.signed_form = is_signed(data);
+    if (!call.signed_form && call.choice == Layout::ft232r)
         return FTDEV_INVALID_PARAMETER;
     FtdevStatus status = FTDEV_OK;
-    auto layout = create_layout(choice, *device, handle, status);
-    if (!layout)
+    call.layout = create_layout(call.choice, *call.device, handle, status);
+    return status;
+}
+
+FtdevStatus ee_program(FtdevHandle handle, ProgramData *data)
+{
+    RecordCall call;
+    if (FtdevStatus status = open_record_call(handle, data, call))
         return status;
-    const LayoutInfo &info = layout_info(choice);
-    if (signed_form)
-        return program_record(*layout, info, *data, *device, handle);
+    const LayoutInfo &info = layout_info(call.choice);
+    if (call.signed_form)
+        return program_record(*call.layout, info, *data, *call.device, handle);
     ProgramData converted = converted_record(info);
     fields_from_unsigned(converted, data, info.record_span);
-    return program_record(*layout, info, converted, *device, handle);
+    return program_record(*call.layout, info, converted, *call.device, handle);
 }
 
 FtdevStatus ee_read(FtdevHandle handle, ProgramData *data)
 {
-    const HandleRecord *device = corvane::device::find_open(handle);
-    if (device == nullptr)
-        return FTDEV_INVALID_HANDLE;
-    if (data == nullptr)
-        return FTDEV_INVALID_PARAMETER;
-    const Layout choice = layouts_for_device(device->device_type).record;
-    const bool signed_form = is_signed(data);
-    if (!signed_form && choice == Layout::ft232r)
-        return FTDEV_INVALID_PARAMETER;
-    FtdevStatus status = FTDEV_OK;
-    auto layout = create_layout(choice, *device, handle, status);
-    if (!layout)
+    RecordCall call;
+    if (FtdevStatus status = open_record_call(handle, data, call))
         return status;
-    if (signed_form)
-        return layout->DecodeImage(*data);
+    if (call.signed_form)
+        return call.layout->DecodeImage(*data);
 
     // Only the caller's four buffers go in; every field of its blocks comes back.
-    const LayoutInfo &info = layout_info(choice);
+    const LayoutInfo &info = layout_info(call.choice);
     ProgramData converted = converted_record(info);
     const auto &caller = *reinterpret_cast<const ProgramDataUnsigned *>(data);
     converted.manufacturer = caller.manufacturer;
     converted.manufacturer_id = caller.manufacturer_id;
     converted.description = caller.description;
     converted.serial_number = caller.serial_number;
-    status = layout->DecodeImage(converted);
+    const FtdevStatus status = call.layout->DecodeImage(converted);
     if (status == FTDEV_OK)
         fields_to_unsigned(data, info.record_span, converted);
     return status;

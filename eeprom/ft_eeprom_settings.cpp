@@ -37,15 +37,20 @@ std::unique_ptr<TFtE2Data> settings_layout(FtdevHandle handle, const SettingsHea
     return create_layout(choice, *device, handle, status);
 }
 
-// The configuration calls exist on the FT232H and the FT-X series only.
-FtdevStatus config_device(FtdevHandle handle)
+// The configuration calls exist on the FT232H and the FT-X series only; `out_missing`
+// is a caller's null pointer, refused once the device is known to take the call.
+FtdevStatus config_request(FtdevHandle handle, uint32_t request, void *in, uint32_t in_size, void *out,
+                           uint32_t out_size, bool out_missing)
 {
     const HandleRecord *device = corvane::device::find_open(handle);
     if (device == nullptr)
         return FTDEV_INVALID_HANDLE;
     if (device->device_type != FTDEV_DEVICE_232H && device->device_type != FTDEV_DEVICE_X_SERIES)
         return FTDEV_NOT_SUPPORTED;
-    return FTDEV_OK;
+    if (out_missing)
+        return FTDEV_INVALID_PARAMETER;
+    uint32_t returned = 0;
+    return FT_IoCtl(handle, request, in, in_size, out, out_size, &returned, nullptr);
 }
 
 } // namespace
@@ -82,36 +87,24 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadConfig(FtdevHandle handle, uint8_t address, uint8_t *value)
 {
     return guarded([&]() -> FtdevStatus {
-        if (FtdevStatus status = config_device(handle))
-            return status;
-        if (value == nullptr)
-            return FTDEV_INVALID_PARAMETER;
-        uint32_t returned = 0;
-        return FT_IoCtl(handle, read_config_request, &address, 1, value, 1, &returned, nullptr);
+        return config_request(handle, read_config_request, &address, 1, value, 1, value == nullptr);
     });
 }
 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_WriteConfig(FtdevHandle handle, uint8_t address, uint8_t value)
 {
     return guarded([&]() -> FtdevStatus {
-        if (FtdevStatus status = config_device(handle))
-            return status;
         uint8_t in[2] = {address, value};
-        uint32_t returned = 0;
-        return FT_IoCtl(handle, write_config_request, in, sizeof in, nullptr, 0, &returned, nullptr);
+        return config_request(handle, write_config_request, in, sizeof in, nullptr, 0, false);
     });
 }
 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadECC(FtdevHandle handle, uint8_t option, uint16_t *value)
 {
     return guarded([&]() -> FtdevStatus {
-        if (FtdevStatus status = config_device(handle))
-            return status;
-        if (value == nullptr)
-            return FTDEV_INVALID_PARAMETER;
         uint8_t out[2] = {0, 0};
-        uint32_t returned = 0;
-        const FtdevStatus status = FT_IoCtl(handle, read_ecc_request, &option, 1, out, sizeof out, &returned, nullptr);
+        const FtdevStatus status =
+            config_request(handle, read_ecc_request, &option, 1, out, sizeof out, value == nullptr);
         if (status == FTDEV_OK)
             *value = static_cast<uint16_t>(out[0] | out[1] << 8);
         return status;

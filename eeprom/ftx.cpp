@@ -133,13 +133,7 @@ bool TFtEEFTX::WriteUserArea(const uint8_t *bytes, uint32_t count)
 
 void TFtEEFTX::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
 {
-    const uint32_t first = std::min(count, first_stretch);
-    TFtE2Data::ReadUserArea(buffer, first, got);
-    if (got != first || count <= first)
-        return;
-    const uint32_t rest = std::min(count - first, second_stretch);
-    std::memcpy(buffer + first, image + second_stretch_at, rest);
-    got += rest;
+    ReadUserPieces(buffer, count, got, first_stretch, second_stretch_at, second_stretch);
 }
 
 void TFtEEFTX::EncodeImage(const ChipOptions &) {}

@@ -167,6 +167,8 @@ public:
     // The text of the descriptor at image byte `offset`, cut to what the image and a
     // text buffer hold.
     void DescriptorToString(char *out, int offset) const;
+    // The same, or an empty text from a blank part.
+    void TextAt(char *out, int offset) const;
 
     // Whether the three descriptors, placed from `first_offset`, end by byte `end` (122
     // unless the layout's string area ends elsewhere).
@@ -210,6 +212,12 @@ protected:
     // The last step of a build for a large part: bytes `from` to 127 move up by 128, where
     // the pointer bytes (offset | 0x80) already point, and the lower half is cleared.
     void MoveStringsToUpperHalf(int from);
+
+    // ReadUserArea of a user area in two pieces: the base's rule for up to `first_piece`
+    // bytes, then up to `second_size` bytes from image byte `second_at` (none when 0) if
+    // the first piece was read whole.
+    void ReadUserPieces(uint8_t *buffer, uint32_t count, uint32_t &got, uint32_t first_piece, int second_at,
+                        uint32_t second_size);
 
     // The user-area rules of the base, for layouts that build on them.
     int BaseUserAreaStart() const;
