@@ -102,9 +102,9 @@ uint32_t stored_value(const Field &field, Side side, uint32_t value, bool &first
 ProgramData record_of_options(const ChipLayout &chip, const ChipOptions &options)
 {
     ProgramData record{};
-    std::memcpy(reinterpret_cast<unsigned char *>(&record) + chip.record_block.first,
-                reinterpret_cast<const unsigned char *>(&options) + chip.options_first,
-                chip.record_block.end - chip.record_block.first);
+    std::memcpy(reinterpret_cast<unsigned char *>(&record) + chip.record.fields.first,
+                reinterpret_cast<const unsigned char *>(&options) + chip.record.options_first,
+                chip.record.fields.end - chip.record.fields.first);
     return record;
 }
 

@@ -85,6 +85,29 @@ struct ByteRange {
     size_t end;
 };
 
+// A chip's block of the ProgramData record.
+struct RecordBlock {
+    ByteRange fields = {0, 0};
+    size_t options_first = 0;       // where the chip's ChipOptions block holds the same bytes
+    // The record bytes DecodeImage clears: the blocks of other chips that a reader of this
+    // image reports as clear.
+    ByteRange cleared[2] = {};
+};
+
+// A block behind the FT232B one, the record's bytes [first, end): DecodeImage clears
+// every block before it.
+constexpr RecordBlock later_block(size_t first, size_t end, size_t options_first)
+{
+    return {{first, end}, options_first, {{offsetof(ProgramData, release_0400), first}, {0, 0}}};
+}
+
+// The same for the blocks that a ChipOptions block holds as plain bytes.
+template <typename Options>
+constexpr RecordBlock later_block(size_t first)
+{
+    return later_block(first, first + sizeof(Options::block), offsetof(Options, block));
+}
+
 // Everything the frames of TFtE2Data need to know about one chip besides its code.
 struct ChipLayout {
     std::span<const Field> fields;
@@ -95,12 +118,7 @@ struct ChipLayout {
     uint16_t release = 0;               // word 3
     uint16_t product_id = 0;            // EncodeImage writes it with the FTDI vendor id, 0xA0 and 0x2D
     uint16_t usb_version = 0;           // word 6 before the fields are stored
-    // The chip's block of the record, and where its ChipOptions block holds the same bytes.
-    ByteRange record_block = {0, 0};
-    size_t options_first = 0;
-    // The record bytes DecodeImage clears: the blocks of other chips that a reader of this
-    // image reports as clear.
-    ByteRange cleared[2] = {};
+    RecordBlock record = {};
     // On an external part, the word that keeps the part's size code; its probe erases the
     // part, so ProgramSettings probes again in place of Erase. 0 for a part inside the chip.
     int part_code_word = 0;

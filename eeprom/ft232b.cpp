@@ -25,14 +25,10 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft232b_layout = {
-    .fields = fields,
-    .first_string = ft232b_first_string,
-    .release = release_bm,
-    .product_id = ft232b_product_id,
-    .usb_version = usb_2_0,
-    .record_block = {offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
-    .options_first = offsetof(ChipOptions232, release_0400),
-    .cleared = {ft2232_release_cleared, ft2232_fields_cleared},
+    .fields = fields, .first_string = ft232b_first_string, .release = release_bm,
+    .product_id = ft232b_product_id, .usb_version = usb_2_0,
+    .record = {{offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
+               offsetof(ChipOptions232, release_0400), {ft2232_release_cleared, ft2232_fields_cleared}},
 };
 
 bool FixedPartLayout::ProbeEepromType()

@@ -76,12 +76,8 @@ constexpr Field fields[] = {
 
 // Every string offset is 0xA0 or more, so bit 7 of each pointer byte is set already.
 constinit const ChipLayout ftx_layout = {
-    .fields = fields,
-    .word_count = max_words,
-    .checksum_span = 254,
-    .first_string = ftx_first_string,
-    .strings_end = ftx_strings_end,
-    .release = release_x,
+    .fields = fields, .word_count = max_words, .checksum_span = 254, .first_string = ftx_first_string,
+    .strings_end = ftx_strings_end, .release = release_x,
 };
 
 // The pointer bytes hold the real offsets, all in the upper half of the first 128 words.

@@ -1,7 +1,6 @@
 // The FT2232H and FT4232H images on their external EEPROM of 64, 128 or 256 words, and
 // what they share: the part code in word 12, four pin groups in word 6, the strings from
-// byte 0x1A, moved up by 0x80 on a 128- or 256-word part. Each chip's table is in its own
-// file.
+// byte 0x1A, moved up by 0x80 on a 128- or 256-word part.
 #ifndef CORVANE_EEPROM_HIGH_SPEED_DUAL_QUAD_H
 #define CORVANE_EEPROM_HIGH_SPEED_DUAL_QUAD_H
 

@@ -84,7 +84,7 @@ FtdevStatus TFtE2Data::DecodeImage(ProgramData &record)
         return status;
     decode_common_fields(*this, record);
     auto *bytes = reinterpret_cast<unsigned char *>(&record);
-    for (const ByteRange &range : chip->cleared)
+    for (const ByteRange &range : chip->record.cleared)
         std::memset(bytes + range.first, 0, range.end - range.first);
     load_fields(*chip, Side::record, *this, &record);
     DecodeChipWords(record);

@@ -44,7 +44,7 @@ void encode_options(TFtE2Data &layout, const ProgramData &record)
 {
     Block block{};
     block.texts = {record.manufacturer, record.description, ""};
-    copy_record_block(block, chip.options_first, record, chip.record_block.first, chip.record_block.end);
+    copy_record_block(block, chip.record.options_first, record, chip.record.fields.first, chip.record.fields.end);
     layout.EncodeImage(block.texts);
 }
 
