@@ -19,6 +19,8 @@ constexpr int max_power_limit = 500;
 constexpr uint16_t ftdi_vendor_id = 0x0403;
 constexpr uint8_t default_attributes = 0xA0;
 constexpr uint8_t default_power = 0x2D;     // 90 mA
+// The USB release the settings path writes into word 6 of those layouts.
+constexpr uint16_t usb_release_2_0 = 0x0200;
 
 // Byte 10 of every layout carries these two options of the settings header.
 constexpr int option_byte = 10;

@@ -1,11 +1,12 @@
 #include "eeprom/ft2232.h"
 
+#include "eeprom/common_fields.h"
+
 namespace corvane::eeprom {
 
 namespace {
 
 constexpr uint16_t release_2232 = 0x0500;
-constexpr uint16_t usb_2_0 = 0x0200;
 constexpr int part_code_word = 10;
 
 constexpr Field fields[] = {
@@ -34,7 +35,7 @@ constexpr Field fields[] = {
 
 constinit const ChipLayout ft2232_layout = {
     .fields = fields, .word_count = 128, .first_string = ft2232_first_string, .release = release_2232,
-    .product_id = ft2232_product_id, .usb_version = usb_2_0,
+    .product_id = ft2232_product_id, .usb_version = usb_release_2_0,
     .record = later_block(offsetof(ProgramData, dual_release_0500), offsetof(ProgramData, dual_w0_bit11) + 1,
                           offsetof(ChipOptions2232, dual_release_0500)),
     .part_code_word = part_code_word,

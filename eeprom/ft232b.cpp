@@ -8,7 +8,6 @@ namespace {
 
 constexpr uint16_t release_bm = 0x0400;
 constexpr uint16_t release_am = 0x0200;
-constexpr uint16_t usb_2_0 = 0x0200;
 constexpr uint16_t usb_1_1 = 0x0110;     // what older images are reported to speak
 constexpr uint16_t part_93c46 = 0x46;
 
@@ -26,7 +25,7 @@ constexpr Field fields[] = {
 
 constinit const ChipLayout ft232b_layout = {
     .fields = fields, .first_string = ft232b_first_string, .release = release_bm,
-    .product_id = ft232b_product_id, .usb_version = usb_2_0,
+    .product_id = ft232b_product_id, .usb_version = usb_release_2_0,
     .record = {{offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
                offsetof(ChipOptions232, release_0400), {ft2232_release_cleared, ft2232_fields_cleared}},
 };

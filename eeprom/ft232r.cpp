@@ -1,5 +1,6 @@
 #include "eeprom/ft232r.h"
 
+#include "eeprom/common_fields.h"
 #include "eeprom/latency_boost.h"
 
 namespace corvane::eeprom {
@@ -7,7 +8,6 @@ namespace corvane::eeprom {
 namespace {
 
 constexpr uint16_t release_r = 0x0600;
-constexpr uint16_t usb_2_0 = 0x0200;
 constexpr uint32_t factory_word_address = 0x42;
 
 constexpr Field fields[] = {
@@ -45,7 +45,7 @@ constexpr Field fields[] = {
 // The FT232B block's reader clears the same bytes.
 constinit const ChipLayout ft232r_layout = {
     .fields = fields, .first_string = ft232r_first_string, .release = release_r,
-    .product_id = ft232b_product_id, .usb_version = usb_2_0,
+    .product_id = ft232b_product_id, .usb_version = usb_release_2_0,
     .record = {{offsetof(ProgramData, r_w0_bit1), offsetof(ProgramData, r_w0_bit3) + 1},
                offsetof(ChipOptions232R, r_w0_bit1), {ft2232_release_cleared, ft2232_fields_cleared}},
 };

@@ -35,17 +35,13 @@ constexpr auto fields_2232h = joined(
         word_bit(0, 15, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit15), offsetof(Settings2232H, w0_bit15)),
     });
 
-// FT4232H word 5 bits 12 to 15 carry the flags of bits 4 to 7 of its high byte. The
-// driver types of channels A, B, C and D sit in word 0 bits 3, 11, 7 and 15: the channels
-// of each half of the chip share a byte.
+// The FT4232H's driver types of channels A, B, C and D sit in word 0 bits 3, 11, 7 and
+// 15: the channels of each half of the chip share a byte. Word 5 bits 12 to 15 carry the
+// flags of bits 4 to 7 of its high byte.
 constexpr auto fields_4232h = joined(
     high_speed_fields(offsetof(ProgramData, ft4232h_option_bit2), offsetof(ProgramData, ft4232h_group0_slow_slew),
                       offsetof(Settings4232H, group0_slow_slew)),
     std::array{
-        word_bit(5, 12, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit4), offsetof(Settings4232H, byte11_bit4)),
-        word_bit(5, 13, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit5), offsetof(Settings4232H, byte11_bit5)),
-        word_bit(5, 14, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit6), offsetof(Settings4232H, byte11_bit6)),
-        word_bit(5, 15, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit7), offsetof(Settings4232H, byte11_bit7)),
         word_bit(0, 3, Rule::flag_one, offsetof(ProgramData, ft4232h_driver_type_a),
                  offsetof(Settings4232H, driver_type_a)),
         word_bit(0, 11, Rule::flag_one, offsetof(ProgramData, ft4232h_driver_type_b),
@@ -54,6 +50,10 @@ constexpr auto fields_4232h = joined(
                  offsetof(Settings4232H, driver_type_c)),
         word_bit(0, 15, Rule::flag_one, offsetof(ProgramData, ft4232h_driver_type_d),
                  offsetof(Settings4232H, driver_type_d)),
+        word_bit(5, 12, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit4), offsetof(Settings4232H, byte11_bit4)),
+        word_bit(5, 13, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit5), offsetof(Settings4232H, byte11_bit5)),
+        word_bit(5, 14, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit6), offsetof(Settings4232H, byte11_bit6)),
+        word_bit(5, 15, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit7), offsetof(Settings4232H, byte11_bit7)),
     });
 
 template <typename Options>

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 namespace corvane::eeprom {
 
@@ -66,29 +67,6 @@ constexpr size_t record_span_232h = offsetof(ProgramDataUnsigned, ft232h_w0_bit1
     FIELD(ft232h_w0_bit1) FIELD(ft232h_w0_bit2) FIELD(ft232h_w0_bit3) FIELD(ft232h_w0_bit8) \
     FIELD(ft232h_w0_bit9) FIELD(ft232h_w0_bit10) FIELD(ft232h_driver_type) FIELD(ft232h_w0_bit15)
 
-// The unsigned form is converted field by field: with 64-bit pointers its fields do not
-// lie at a fixed distance from their places in the signed form. Only the fields that
-// end within the caller's `span` bytes are read or written.
-inline void fields_from_unsigned(ProgramData &record, const void *caller, size_t span)
-{
-    const auto *bytes = static_cast<const unsigned char *>(caller);
-#define CORVANE_FIELD_FROM_UNSIGNED(name)                                                        \
-    if (offsetof(ProgramDataUnsigned, name) + sizeof record.name <= span)                        \
-        std::memcpy(&record.name, bytes + offsetof(ProgramDataUnsigned, name), sizeof record.name);
-    CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_FIELD_FROM_UNSIGNED)
-#undef CORVANE_FIELD_FROM_UNSIGNED
-}
-
-inline void fields_to_unsigned(void *caller, size_t span, const ProgramData &record)
-{
-    auto *bytes = static_cast<unsigned char *>(caller);
-#define CORVANE_FIELD_TO_UNSIGNED(name)                                                          \
-    if (offsetof(ProgramDataUnsigned, name) + sizeof record.name <= span)                        \
-        std::memcpy(bytes + offsetof(ProgramDataUnsigned, name), &record.name, sizeof record.name);
-    CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_FIELD_TO_UNSIGNED)
-#undef CORVANE_FIELD_TO_UNSIGNED
-}
-
 // Where a field lies, and where a C compiler would put it after the one before it.
 struct FieldPlace {
     size_t offset;
@@ -127,6 +105,29 @@ constexpr FieldPlace signed_places[] = {CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_SI
 constexpr FieldPlace unsigned_places[] = {CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_UNSIGNED_PLACE)};
 #undef CORVANE_SIGNED_PLACE
 #undef CORVANE_UNSIGNED_PLACE
+
+// The unsigned form is converted field by field: with 64-bit pointers its fields do not
+// lie at a fixed distance from their places in the signed form. Only the fields that
+// end within the caller's `span` bytes are read or written.
+inline void fields_from_unsigned(ProgramData &record, const void *caller, size_t span)
+{
+    for (size_t i = 0; i < std::size(signed_places); ++i) {
+        const FieldPlace &from = unsigned_places[i];
+        if (from.offset + from.size <= span)
+            std::memcpy(reinterpret_cast<unsigned char *>(&record) + signed_places[i].offset,
+                        static_cast<const unsigned char *>(caller) + from.offset, from.size);
+    }
+}
+
+inline void fields_to_unsigned(void *caller, size_t span, const ProgramData &record)
+{
+    for (size_t i = 0; i < std::size(signed_places); ++i) {
+        const FieldPlace &to = unsigned_places[i];
+        if (to.offset + to.size <= span)
+            std::memcpy(static_cast<unsigned char *>(caller) + to.offset,
+                        reinterpret_cast<const unsigned char *>(&record) + signed_places[i].offset, to.size);
+    }
+}
 
 // The field list names every field of both forms, and both are the table's fields in its
 // order with natural alignment on every build, behind 12 bytes of signature or none.
