@@ -150,9 +150,26 @@ void store_texts(ProgramData *data, char *manufacturer, char *manufacturer_id, c
                     serial_number);
 }
 
-std::unique_ptr<TFtE2Data> user_area_layout(const HandleRecord &device, FtdevHandle handle, FtdevStatus &status)
+struct UserAreaCall {
+    const HandleRecord *device = nullptr;
+    std::unique_ptr<TFtE2Data> layout;
+};
+
+// The device and its class for the user-area functions, after the checks that refuse the
+// call: `missing` is a null pointer of the caller's. No class is made when there is
+// nothing to do.
+FtdevStatus open_user_area_call(FtdevHandle handle, bool missing, bool nothing_to_do, UserAreaCall &call)
 {
-    return create_layout(layouts_for_device(device.device_type).user_area, device, handle, status);
+    call.device = corvane::device::find_open(handle);
+    if (call.device == nullptr)
+        return FTDEV_INVALID_HANDLE;
+    if (missing)
+        return FTDEV_INVALID_PARAMETER;
+    if (nothing_to_do)
+        return FTDEV_OK;
+    FtdevStatus status = FTDEV_OK;
+    call.layout = create_layout(layouts_for_device(call.device->device_type).user_area, *call.device, handle, status);
+    return status;
 }
 
 } // namespace
@@ -195,20 +212,14 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadEx(FtdevHandle handle, ProgramData
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UASize(FtdevHandle handle, uint32_t *size)
 {
     return guarded([&]() -> FtdevStatus {
-        const HandleRecord *device = corvane::device::find_open(handle);
-        if (device == nullptr)
-            return FTDEV_INVALID_HANDLE;
-        if (size == nullptr)
-            return FTDEV_INVALID_PARAMETER;
-        FtdevStatus status = FTDEV_OK;
-        auto layout = user_area_layout(*device, handle, status);
-        if (!layout)
+        UserAreaCall call;
+        if (FtdevStatus status = open_user_area_call(handle, size == nullptr, false, call))
             return status;
-        if (!layout->ReadImage()) {
+        if (!call.layout->ReadImage()) {
             *size = 0;
             return FTDEV_EEPROM_READ_FAILED;
         }
-        *size = static_cast<uint32_t>(std::max(layout->UserAreaSize(), 0)) * 2;
+        *size = static_cast<uint32_t>(std::max(call.layout->UserAreaSize(), 0)) * 2;
         return FTDEV_OK;
     });
 }
@@ -216,23 +227,17 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UASize(FtdevHandle handle, uint32_t *s
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UAWrite(FtdevHandle handle, const uint8_t *data, uint32_t count)
 {
     return guarded([&]() -> FtdevStatus {
-        const HandleRecord *device = corvane::device::find_open(handle);
-        if (device == nullptr)
-            return FTDEV_INVALID_HANDLE;
-        if (data == nullptr)
-            return FTDEV_INVALID_PARAMETER;
-        FtdevStatus status = FTDEV_OK;
-        auto layout = user_area_layout(*device, handle, status);
-        if (!layout)
+        UserAreaCall call;
+        if (FtdevStatus status = open_user_area_call(handle, data == nullptr, false, call))
             return status;
         std::optional<LatencyBoost> boost;
-        if (is_ft232r(*device))
+        if (is_ft232r(*call.device))
             boost.emplace(handle);
-        if (!layout->ReadImage())
+        if (!call.layout->ReadImage())
             return FTDEV_EEPROM_READ_FAILED;
-        if (!layout->WriteUserArea(data, count))
+        if (!call.layout->WriteUserArea(data, count))
             return FTDEV_EEPROM_WRITE_FAILED;
-        return layout->WriteSequence();
+        return call.layout->WriteSequence();
     });
 }
 
@@ -240,20 +245,15 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UARead(FtdevHandle handle, uint8_t *bu
                                                  uint32_t *bytes_read)
 {
     return guarded([&]() -> FtdevStatus {
-        const HandleRecord *device = corvane::device::find_open(handle);
-        if (device == nullptr)
-            return FTDEV_INVALID_HANDLE;
-        if (buffer == nullptr || bytes_read == nullptr)
-            return FTDEV_INVALID_PARAMETER;
+        UserAreaCall call;
+        if (FtdevStatus status =
+                open_user_area_call(handle, buffer == nullptr || bytes_read == nullptr, count == 0, call))
+            return status;
         if (count == 0)
             return FTDEV_OK;
-        FtdevStatus status = FTDEV_OK;
-        auto layout = user_area_layout(*device, handle, status);
-        if (!layout)
-            return status;
-        if (!layout->ReadImage())
+        if (!call.layout->ReadImage())
             return FTDEV_EEPROM_READ_FAILED;
-        layout->ReadUserArea(buffer, count, *bytes_read);
+        call.layout->ReadUserArea(buffer, count, *bytes_read);
         return FTDEV_OK;
     });
 }

@@ -64,9 +64,8 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Read(FtdevHandle handle, SettingsH
     return guarded([&]() -> FtdevStatus {
         FtdevStatus status = FTDEV_OK;
         auto layout = settings_layout(handle, settings, size, status);
-        if (!layout)
-            return status;
-        return layout->ReadSettings(*settings, {manufacturer, manufacturer_id, description, serial_number});
+        return layout ? layout->ReadSettings(*settings, {manufacturer, manufacturer_id, description, serial_number})
+                      : status;
     });
 }
 
@@ -78,9 +77,8 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const 
     return guarded([&]() -> FtdevStatus {
         FtdevStatus status = FTDEV_OK;
         auto layout = settings_layout(handle, settings, size, status);
-        if (!layout)
-            return status;
-        return layout->ProgramSettings(*settings, {manufacturer, manufacturer_id, description, serial_number});
+        return layout ? layout->ProgramSettings(*settings, {manufacturer, manufacturer_id, description, serial_number})
+                      : status;
     });
 }
 

@@ -109,24 +109,30 @@ constexpr FieldPlace unsigned_places[] = {CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_
 // The unsigned form is converted field by field: with 64-bit pointers its fields do not
 // lie at a fixed distance from their places in the signed form. Only the fields that
 // end within the caller's `span` bytes are read or written.
+template <typename Copy>
+void for_fields_within(size_t span, Copy copy)
+{
+    for (size_t i = 0; i < std::size(signed_places); ++i)
+        if (unsigned_places[i].offset + unsigned_places[i].size <= span)
+            copy(signed_places[i].offset, unsigned_places[i].offset, unsigned_places[i].size);
+}
+
 inline void fields_from_unsigned(ProgramData &record, const void *caller, size_t span)
 {
-    for (size_t i = 0; i < std::size(signed_places); ++i) {
-        const FieldPlace &from = unsigned_places[i];
-        if (from.offset + from.size <= span)
-            std::memcpy(reinterpret_cast<unsigned char *>(&record) + signed_places[i].offset,
-                        static_cast<const unsigned char *>(caller) + from.offset, from.size);
-    }
+    auto *to = reinterpret_cast<unsigned char *>(&record);
+    const auto *from = static_cast<const unsigned char *>(caller);
+    for_fields_within(span, [&](size_t at, size_t caller_at, size_t size) {
+        std::memcpy(to + at, from + caller_at, size);
+    });
 }
 
 inline void fields_to_unsigned(void *caller, size_t span, const ProgramData &record)
 {
-    for (size_t i = 0; i < std::size(signed_places); ++i) {
-        const FieldPlace &to = unsigned_places[i];
-        if (to.offset + to.size <= span)
-            std::memcpy(static_cast<unsigned char *>(caller) + to.offset,
-                        reinterpret_cast<const unsigned char *>(&record) + signed_places[i].offset, to.size);
-    }
+    auto *to = static_cast<unsigned char *>(caller);
+    const auto *from = reinterpret_cast<const unsigned char *>(&record);
+    for_fields_within(span, [&](size_t at, size_t caller_at, size_t size) {
+        std::memcpy(to + caller_at, from + at, size);
+    });
 }
 
 // The field list names every field of both forms, and both are the table's fields in its
