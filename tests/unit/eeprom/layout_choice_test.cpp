@@ -14,10 +14,7 @@ TEST_F(LayoutChoice, FtxIsRefusedByTheRecordFunctionsNotMisprogrammed)
 {
     open_bus({"ftx"});
     const auto before = part_words();
-    Record record;
-    record.set_texts("AB", "AB", "Cable", "AB123456");
-    record.data.vendor_id = 0x0403;
-    record.data.product_id = 0x6015;
+    Record record = cable_record_of(0x6015);
     EXPECT_EQ(FT_EE_Program(handle, &record.data), FTDEV_NOT_SUPPORTED);
     EXPECT_EQ(FT_EE_Read(handle, &record.data), FTDEV_NOT_SUPPORTED);
     SettingsX settings{};
