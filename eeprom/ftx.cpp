@@ -1,7 +1,5 @@
 #include "eeprom/ftx.h"
 
-#include "eeprom/common_fields.h"
-#include "eeprom/serial_number.h"
 
 #include <algorithm>
 #include <cstring>
