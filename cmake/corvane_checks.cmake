@@ -1,7 +1,7 @@
 # The two checking builds beside the default AddressSanitizer one: libFuzzer targets
 # (clang only) and ThreadSanitizer. ThreadSanitizer cannot share a process with
-# AddressSanitizer, and the fuzzing build brings its own sanitizer set, so either one
-# turns the default set off.
+# AddressSanitizer, and the fuzzing build brings its own sanitizer set, so neither goes
+# with CORVANE_ENABLE_SANITIZERS.
 option(CORVANE_ENABLE_FUZZING "Build the libFuzzer targets of tests/fuzz (clang only)" OFF)
 option(CORVANE_ENABLE_TSAN "Build with ThreadSanitizer (excludes CORVANE_ENABLE_SANITIZERS)" OFF)
 
@@ -9,11 +9,9 @@ if(CORVANE_ENABLE_FUZZING AND CORVANE_ENABLE_TSAN)
   message(FATAL_ERROR "CORVANE_ENABLE_FUZZING and CORVANE_ENABLE_TSAN are separate builds")
 endif()
 
-if(CORVANE_ENABLE_FUZZING OR CORVANE_ENABLE_TSAN)
-  if(CORVANE_ENABLE_SANITIZERS)
-    message(STATUS "CORVANE_ENABLE_SANITIZERS turned off: this build has its own sanitizers")
-    set(CORVANE_ENABLE_SANITIZERS OFF CACHE BOOL "" FORCE)
-  endif()
+if((CORVANE_ENABLE_FUZZING OR CORVANE_ENABLE_TSAN) AND CORVANE_ENABLE_SANITIZERS)
+  message(FATAL_ERROR "CORVANE_ENABLE_FUZZING and CORVANE_ENABLE_TSAN bring their own sanitizers: "
+                      "configure them with CORVANE_ENABLE_SANITIZERS=OFF")
 endif()
 
 if(CORVANE_ENABLE_FUZZING)
