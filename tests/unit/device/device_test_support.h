@@ -2,6 +2,7 @@
 #ifndef CORVANE_TESTS_UNIT_DEVICE_DEVICE_TEST_SUPPORT_H
 #define CORVANE_TESTS_UNIT_DEVICE_DEVICE_TEST_SUPPORT_H
 
+#include "driver/request_index.h"
 #include "ftdev.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,9 @@
 #include <string>
 
 namespace corvane::device::testing {
+
+// The general request's code for a request index, first generation.
+constexpr uint32_t request_code(unsigned index) { return driver::primary_code_base + 4u * index; }
 
 inline FtdevHandle open_or_fail(uint32_t index)
 {
@@ -44,7 +48,8 @@ inline Identity identity_of(FtdevHandle handle)
     EXPECT_EQ(FT_GetDeviceInfo(handle, nullptr, nullptr, serial_number, description, nullptr), FTDEV_OK);
     uint8_t reply[64] = {};
     uint32_t returned = 0, location = 0;
-    EXPECT_EQ(FT_IoCtl(handle, 0x00220000u + 4u * 41u, reply, sizeof reply, reply, sizeof reply, &returned, nullptr),
+    EXPECT_EQ(FT_IoCtl(handle, request_code(driver::request_location), reply, sizeof reply, reply, sizeof reply,
+                       &returned, nullptr),
               FTDEV_OK);
     std::memcpy(&location, reply, sizeof location);
     return {serial_number, description, location};

@@ -10,6 +10,7 @@
 namespace {
 
 using corvane::device::testing::open_or_fail;
+using corvane::device::testing::request_code;
 
 struct HandleCall {
     std::string name;
@@ -24,7 +25,9 @@ std::vector<HandleCall> every_handle_call()
     static char text[64];
     return {
         {"IoCtl",
-         [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 93u, nullptr, 0, &byte, 1, &word, nullptr); }},
+         [](FtdevHandle h) {
+             return FT_IoCtl(h, request_code(corvane::driver::request_get_latency), nullptr, 0, &byte, 1, &word, nullptr);
+         }},
         {"Read", [](FtdevHandle h) { return FT_Read(h, text, 1, &word); }},
         {"Write", [](FtdevHandle h) { return FT_Write(h, text, 1, &word); }},
         {"Close", [](FtdevHandle h) { return FT_Close(h); }},

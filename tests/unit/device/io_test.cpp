@@ -1,5 +1,6 @@
 // The data path, the general request and the request tables, over the whole stack.
 #include "device/handle_list.h"
+#include "driver/request_index.h"
 #include "support/inproc_bus.h"
 #include "unit/device/device_test_support.h"
 
@@ -12,8 +13,10 @@ using corvane::device::find_open;
 using corvane::device::testing::OpenDevice;
 using corvane::device::testing::open_or_fail;
 
-constexpr uint32_t primary_code(unsigned index) { return 0x00220000u + 4u * index; }
-constexpr uint32_t alternate_code(unsigned index) { return 0x00222000u + 4u * index; }
+using corvane::driver::request_get_latency;
+
+constexpr uint32_t primary_code(unsigned index) { return corvane::driver::primary_code_base + 4u * index; }
+constexpr uint32_t alternate_code(unsigned index) { return corvane::driver::alternate_code_base + 4u * index; }
 
 // A plain chip and one whose driver knows only the alternate request codes.
 class DeviceIo : public ::testing::Test {
@@ -51,7 +54,8 @@ TEST_F(DeviceIo, RequestsWithoutATableEntryAreRefusedByTheDriver)
         uint32_t returned = 0;
         // Gaps of the tables (sent as 0xFFFFFFFF), and codes past their end.
         for (uint32_t code : {primary_code(4), primary_code(42), primary_code(88), primary_code(110),
-                              primary_code(119), alternate_code(119), 0xFFFFFFFFu})
+                              primary_code(corvane::driver::request_index_count),
+                              alternate_code(corvane::driver::request_index_count), 0xFFFFFFFFu})
             EXPECT_EQ(FT_IoCtl(device.get(), code, reply, sizeof reply, reply, sizeof reply, &returned, nullptr),
                       FTDEV_IO_ERROR)
                 << "device " << index << " code " << std::hex << code;
@@ -63,7 +67,7 @@ TEST_F(DeviceIo, EitherGenerationOfCodeReachesTheRequest)
     for (uint32_t index : {0u, 1u}) {
         OpenDevice device(index);
         ASSERT_EQ(FT_SetLatencyTimer(device.get(), 42), FTDEV_OK);
-        for (uint32_t code : {primary_code(93), alternate_code(93)}) {
+        for (uint32_t code : {primary_code(request_get_latency), alternate_code(request_get_latency)}) {
             uint8_t latency = 0;
             ASSERT_EQ(FT_IoCtl(device.get(), code, nullptr, 0, &latency, 1, nullptr, nullptr), FTDEV_OK) << code;
             EXPECT_EQ(latency, 42);

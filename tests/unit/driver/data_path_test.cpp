@@ -8,6 +8,8 @@
 namespace corvane::testing {
 namespace {
 
+using namespace driver;   // the request index names
+
 using Clock = std::chrono::steady_clock;
 
 Bytes counting(size_t size, uint8_t first = 0) {
@@ -85,7 +87,7 @@ TEST_F(DriverRead, TimeOutReturnsWhatArrived) {
 
 TEST_F(DriverRead, ImmediateComTimeoutsReturnAtOnce) {
     Bytes timeouts = join({u32_bytes(0xFFFFFFFF), u32_bytes(0), u32_bytes(0), u32_bytes(0), u32_bytes(0)});
-    ASSERT_EQ(ERROR_SUCCESS, request(71, timeouts));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_timeouts, timeouts));
     auto start = Clock::now();
     Bytes got;
     EXPECT_EQ(0u, read(got, 10));
@@ -109,12 +111,12 @@ TEST_F(DriverRead, PurgeForgetsWhatWasReceived) {
     chat_->add_bulk_in(packet(0x11, 0x60, {1, 2, 3}));
     wait_for_queue(3);
     chat_->expect_control(0x40, 0x00, 1, 1);
-    ASSERT_EQ(ERROR_SUCCESS, request(83, u32_bytes(1)));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_purge, u32_bytes(1)));
     EXPECT_EQ(0u, queued());
     chat_->expect_control(0x40, 0x00, 0, 1);
     chat_->add_bulk_in(packet(0x11, 0x60, {4}));
     wait_for_queue(1);
-    ASSERT_EQ(ERROR_SUCCESS, request(1, {}));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_reset, {}));
     EXPECT_EQ(0u, queued());
 }
 
@@ -127,7 +129,7 @@ TEST_F(DriverRead, PurgeAndChannelResetDropTheTransportsReadAhead) {
         Bytes in;
         uint16_t value;
     };
-    const Case cases[] = {{"purge", 83, u32_bytes(1), 1}, {"channel reset", 1, {}, 0}};
+    const Case cases[] = {{"purge", request_purge, u32_bytes(1), 1}, {"channel reset", request_reset, {}, 0}};
     uint8_t fresh = 100;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,7 +166,7 @@ TEST_F(DriverRead, VanishedDeviceHandsOverWhatItSentThenFails) {
     uint32_t done = 0;
     EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, file_->write("x", 1, &done));
     Bytes status(4);
-    EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, request(90, {}, &status));
+    EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, request(request_modem_status, {}, &status));
 }
 
 TEST_F(DriverRead, PendingReadEndsWhenTheDeviceVanishes) {
@@ -180,23 +182,23 @@ TEST_F(DriverRead, PendingReadEndsWhenTheDeviceVanishes) {
 }
 
 TEST_F(DriverRead, StoppedTaskLeavesTheDataOnTheChip) {
-    ASSERT_EQ(ERROR_SUCCESS, request(103, {}));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_stop_reading, {}));
     chat_->add_bulk_in(packet(0x11, 0x60, {9}));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(1u, chat_->bulk_in_left());
-    ASSERT_EQ(ERROR_SUCCESS, request(104, {}));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_restart_reading, {}));
     wait_for_queue(1);
 }
 
 TEST_F(DriverRead, PipeThatKeepsFailingEndsReadsUntilTheTaskRestarts) {
-    ASSERT_EQ(ERROR_SUCCESS, request(105, u32_bytes(2)));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_pipe_retry_count, u32_bytes(2)));
     for (int i = 0; i < 3; ++i)
         chat_->add_bulk_in({}, usb::Status::io_error);
     Bytes got;
     EXPECT_EQ(0u, read(got, 1));
     EXPECT_EQ(ERROR_GEN_FAILURE, last_error);
     chat_->add_bulk_in(packet(0x11, 0x60, {7}));
-    ASSERT_EQ(ERROR_SUCCESS, request(104, {}));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_restart_reading, {}));
     EXPECT_EQ(1u, read(got, 1));
     EXPECT_EQ(ERROR_SUCCESS, last_error);
 }

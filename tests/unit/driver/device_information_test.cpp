@@ -7,6 +7,8 @@
 namespace corvane::testing {
 namespace {
 
+using namespace driver;   // the request index names
+
 struct Information {
     uint32_t status, chip_code, id, reserved;
     std::string serial, description;
@@ -15,7 +17,7 @@ struct Information {
 
 class DeviceInformation : public DriverFixture {
 protected:
-    Information ask(uint32_t code = request_code(102)) {
+    Information ask(uint32_t code = request_code(request_device_information)) {
         Bytes reply(96, 0);
         reply[0] = 17;
         std::memcpy(reply.data() + 12, "\xEF\xBE\xAD\xDE", 4);
@@ -75,16 +77,16 @@ TEST_F(DeviceInformation, TextsLocationAndPacketSizeOfAChannel) {
     open(dual_channel_chip(), 2);
     Bytes text(64, 0xFF);
     uint32_t returned = 0;
-    ASSERT_EQ(ERROR_SUCCESS, request(40, Bytes(64, 0), &text, &returned));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_description, Bytes(64, 0), &text, &returned));
     EXPECT_STREQ("Corvane USB device B", reinterpret_cast<char *>(text.data()));
     EXPECT_EQ(20u, returned);
-    ASSERT_EQ(ERROR_SUCCESS, request(39, Bytes(64, 0), &text, &returned));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_serial_number, Bytes(64, 0), &text, &returned));
     EXPECT_STREQ("CV000002B", reinterpret_cast<char *>(text.data()));
     Bytes location(4);
-    ASSERT_EQ(ERROR_SUCCESS, request(41, location, &location));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_location, location, &location));
     EXPECT_EQ(0x2212u, u32_at(location));
     Bytes packet_size(2);
-    ASSERT_EQ(ERROR_SUCCESS, request(113, {}, &packet_size, &returned));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_packet_size, {}, &packet_size, &returned));
     EXPECT_EQ((Bytes{0x00, 0x02}), packet_size);
     EXPECT_EQ(2u, returned);
 }
@@ -93,7 +95,8 @@ using RequestCode = DeviceInformation;
 
 TEST_F(RequestCode, EitherGenerationReachesTheSameRequest) {
     open(single_channel_chip());
-    for (uint32_t code : {request_code(102), alternate_request_code(102)}) {
+    for (uint32_t code :
+         {request_code(request_device_information), alternate_request_code(request_device_information)}) {
         Information info = ask(code);
         EXPECT_EQ(ERROR_SUCCESS, last_error);
         EXPECT_EQ(0x40360012u, info.chip_code);
@@ -104,18 +107,18 @@ TEST_F(RequestCode, AlternateOnlyDeviceRefusesThePrimaryCodes) {
     usb::DeviceIdentity identity = single_channel_chip();
     identity.alternate_codes_only = true;
     open(identity);
-    Information info = ask(request_code(102));
+    Information info = ask(request_code(request_device_information));
     EXPECT_EQ(ERROR_INVALID_FUNCTION, last_error);
     EXPECT_EQ(17u, info.status) << "a refused request leaves the reply alone";
-    info = ask(alternate_request_code(102));
+    info = ask(alternate_request_code(request_device_information));
     EXPECT_EQ(ERROR_SUCCESS, last_error);
     EXPECT_EQ(0u, info.status);
 }
 
 TEST_F(RequestCode, CodesOutsideTheTablesAreRefused) {
     open(single_channel_chip());
-    for (uint32_t code : {0xFFFFFFFFu, request_code(119), request_code(2), request_code(86), request_code(75),
-                          0x00220001u, alternate_request_code(0x7FF), 0x00230000u}) {
+    for (uint32_t code : {0xFFFFFFFFu, request_code(request_index_count), request_code(2), request_code(86),
+                          request_code(75), 0x00220001u, alternate_request_code(0x7FF), 0x00230000u}) {
         uint32_t returned = 7;
         EXPECT_EQ(ERROR_INVALID_FUNCTION, file_->io_control(code, nullptr, 0, nullptr, 0, &returned))
             << std::hex << code;
@@ -128,7 +131,7 @@ TEST_F(RequestCode, ClosedFileRefusesEverything) {
     file_->close();
     uint8_t byte = 0;
     uint32_t done = 0;
-    EXPECT_EQ(ERROR_INVALID_HANDLE, request(113, {}, nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, request(request_packet_size, {}, nullptr));
     EXPECT_EQ(ERROR_INVALID_HANDLE, file_->read(&byte, 1, &done));
     EXPECT_EQ(ERROR_INVALID_HANDLE, file_->write(&byte, 1, &done));
 }

@@ -3,6 +3,7 @@
 #define CORVANE_TESTS_UNIT_DRIVER_DRIVER_FIXTURE_H
 
 #include "driver/device_file.h"
+#include "driver/request_index.h"
 #include "platform/platform.h"
 #include "unit/driver/scripted_channel.h"
 
@@ -14,8 +15,8 @@
 
 namespace corvane::testing {
 
-constexpr uint32_t request_code(unsigned index) { return 0x00220000u + 4u * index; }
-constexpr uint32_t alternate_request_code(unsigned index) { return 0x00222000u + 4u * index; }
+constexpr uint32_t request_code(unsigned index) { return driver::primary_code_base + 4u * index; }
+constexpr uint32_t alternate_request_code(unsigned index) { return driver::alternate_code_base + 4u * index; }
 
 inline Bytes u32_bytes(uint32_t v) {
     return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
@@ -48,12 +49,12 @@ protected:
         Bytes in = u32_bytes(read_ms);
         Bytes write = u32_bytes(write_ms);
         in.insert(in.end(), write.begin(), write.end());
-        ASSERT_EQ(ERROR_SUCCESS, request(71, in));
+        ASSERT_EQ(ERROR_SUCCESS, request(driver::request_timeouts, in));
     }
 
     uint32_t queued() {
         Bytes out(4);
-        EXPECT_EQ(ERROR_SUCCESS, request(91, {}, &out));
+        EXPECT_EQ(ERROR_SUCCESS, request(driver::request_receive_queue, {}, &out));
         return u32_at(out);
     }
 

@@ -8,6 +8,8 @@
 namespace corvane::testing {
 namespace {
 
+using namespace driver;   // the request index names
+
 class DriverEvents : public DriverFixture {
 protected:
     void SetUp() override {
@@ -26,11 +28,12 @@ protected:
             uint32_t mask;
             void *parameter;
         } record{this, mask, event_};
-        ASSERT_EQ(ERROR_SUCCESS, file_->io_control(request_code(35), &record, sizeof record, nullptr, 0, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, file_->io_control(request_code(request_event_notification), &record, sizeof record,
+                                                   nullptr, 0, nullptr));
     }
     uint32_t event_status() {
         Bytes out(4);
-        EXPECT_EQ(ERROR_SUCCESS, request(36, {}, &out));
+        EXPECT_EQ(ERROR_SUCCESS, request(request_event_status, {}, &out));
         return u32_at(out);
     }
     HANDLE event_ = nullptr;
@@ -65,7 +68,7 @@ TEST_F(DriverEvents, GetStatusReportsQueueAndEvents) {
     chat_->add_bulk_in(packet(0x11, 0x60, {1, 2, 3, 4}));
     wait_for_queue(4);
     Bytes status(12);
-    ASSERT_EQ(ERROR_SUCCESS, request(37, Bytes(12), &status));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_status, Bytes(12), &status));
     EXPECT_EQ(4u, u32_at(status, 0));
     EXPECT_EQ(0u, u32_at(status, 4));
     EXPECT_EQ(uint32_t(FTDEV_EVENT_RX_CHAR), u32_at(status, 8));
@@ -77,14 +80,14 @@ protected:
     std::future<std::pair<uint32_t, uint32_t>> start_wait() {
         return std::async(std::launch::async, [this] {
             Bytes out(4);
-            uint32_t error = request(82, {}, &out);
+            uint32_t error = request(request_wait_on_mask, {}, &out);
             return std::make_pair(error, u32_at(out));
         });
     }
 };
 
 TEST_F(WaitOnMask, EndsWhenAMaskedEventHappens) {
-    ASSERT_EQ(ERROR_SUCCESS, request(81, u32_bytes(FTDEV_EVENT_RX_CHAR)));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_set_wait_mask, u32_bytes(FTDEV_EVENT_RX_CHAR)));
     auto wait = start_wait();
     EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(50)));
     chat_->add_bulk_in(packet(0x11, 0x60, {'q'}));
@@ -95,7 +98,7 @@ TEST_F(WaitOnMask, EndsWhenAMaskedEventHappens) {
 }
 
 TEST_F(WaitOnMask, PendingWaitEndsWhenTheFileCloses) {
-    ASSERT_EQ(ERROR_SUCCESS, request(81, u32_bytes(FTDEV_EVENT_MODEM_STATUS)));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_set_wait_mask, u32_bytes(FTDEV_EVENT_MODEM_STATUS)));
     auto wait = start_wait();
     EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(50)));
     file_->close();
@@ -104,10 +107,10 @@ TEST_F(WaitOnMask, PendingWaitEndsWhenTheFileCloses) {
 }
 
 TEST_F(WaitOnMask, NewMaskEndsAPendingWaitWithNoEvent) {
-    ASSERT_EQ(ERROR_SUCCESS, request(81, u32_bytes(FTDEV_EVENT_MODEM_STATUS)));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_set_wait_mask, u32_bytes(FTDEV_EVENT_MODEM_STATUS)));
     auto wait = start_wait();
     EXPECT_EQ(std::future_status::timeout, wait.wait_for(std::chrono::milliseconds(50)));
-    ASSERT_EQ(ERROR_SUCCESS, request(81, u32_bytes(FTDEV_EVENT_RX_CHAR)));
+    ASSERT_EQ(ERROR_SUCCESS, request(request_set_wait_mask, u32_bytes(FTDEV_EVENT_RX_CHAR)));
     ASSERT_EQ(std::future_status::ready, wait.wait_for(std::chrono::seconds(2)));
     auto [error, events] = wait.get();
     EXPECT_EQ(ERROR_SUCCESS, error);
@@ -116,7 +119,7 @@ TEST_F(WaitOnMask, NewMaskEndsAPendingWaitWithNoEvent) {
 
 TEST_F(WaitOnMask, EmptyMaskIsRefusedRatherThanWaitingForever) {
     Bytes out(4);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, request(82, {}, &out));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, request(request_wait_on_mask, {}, &out));
 }
 
 } // namespace

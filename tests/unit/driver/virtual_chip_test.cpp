@@ -1,6 +1,7 @@
 // The driver against the virtual chips of the in-process bus: the same model the
 // simulator serves, so these check that the driver and the chip model agree.
 #include "driver/device_file.h"
+#include "driver/request_index.h"
 #include "platform/platform.h"
 #include "support/inproc_bus.h"
 
@@ -13,7 +14,9 @@
 namespace corvane::testing {
 namespace {
 
-constexpr uint32_t code(unsigned index) { return 0x00220000u + 4u * index; }
+using namespace driver;   // the request index names
+
+constexpr uint32_t code(unsigned index) { return primary_code_base + 4u * index; }
 
 class DriverOverVirtualChip : public ::testing::Test {
 protected:
@@ -34,7 +37,7 @@ protected:
 
     static uint32_t set_timeouts(driver::DeviceFile &file, uint32_t read_ms, uint32_t write_ms) {
         uint32_t timeouts[2] = {read_ms, write_ms};
-        return file.io_control(code(71), timeouts, sizeof timeouts, nullptr, 0, nullptr);
+        return file.io_control(code(request_timeouts), timeouts, sizeof timeouts, nullptr, 0, nullptr);
     }
 
     InprocBus bus_{{"ft232r,serial=R1", "ft2232h,serial=H2,description=Corvane USB device"}};
@@ -59,20 +62,21 @@ TEST_F(DriverOverVirtualChip, SettingsReachTheChip) {
     auto file = open_channel(1, 2);
     ASSERT_TRUE(file);
     uint32_t baud = 9600;
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(65), &baud, 4, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_baud_rate), &baud, 4, nullptr, 0, nullptr));
     uint8_t characteristics[3] = {2, 2, 7};
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(67), characteristics, 3, nullptr, 0, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(68), nullptr, 0, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              file->io_control(code(request_data_characteristics), characteristics, 3, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_break_on), nullptr, 0, nullptr, 0, nullptr));
     uint8_t latency = 4;
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(92), &latency, 1, nullptr, 0, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(73), nullptr, 0, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_set_latency), &latency, 1, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_set_dtr), nullptr, 0, nullptr, 0, nullptr));
     sim::ChannelSettings settings = bus_.channel_settings(1, 2);
     EXPECT_EQ(0x20000u | 1250u, settings.baud_divisor) << "12 MHz clock, divisor 1250";
     EXPECT_EQ(0x5207, settings.data_characteristics);
     EXPECT_EQ(4, settings.latency_ms);
     EXPECT_TRUE(settings.dtr);
     uint8_t timer = 0;
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(93), nullptr, 0, &timer, 1, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_get_latency), nullptr, 0, &timer, 1, nullptr));
     EXPECT_EQ(4, timer);
 }
 
@@ -80,14 +84,14 @@ TEST_F(DriverOverVirtualChip, EepromWordsRoundTrip) {
     auto file = open_channel(1, 1);
     ASSERT_TRUE(file);
     uint8_t write[4] = {0x05, 0x00, 0x34, 0x12};
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(33), write, 4, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_eeprom_write), write, 4, nullptr, 0, nullptr));
     uint32_t address = 5;
     uint16_t word = 0;
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(32), &address, 4, &word, 2, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_eeprom_read), &address, 4, &word, 2, nullptr));
     EXPECT_EQ(0x1234, word);
     uint8_t guard[4] = {0xAD, 0x0B, 0xEE, 0xAD};
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(34), guard, 4, nullptr, 0, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(32), &address, 4, &word, 2, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_eeprom_erase), guard, 4, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_eeprom_read), &address, 4, &word, 2, nullptr));
     EXPECT_EQ(0xFFFF, word);
 }
 
@@ -101,13 +105,14 @@ TEST_F(DriverOverVirtualChip, ModemLineChangeSignalsTheEvent) {
         uint32_t mask;
         void *parameter;
     } record{nullptr, FTDEV_EVENT_MODEM_STATUS, event};
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(35), &record, sizeof record, nullptr, 0, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              file->io_control(code(request_event_notification), &record, sizeof record, nullptr, 0, nullptr));
     // Let the task learn the lines as they are before they change.
     Sleep(100);
     bus_.set_modem_lines(0, 1, 0x30);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
     uint32_t status = 0;
-    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(90), nullptr, 0, &status, 4, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, file->io_control(code(request_modem_status), nullptr, 0, &status, 4, nullptr));
     EXPECT_EQ(0x30u, status & 0xFF);
     CloseHandle(event);
 }

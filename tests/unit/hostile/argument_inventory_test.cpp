@@ -3,6 +3,7 @@
 // that takes them. Each must answer with a failure status and write nothing; none may
 // crash (the sanitizers watch every access). Never-issued and closed handles are the
 // device tests' (HandleChecks).
+#include "driver/request_index.h"
 #include "support/inproc_bus.h"
 
 #include "ftdev.h"
@@ -24,6 +25,7 @@ struct HostileCall {
 };
 
 constexpr uint32_t huge = 0xFFFFFFFFu;
+constexpr uint32_t latency_code = corvane::driver::primary_code_base + 4u * corvane::driver::request_get_latency;
 
 // Null outputs and buffers: refused, since there is nowhere to put the answer.
 std::vector<HostileCall> null_pointer_calls()
@@ -35,8 +37,8 @@ std::vector<HostileCall> null_pointer_calls()
         {"Read_null_buffer", [](FtdevHandle h) { return FT_Read(h, nullptr, 16, &word); }},
         {"Write_null_count", [](FtdevHandle h) { return FT_Write(h, &byte, 1, nullptr); }},
         {"Write_null_buffer", [](FtdevHandle h) { return FT_Write(h, nullptr, 16, &word); }},
-        {"IoCtl_null_in_with_size", [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 93u, nullptr, 64, &byte, 1, &word, nullptr); }},
-        {"IoCtl_null_out_with_size", [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 93u, nullptr, 0, nullptr, 64, &word, nullptr); }},
+        {"IoCtl_null_in_with_size", [](FtdevHandle h) { return FT_IoCtl(h, latency_code, nullptr, 64, &byte, 1, &word, nullptr); }},
+        {"IoCtl_null_out_with_size", [](FtdevHandle h) { return FT_IoCtl(h, latency_code, nullptr, 0, nullptr, 64, &word, nullptr); }},
         {"GetModemStatus", [](FtdevHandle h) { return FT_GetModemStatus(h, nullptr); }},
         {"GetQueueStatus", [](FtdevHandle h) { return FT_GetQueueStatus(h, nullptr); }},
         {"GetQueueStatusEx", [](FtdevHandle h) { return FT_GetQueueStatusEx(h, nullptr); }},

@@ -1,6 +1,7 @@
 // Opening device paths and routing reads, writes and requests to the bus driver stand-in.
 #include "support/inproc_bus.h"
 #include "platform/platform.h"
+#include "driver/request_index.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr DWORD read_write = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD timeouts_request = 0x00220000 + 4 * 71;
+constexpr DWORD timeouts_request = driver::primary_code_base + 4 * driver::request_timeouts;
 constexpr DWORD no_request = 0xFFFFFFFF;
 
 const std::string single = "\\\\?\\corvane#inproc#0#1";

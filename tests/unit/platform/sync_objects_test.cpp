@@ -1,5 +1,6 @@
 // Handles, mutexes and events with their Win32 meanings.
 #include "platform/platform.h"
+#include "driver/request_index.h"
 #include "platform/posix/kernel_objects.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,8 @@ TEST_F(Handles, NeverIssuedAndClosedHandlesAreRefusedEverywhere) {
         EXPECT_FALSE(ReadFile(bad, &byte, 1, &done, nullptr));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
         EXPECT_EQ(done, 0u);
-        EXPECT_FALSE(DeviceIoControl(bad, 0x00220004, nullptr, 0, nullptr, 0, &done, nullptr));
+        const DWORD reset = driver::primary_code_base + 4 * driver::request_reset;
+        EXPECT_FALSE(DeviceIoControl(bad, reset, nullptr, 0, nullptr, 0, &done, nullptr));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     }
 }

@@ -6,7 +6,7 @@
 namespace corvane::testing {
 namespace {
 
-TEST(ChipDescription, ReadsEveryKeyIntoTheSpec) {
+TEST(ChipDescription, ReadsEveryKeyIntoTheDescription) {
     std::string error;
     auto description = sim::parse_chip_description(
         "ft2232,serial=Ab-9_z,description=Two ports,location=0x1230,eeprom=256,alt=1,fifo=12.5", error);

@@ -1,7 +1,7 @@
 // The device library driven from several threads at once on the in-process bus: each
 // worker owns a device and opens, writes, reads back, asks its EEPROM and closes it over
-// and over, while others rebuild and read the device list, and handles are closed under
-// the feet of threads still using them. A fixed number of rounds, not a clock; the
+// and over, while others rebuild and read the device list, and two threads race to close
+// one handle while a third works another. A fixed number of rounds, not a clock; the
 // sanitizers (ASan here, TSan in the thread-checking build) report what goes wrong, and
 // the test checks that the data and the statuses stay right.
 #include "support/inproc_bus.h"
