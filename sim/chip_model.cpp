@@ -75,6 +75,8 @@ std::unique_ptr<ChipModel> ChipModel::create(const ChipPlacement &placement,
         channel.peer = make_peer(profile, k + 1, state_dir, error);
         if (!channel.peer)
             return nullptr;
+        if (!placement.chip.usb_timing && !channel.peer->passes_through())
+            channel.held_out.emplace(link_speed_of(placement.chip).out_buffer);
     }
     if (placement.chip.usb_timing)
         chip->timing_ = std::make_unique<UsbTiming>(link_speed_of(placement.chip),
@@ -121,6 +123,8 @@ void ChipModel::power_on_channels() {
     for (Channel &channel : channels_) {
         channel.settings = ChannelSettings{};
         channel.peer->purge();
+        if (channel.held_out)
+            channel.held_out->clear();
         channel.line_errors = 0;
         channel.modem_changed = false;
         channel.emptied = false;
@@ -307,6 +311,25 @@ size_t ChipModel::hand_to_waiting_in(Channel &channel, const uint8_t *data, size
     return taken;
 }
 
+// The host's bytes go to the peer while it takes them and into the chip's buffer, if the
+// channel has one, while that has room; bytes already held go first. Returns the count.
+size_t ChipModel::take_out(Channel &channel, const uint8_t *data, size_t size) {
+    if (!channel.held_out)
+        return channel.peer->take(data, size);
+    pass_held_out(channel);
+    size_t taken = channel.held_out->size() == 0 ? channel.peer->take(data, size) : 0;
+    return taken + channel.held_out->put(data + taken, size - taken);
+}
+
+// The peer takes what it can of the bytes the chip holds for it: after it has given
+// bytes to the host, it may take commands again.
+void ChipModel::pass_held_out(Channel &channel) {
+    if (stalled_ || !channel.held_out || channel.held_out->size() == 0)
+        return;
+    if (channel.held_out->drain_to(*channel.peer) > 0)
+        changed_.notify_all();   // a write waiting for room may go on
+}
+
 // Asynchronous and synchronous bit-bang: the bytes written drive the output pins.
 void ChipModel::latch_pins(Channel &channel, const uint8_t *data, size_t size) {
     uint8_t mode = channel.settings.bit_mode;
@@ -347,6 +370,7 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
         // Checked before any bytes: they may be ones the host wants for its later reads.
         if (channel.reads_ended != reads_ended)
             return usb::Status::timeout;
+        pass_held_out(channel);
         // The latency timer counts from the start of this wait, standing in for the
         // chip's last packet, which the host fetched just before.
         const Clock::time_point latency_due =
@@ -366,6 +390,7 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
                     cut_.reset();
                 }
                 *transferred = fill_packets(channel, buffer, size, data_limit);
+                pass_held_out(channel);
                 changed_.notify_all();
                 return usb::Status::ok;
             }
@@ -425,7 +450,7 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
             changed_.notify_all();
         }
         if (!stalled_ && done < limit) {
-            size_t taken = channel.peer->take(data + done, limit - done);
+            size_t taken = take_out(channel, data + done, limit - done);
             latch_pins(channel, data + done, taken);
             done += taken;
             *transferred = done;

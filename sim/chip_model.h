@@ -7,6 +7,7 @@
 #ifndef CORVANE_SIM_CHIP_MODEL_H
 #define CORVANE_SIM_CHIP_MODEL_H
 
+#include "sim/byte_ring.h"
 #include "sim/channel_peer.h"
 #include "sim/chip_kind.h"
 #include "sim/eeprom_part.h"
@@ -117,6 +118,11 @@ private:
         uint64_t reads_ended = 0;      // end_waiting_in calls: a read that sees it move ends
         ClientId owner = 0;
         WaitingIn *waiting_in = nullptr;
+        // The chip's buffer towards a peer that refuses bytes while it is busy (the
+        // cartridge answering a read): bytes it holds complete the host's write and go to
+        // the peer once it takes them. None under the timing model, which keeps its own,
+        // nor before a loopback plug, whose ring already stands for the chip's buffers.
+        std::optional<ByteRing> held_out;
     };
     struct Reply {
         usb::Status status;
@@ -134,6 +140,8 @@ private:
     void set_lines(Channel &channel, uint8_t lines);
     size_t fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit);
     size_t hand_to_waiting_in(Channel &channel, const uint8_t *data, size_t size);
+    size_t take_out(Channel &channel, const uint8_t *data, size_t size);
+    void pass_held_out(Channel &channel);
     void latch_pins(Channel &channel, const uint8_t *data, size_t size);
     void log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length);
 

@@ -95,6 +95,8 @@ ChipModel::Reply ChipModel::answer_channel_request(Channel &channel, const usb::
         if (value > ftdi::purge_tx)
             return {usb::Status::stall};
         channel.peer->purge();
+        if (channel.held_out)
+            channel.held_out->clear();
         if (value == ftdi::reset_channel)
             channel.line_errors = 0;
         changed_.notify_all();

@@ -16,6 +16,7 @@
 #ifndef CORVANE_SIM_USB_TIMING_H
 #define CORVANE_SIM_USB_TIMING_H
 
+#include "sim/byte_ring.h"
 #include "sim/channel_peer.h"
 #include "sim/virtual_bus.h"
 
@@ -99,26 +100,8 @@ private:
     using Nanos = int64_t;
     static constexpr Nanos never = INT64_MAX;
 
-    // A bounded byte ring, allocated once.
-    class Ring {
-    public:
-        explicit Ring(size_t capacity) : bytes_(capacity) {}
-        size_t size() const { return count_; }
-        size_t room() const { return bytes_.size() - count_; }
-        size_t put(const uint8_t *data, size_t size);
-        size_t fill_from(ChannelPeer &peer, size_t size);
-        size_t get(uint8_t *out, size_t size);
-        size_t drain_to(ChannelPeer &peer);
-        void clear() { head_ = count_ = 0; }
-
-    private:
-        std::vector<uint8_t> bytes_;
-        size_t head_ = 0;
-        size_t count_ = 0;
-    };
-
     struct Channel {
-        Ring in, out;
+        ByteRing in, out;
         Nanos fifo_in = 0;      // the FIFO's work towards the host is accounted up to here
         Nanos ready_in = 0;     // the peer's newest bytes for the host exist from here on
         Nanos fifo_out = 0;     // the FIFO has passed every byte the host sent by here

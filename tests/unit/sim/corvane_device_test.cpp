@@ -111,6 +111,64 @@ TEST_F(CorvaneDevice, ChannelAFeedsTheCartridgeAndChannelBLoopsBack) {
     EXPECT_EQ(got, 5u);
 }
 
+std::vector<uint8_t> transfer_header(uint8_t command, uint32_t words, uint32_t word_address) {
+    std::vector<uint8_t> header{command, 0x0A};
+    for (uint32_t value : {words, word_address})
+        for (int shift = 24; shift >= 0; shift -= 8)
+            header.push_back(static_cast<uint8_t>(value >> shift));
+    return header;
+}
+
+// Reads until `count` data bytes came, without the status bytes of the 512-byte packets.
+std::vector<uint8_t> read_data(usb::Channel &channel, size_t count) {
+    std::vector<uint8_t> data, buffer(4096);
+    while (data.size() < count) {
+        size_t got = 0;
+        if (channel.bulk_in(buffer.data(), buffer.size(), 1000, &got) != usb::Status::ok)
+            break;
+        for (size_t at = 0; at < got; at += 512)
+            data.insert(data.end(), buffer.begin() + at + 2, buffer.begin() + std::min(got, at + 512));
+    }
+    return data;
+}
+
+// While the cartridge owes a read answer it takes no command; the chip's 4 KiB buffer
+// holds what the host writes meanwhile, so a small header completes at once (no time-out
+// allowed) and runs once the answer has been read. Past the buffer's bound a write waits.
+TEST_F(CorvaneDevice, ChipHoldsCommandsWhileTheCartridgeAnswersAndPassesThemOnAfter) {
+    auto a = open_channel(*transport, "0", 1);
+    std::vector<uint8_t> memory(2048);
+    for (size_t i = 0; i < memory.size(); ++i)
+        memory[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    std::vector<uint8_t> load = transfer_header(0x10, 1024, 0);
+    load.insert(load.end(), memory.begin(), memory.end());
+    size_t sent = 0;
+    ASSERT_EQ(a->bulk_out(load.data(), load.size(), 1000, &sent), usb::Status::ok);
+
+    const std::vector<uint8_t> first = transfer_header(0x20, 1000, 0);
+    ASSERT_EQ(a->bulk_out(first.data(), first.size(), 1000, &sent), usb::Status::ok);
+    const std::vector<uint8_t> second = transfer_header(0x20, 4, 0x200);
+    ASSERT_EQ(a->bulk_out(second.data(), second.size(), 0, &sent), usb::Status::ok);
+    EXPECT_EQ(sent, second.size());
+    const std::vector<uint8_t> padding(5000, 0);
+    EXPECT_EQ(a->bulk_out(padding.data(), padding.size(), 0, &sent), usb::Status::timeout);
+    EXPECT_EQ(sent, 4096 - second.size());
+
+    std::vector<uint8_t> expected(memory.begin(), memory.begin() + 2000);
+    expected.insert(expected.end(), memory.begin() + 0x400, memory.begin() + 0x408);
+    EXPECT_EQ(read_data(*a, expected.size()), expected);
+    // The answers read out, the rest of the padding finds room.
+    EXPECT_EQ(a->bulk_out(padding.data() + sent, padding.size() - sent, 1000, &sent), usb::Status::ok);
+
+    // A purge drops what the chip holds with the owed answer.
+    ASSERT_EQ(a->bulk_out(first.data(), first.size(), 1000, &sent), usb::Status::ok);
+    ASSERT_EQ(a->bulk_out(second.data(), second.size(), 0, &sent), usb::Status::ok);
+    ASSERT_EQ(send_out(*a, usb::ftdi::reset_purge, usb::ftdi::purge_tx, 1), usb::Status::ok);
+    const std::vector<uint8_t> third = transfer_header(0x20, 2, 0x10);
+    ASSERT_EQ(a->bulk_out(third.data(), third.size(), 0, &sent), usb::Status::ok);
+    EXPECT_EQ(read_data(*a, 4), std::vector<uint8_t>(memory.begin() + 0x20, memory.begin() + 0x24));
+}
+
 TEST(CorvaneDescription, DescriptionOptionNamesTheDeliveredImage) {
     InprocBus fixture{{"corvane,description=Bench cart"}};
     std::vector<usb::DeviceIdentity> devices = fixture.bus().list();
