@@ -12,10 +12,17 @@
 using namespace corvane::device;
 
 // Callers copy nodes as raw records: 96 bytes of fields, then the handle, which makes the
-// node 100 bytes on 32-bit builds.
+// node 100 bytes on 32-bit builds and 104 on 64-bit ones (96 is already 8-aligned).
+static_assert(offsetof(FtdevDeviceNode, flags) == 0 && offsetof(FtdevDeviceNode, type) == 4 &&
+              offsetof(FtdevDeviceNode, id) == 8 && offsetof(FtdevDeviceNode, location_id) == 12);
 static_assert(offsetof(FtdevDeviceNode, serial_number) == 16 && offsetof(FtdevDeviceNode, description) == 32 &&
               offsetof(FtdevDeviceNode, handle) == 96);
 static_assert(sizeof(FtdevDeviceNode) == 96 + sizeof(FtdevHandle));
+#if defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 4
+static_assert(sizeof(FtdevDeviceNode) == 100);
+#elif defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 8
+static_assert(sizeof(FtdevDeviceNode) == 104);
+#endif
 
 namespace {
 

@@ -3,9 +3,21 @@
 // request through the record's request table and returns the platform's BOOL.
 #include "device/ft_w32_boundary.h"
 
+#include <cstddef>
 #include <cstring>
 
 using namespace corvane::device;
+
+// The records pass to the driver as the platform lays them out; they hold no pointers, so
+// they are the same on 32- and 64-bit builds.
+static_assert(offsetof(DCB, BaudRate) == 4 && offsetof(DCB, wReserved) == 12 && offsetof(DCB, XonLim) == 14 &&
+              offsetof(DCB, XoffLim) == 16 && offsetof(DCB, ByteSize) == 18 && offsetof(DCB, Parity) == 19 &&
+              offsetof(DCB, StopBits) == 20 && offsetof(DCB, XonChar) == 21 && offsetof(DCB, XoffChar) == 22 &&
+              offsetof(DCB, ErrorChar) == 23 && offsetof(DCB, EofChar) == 24 && offsetof(DCB, EvtChar) == 25 &&
+              offsetof(DCB, wReserved1) == 26 && sizeof(DCB) == 28);
+static_assert(offsetof(COMMTIMEOUTS, ReadTotalTimeoutConstant) == 8 &&
+              offsetof(COMMTIMEOUTS, WriteTotalTimeoutConstant) == 16 && sizeof(COMMTIMEOUTS) == 20);
+static_assert(offsetof(COMSTAT, cbInQue) == 4 && offsetof(COMSTAT, cbOutQue) == 8 && sizeof(COMSTAT) == 12);
 
 namespace {
 

@@ -11,12 +11,15 @@ constexpr double base_clock_hz = 3'000'000.0;    // 48 MHz / 16
 constexpr double high_clock_hz = 12'000'000.0;   // 120 MHz / 10, high-speed chips only
 constexpr uint32_t high_clock_flag = 1u << 17;
 constexpr unsigned fraction_shift = 14;
+constexpr uint32_t integer_mask = 0x3FFF;
 // The integer part has 14 bits.
 constexpr uint32_t largest_divisor_eighths = 16383u * 8u + 7u;
 constexpr double tolerance = 0.03;
 
 // Fraction code by the number of eighths it stands for.
 constexpr uint32_t fraction_code[8] = {0, 3, 2, 4, 1, 5, 6, 7};
+// Eighths by fraction code.
+constexpr uint32_t fraction_eighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
 constexpr uint32_t all_fractions[] = {0, 1, 2, 3, 4, 5, 6, 7};
 constexpr uint32_t coarse_fractions[] = {0, 1, 2, 4};
 
@@ -72,6 +75,17 @@ std::optional<BaudDivisor> choose_baud_divisor(Family family, uint32_t baud) {
     if (best.error > tolerance)
         return std::nullopt;
     return BaudDivisor{best.encoded, static_cast<uint32_t>(std::lround(best.rate))};
+}
+
+uint32_t rate_of_divisor(uint32_t encoded) {
+    const double clock_hz = (encoded & high_clock_flag) ? high_clock_hz : base_clock_hz;
+    const uint32_t integer = encoded & integer_mask;
+    if (integer == 0)
+        return static_cast<uint32_t>(std::lround(clock_hz));
+    if (integer == 1)
+        return static_cast<uint32_t>(std::lround(clock_hz * 2.0 / 3.0));
+    const uint32_t eighths = integer * 8 + fraction_eighths[(encoded >> fraction_shift) & 7];
+    return static_cast<uint32_t>(std::lround(clock_hz * 8.0 / eighths));
 }
 
 BaudRequestFields baud_request_fields(uint32_t encoded, bool index_carries_channel, unsigned channel) {

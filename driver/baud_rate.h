@@ -18,6 +18,9 @@ struct BaudDivisor {
 // comes within 3 % of it (the chip maker's own limit).
 std::optional<BaudDivisor> choose_baud_divisor(Family family, uint32_t baud);
 
+// The rate the chip runs at with an encoded divisor, however it was chosen.
+uint32_t rate_of_divisor(uint32_t encoded);
+
 // wValue and wIndex of the baud rate request for an encoded divisor.
 struct BaudRequestFields {
     uint16_t value = 0;

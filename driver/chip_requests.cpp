@@ -68,7 +68,12 @@ uint32_t ChannelFile::set_baud_rate(const RequestBuffers &buffers) {
         return ERROR_INVALID_PARAMETER;
     BaudRequestFields fields = baud_request_fields(
         divisor->encoded, baud_index_carries_channel(family_, identity_.channels), channel_);
-    return vendor_out(ftdi::baud_rate, fields.value, fields.index);
+    uint32_t error = vendor_out(ftdi::baud_rate, fields.value, fields.index);
+    if (error == ERROR_SUCCESS) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        comm_.set_baud_rate(load_u32(buffers.in));
+    }
+    return error;
 }
 
 uint32_t ChannelFile::set_divisor(const RequestBuffers &buffers) {
@@ -76,7 +81,12 @@ uint32_t ChannelFile::set_divisor(const RequestBuffers &buffers) {
         return ERROR_INVALID_PARAMETER;
     BaudRequestFields fields = baud_request_fields(
         load_u16(buffers.in), baud_index_carries_channel(family_, identity_.channels), channel_);
-    return vendor_out(ftdi::baud_rate, fields.value, fields.index);
+    uint32_t error = vendor_out(ftdi::baud_rate, fields.value, fields.index);
+    if (error == ERROR_SUCCESS) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        comm_.set_baud_rate(rate_of_divisor(load_u16(buffers.in)));
+    }
+    return error;
 }
 
 uint32_t ChannelFile::set_data_characteristics(const RequestBuffers &buffers) {
@@ -91,7 +101,7 @@ uint32_t ChannelFile::set_data_characteristics(const RequestBuffers &buffers) {
     uint32_t error = vendor_out(ftdi::data_characteristics, value, channel_index());
     if (error == ERROR_SUCCESS) {
         std::lock_guard<std::mutex> lock(mutex_);
-        characteristics_ = value;
+        comm_.set_characteristics(buffers.in);
     }
     return error;
 }
@@ -102,7 +112,7 @@ uint32_t ChannelFile::set_break(bool on) {
     uint16_t value;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        value = on ? characteristics_ | break_bit : characteristics_;
+        value = on ? comm_.characteristics() | break_bit : comm_.characteristics();
     }
     return vendor_out(ftdi::data_characteristics, value, channel_index());
 }
@@ -114,7 +124,12 @@ uint32_t ChannelFile::set_flow_control(const RequestBuffers &buffers) {
     if (mode != 0 && mode != ftdi::flow_rts_cts && mode != ftdi::flow_dtr_dsr && mode != ftdi::flow_xon_xoff)
         return ERROR_INVALID_PARAMETER;
     auto value = static_cast<uint16_t>(buffers.in[2] | buffers.in[3] << 8);
-    return vendor_out(ftdi::flow_control, value, static_cast<uint16_t>(mode | channel_index()));
+    uint32_t error = vendor_out(ftdi::flow_control, value, static_cast<uint16_t>(mode | channel_index()));
+    if (error == ERROR_SUCCESS) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        comm_.set_flow(mode, buffers.in[2], buffers.in[3]);
+    }
+    return error;
 }
 
 uint32_t ChannelFile::set_modem_line(uint16_t value) {
@@ -140,9 +155,13 @@ uint32_t ChannelFile::set_special_characters(const RequestBuffers &buffers) {
     auto event = static_cast<uint16_t>(buffers.in[0] | (buffers.in[1] ? 0x100 : 0));
     auto error_char = static_cast<uint16_t>(buffers.in[2] | (buffers.in[3] ? 0x100 : 0));
     uint32_t error = vendor_out(ftdi::event_char, event, channel_index());
-    if (error != ERROR_SUCCESS)
-        return error;
-    return vendor_out(ftdi::error_char, error_char, channel_index());
+    if (error == ERROR_SUCCESS)
+        error = vendor_out(ftdi::error_char, error_char, channel_index());
+    if (error == ERROR_SUCCESS) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        comm_.set_special_characters(buffers.in[0], buffers.in[1] != 0, buffers.in[2], buffers.in[3] != 0);
+    }
+    return error;
 }
 
 uint32_t ChannelFile::purge(const RequestBuffers &buffers) {

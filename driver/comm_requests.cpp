@@ -96,6 +96,59 @@ CommState::CommState() {
     state[dcb::xoff_char] = 0x13;
 }
 
+void CommState::set_baud_rate(uint32_t baud) {
+    store_u32(state.data() + dcb::baud_rate, baud);
+}
+
+void CommState::set_characteristics(const uint8_t *bytes) {
+    state[dcb::stop_bits] = bytes[0];
+    state[dcb::parity] = bytes[1];
+    state[dcb::byte_size] = bytes[2];
+}
+
+uint16_t CommState::characteristics() const {
+    return static_cast<uint16_t>(state[dcb::byte_size] | state[dcb::parity] << 8 | state[dcb::stop_bits] << 11);
+}
+
+void CommState::set_flow(uint16_t mode, uint8_t xon, uint8_t xoff) {
+    constexpr uint32_t control_mask = 3;
+    uint32_t flags = load_u32(state.data() + dcb::flags) &
+                     ~(dcb::out_cts_flow | dcb::out_dsr_flow | dcb::out_xon_xoff | dcb::in_xon_xoff);
+    uint32_t dtr = (flags >> dcb::dtr_control_shift) & control_mask;
+    uint32_t rts = (flags >> dcb::rts_control_shift) & control_mask;
+    cts_flow = mode == ftdi::flow_rts_cts;
+    dsr_flow = mode == ftdi::flow_dtr_dsr;
+    // A line that leaves the handshake is no longer driven by the chip's flow control;
+    // the DCB has no "as it is", so it reads as off.
+    if (cts_flow) {
+        flags |= dcb::out_cts_flow;
+        rts = dcb::control_handshake;
+    } else if (rts == dcb::control_handshake) {
+        rts = dcb::control_disable;
+    }
+    if (dsr_flow) {
+        flags |= dcb::out_dsr_flow;
+        dtr = dcb::control_handshake;
+    } else if (dtr == dcb::control_handshake) {
+        dtr = dcb::control_disable;
+    }
+    if (mode == ftdi::flow_xon_xoff)
+        flags |= dcb::out_xon_xoff | dcb::in_xon_xoff;
+    flags &= ~(control_mask << dcb::dtr_control_shift | control_mask << dcb::rts_control_shift);
+    flags |= dtr << dcb::dtr_control_shift | rts << dcb::rts_control_shift;
+    store_u32(state.data() + dcb::flags, flags);
+    state[dcb::xon_char] = xon;
+    state[dcb::xoff_char] = xoff;
+}
+
+void CommState::set_special_characters(uint8_t event, bool event_enabled, uint8_t error, bool error_enabled) {
+    state[dcb::event_char] = event;
+    state[dcb::error_char] = error;
+    event_char_enabled = event_enabled;
+    uint32_t flags = load_u32(state.data() + dcb::flags) & ~dcb::error_char_enabled;
+    store_u32(state.data() + dcb::flags, flags | (error_enabled ? dcb::error_char_enabled : 0));
+}
+
 uint32_t ChannelFile::set_comm_state(const RequestBuffers &buffers) {
     if (buffers.in_size < comm_state_size)
         return ERROR_INVALID_PARAMETER;
@@ -121,6 +174,20 @@ uint32_t ChannelFile::set_comm_state(const RequestBuffers &buffers) {
         flow.in_size = sizeof chip->flow;
         error = set_flow_control(flow);
     }
+    if (error == ERROR_SUCCESS) {
+        // The DCB has no switch for the event character: it keeps the one last set.
+        const bool error_char_enabled = load_u32(buffers.in + dcb::flags) & dcb::error_char_enabled;
+        uint8_t characters[4] = {buffers.in[dcb::event_char], 0, buffers.in[dcb::error_char],
+                                 static_cast<uint8_t>(error_char_enabled ? 1 : 0)};
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            characters[1] = comm_.event_char_enabled ? 1 : 0;
+        }
+        RequestBuffers special;
+        special.in = characters;
+        special.in_size = sizeof characters;
+        error = set_special_characters(special);
+    }
     if (error == ERROR_SUCCESS && chip->dtr)
         error = set_modem_line(*chip->dtr);
     if (error == ERROR_SUCCESS && chip->rts)
@@ -142,12 +209,7 @@ uint32_t ChannelFile::get_comm_state(RequestBuffers &buffers) {
     if (buffers.out_size < comm_state_size)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
-    std::array<uint8_t, comm_state_size> state = comm_.state;
-    // The data characteristics may have been set since by their own request.
-    state[dcb::byte_size] = static_cast<uint8_t>(characteristics_ & 0xFF);
-    state[dcb::parity] = static_cast<uint8_t>((characteristics_ >> 8) & 7);
-    state[dcb::stop_bits] = static_cast<uint8_t>((characteristics_ >> 11) & 3);
-    store_buffer(buffers, state.data(), comm_state_size);
+    store_buffer(buffers, comm_.state.data(), comm_state_size);
     return ERROR_SUCCESS;
 }
 

@@ -52,10 +52,13 @@ constexpr uint32_t control_disable = 0, control_enable = 1, control_handshake = 
 
 // What the comm requests keep per open channel; guarded by the channel's lock.
 struct CommState {
-    // The DCB of the last comm state set, as the caller sent it (with the length and
-    // binary fields made right). Starts as the chip after power-on: 9600 baud, 8 data
-    // bits, no parity, one stop bit, no flow control, DTR and RTS off.
+    // The line settings as one DCB, whichever request set them last: the comm state as
+    // the caller sent it (with the length and binary fields made right), then the baud
+    // rate, data characteristics, flow control and special characters of the requests of
+    // their own. Starts as the chip after power-on: 9600 baud, 8 data bits, no parity,
+    // one stop bit, no flow control, DTR and RTS off.
     std::array<uint8_t, comm_state_size> state{};
+    bool event_char_enabled = false;   // the DCB has no place for it
     uint32_t mask = 0;          // comm events asked for
     uint32_t events = 0;        // comm events seen since the last wait took them
     uint64_t mask_serial = 0;   // advanced by every new mask: a wait under the old one ends
@@ -65,6 +68,15 @@ struct CommState {
     bool dsr_flow = false;
 
     CommState();
+
+    void set_baud_rate(uint32_t baud);
+    // The three bytes of the data characteristics request: stop bits, parity, word length.
+    void set_characteristics(const uint8_t *bytes);
+    // The wValue of the data characteristics request for these settings, break off.
+    uint16_t characteristics() const;
+    // The mode (the flow control request's wIndex high byte) and the XON and XOFF characters.
+    void set_flow(uint16_t mode, uint8_t xon, uint8_t xoff);
+    void set_special_characters(uint8_t event, bool event_enabled, uint8_t error, bool error_enabled);
 };
 
 } // namespace corvane::driver

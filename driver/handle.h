@@ -51,7 +51,6 @@ constexpr uint32_t largest_in_transfer = 64 * 1024;
 constexpr uint32_t default_deadman_ms = 5000;   // control transfer time-out
 constexpr uint32_t default_pipe_retries = 50;
 constexpr unsigned pipe_retry_pause_ms = 10;
-constexpr uint16_t default_characteristics = 0x0008;   // 8 data bits, no parity, 1 stop bit
 
 // What a request brings and where its answer goes (sizes 0 when a buffer is absent).
 struct RequestBuffers {
@@ -222,7 +221,6 @@ private:
     uint32_t wait_events_ = 0;
     uint64_t wait_generation_ = 0;         // advanced by every new wait mask
     Timeouts timeouts_{0, 0, default_timeout_ms, 0, default_timeout_ms};
-    uint16_t characteristics_ = default_characteristics;
     uint32_t in_transfer_size_ = largest_in_transfer;
     uint32_t out_transfer_size_ = 0;       // kept for the caller; writes are not split
     uint32_t deadman_ms_ = default_deadman_ms;

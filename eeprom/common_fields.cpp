@@ -22,7 +22,7 @@ FtdevStatus check_vendor_word(const TFtE2Data &image)
     return FTDEV_OK;
 }
 
-void decode_common_fields(const TFtE2Data &image, ProgramDataUnsigned &record)
+void decode_common_fields(const TFtE2Data &image, ProgramData &record)
 {
     record.vendor_id = image.GetVendorId();
     record.product_id = image.GetProductId();

@@ -38,7 +38,7 @@ FtdevStatus check_vendor_word(const TFtE2Data &image);
 
 // vendor_id, product_id, the four texts through the record's non-null pointers,
 // max_power, tail_flag, self_powered, remote_wakeup.
-void decode_common_fields(const TFtE2Data &image, ProgramDataUnsigned &record);
+void decode_common_fields(const TFtE2Data &image, ProgramData &record);
 
 // The checks every ProgramSettings makes before the device is touched: texts present,
 // ids non-zero (6); the three descriptors, placed from `first_offset`, fit the string area

@@ -91,7 +91,7 @@ void TFtEE2232::FitImageToEeprom()
         MoveStringsToUpperHalf(moved_from);
 }
 
-FtdevStatus TFtEE2232::DecodeImage(ProgramDataUnsigned &record)
+FtdevStatus TFtEE2232::DecodeImage(ProgramData &record)
 {
     if (!ReadImage())
         return FTDEV_EEPROM_READ_FAILED;
@@ -195,13 +195,13 @@ FtdevStatus TFtEE2232::ProgramSettings(const SettingsHeader &header, const Texts
     return FTDEV_OK;
 }
 
-void encode_ft2232_record(TFtE2Data &layout, const ProgramDataUnsigned &record)
+void encode_ft2232_record(TFtE2Data &layout, const ProgramData &record)
 {
     ChipOptions2232 block{};
     block.texts = {record.manufacturer, record.description, ""};
     copy_record_block(block, offsetof(ChipOptions2232, dual_release_0500), record,
-                      offsetof(ProgramDataUnsigned, dual_release_0500),
-                      offsetof(ProgramDataUnsigned, dual_w0_bit11) + 1);
+                      offsetof(ProgramData, dual_release_0500),
+                      offsetof(ProgramData, dual_w0_bit11) + 1);
     layout.EncodeImage(block.texts);
 }
 

@@ -18,13 +18,13 @@ public:
     bool ReadImage() override;
     int UserAreaStart() override;
     void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramDataUnsigned &record) override;
+    FtdevStatus DecodeImage(ProgramData &record) override;
     void FitImageToEeprom() override;
     FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
     FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
 };
 
-void encode_ft2232_record(TFtE2Data &layout, const ProgramDataUnsigned &record);
+void encode_ft2232_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

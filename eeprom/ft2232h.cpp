@@ -9,8 +9,8 @@ namespace {
 
 constexpr uint16_t release_2232h = 0x0700;
 
-static_assert(offsetof(ProgramDataUnsigned, ft2232h_group3_drive) -
-                  offsetof(ProgramDataUnsigned, ft2232h_group0_slow_slew) ==
+static_assert(offsetof(ProgramData, ft2232h_group3_drive) -
+                  offsetof(ProgramData, ft2232h_group0_slow_slew) ==
               11);
 static_assert(offsetof(Settings2232H, group3_drive) - offsetof(Settings2232H, group0_slow_slew) == 11);
 
@@ -57,8 +57,8 @@ TFtEE2232H::TFtEE2232H(const device::HandleRecord &record) : HighSpeedLayout(rec
 
 void TFtEE2232H::EncodeImage(const ChipOptions &options)
 {
-    const ProgramDataUnsigned record = record_fields_of(block_of<ChipOptions2232H>(options),
-                                                        offsetof(ProgramDataUnsigned, ft2232h_option_bit2));
+    const ProgramData record = record_fields_of(block_of<ChipOptions2232H>(options),
+                                                        offsetof(ProgramData, ft2232h_option_bit2));
     ChipWords words{};
     words.release = release_2232h;
     words.word0 = word0_of({record.ft2232h_w0_bit0, record.ft2232h_w0_bit1, record.ft2232h_w0_bit2,
@@ -72,9 +72,9 @@ void TFtEE2232H::EncodeImage(const ChipOptions &options)
     EncodeChipImage(options, words);
 }
 
-FtdevStatus TFtEE2232H::DecodeImage(ProgramDataUnsigned &record)
+FtdevStatus TFtEE2232H::DecodeImage(ProgramData &record)
 {
-    if (FtdevStatus status = DecodeChipImage(record, offsetof(ProgramDataUnsigned, ft2232h_option_bit2)))
+    if (FtdevStatus status = DecodeChipImage(record, offsetof(ProgramData, ft2232h_option_bit2)))
         return status;
     const uint16_t word0 = word_at(0);
     record.ft2232h_option_bit2 = flag(image[option_byte] & option_bit2_mask);
@@ -128,9 +128,9 @@ FtdevStatus TFtEE2232H::ProgramSettings(const SettingsHeader &header, const Text
     return ProgramChipSettings(header, texts, words);
 }
 
-void encode_ft2232h_record(TFtE2Data &layout, const ProgramDataUnsigned &record)
+void encode_ft2232h_record(TFtE2Data &layout, const ProgramData &record)
 {
-    encode_record_block<ChipOptions2232H>(layout, record, offsetof(ProgramDataUnsigned, ft2232h_option_bit2));
+    encode_record_block<ChipOptions2232H>(layout, record, offsetof(ProgramData, ft2232h_option_bit2));
 }
 
 } // namespace corvane::eeprom

@@ -12,12 +12,12 @@ public:
     explicit TFtEE2232H(const device::HandleRecord &record);
 
     void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramDataUnsigned &record) override;
+    FtdevStatus DecodeImage(ProgramData &record) override;
     FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
     FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
 };
 
-void encode_ft2232h_record(TFtE2Data &layout, const ProgramDataUnsigned &record);
+void encode_ft2232h_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

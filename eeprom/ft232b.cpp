@@ -60,7 +60,7 @@ void TFtEE232::EncodeImage(const ChipOptions &options)
     blank = 0;
 }
 
-void decode_ft232b_block(const TFtE2Data &image, ProgramDataUnsigned &record)
+void decode_ft232b_block(const TFtE2Data &image, ProgramData &record)
 {
     const bool bm = image.image[7] == 4;
     const uint8_t options = image.image[10];
@@ -90,7 +90,7 @@ void decode_ft232b_block(const TFtE2Data &image, ProgramDataUnsigned &record)
     record.dual_w0_bit11 = 0;
 }
 
-FtdevStatus TFtEE232::DecodeImage(ProgramDataUnsigned &record)
+FtdevStatus TFtEE232::DecodeImage(ProgramData &record)
 {
     if (!ReadImage())
         return FTDEV_EEPROM_READ_FAILED;
@@ -144,13 +144,13 @@ FtdevStatus TFtEE232::ProgramSettings(const SettingsHeader &settings, const Text
     return WriteSequence();
 }
 
-void encode_ft232b_record(TFtE2Data &layout, const ProgramDataUnsigned &record)
+void encode_ft232b_record(TFtE2Data &layout, const ProgramData &record)
 {
     ChipOptions232 block{};
     block.texts = {record.manufacturer, record.description, ""};
     copy_record_block(block, offsetof(ChipOptions232, release_0400), record,
-                      offsetof(ProgramDataUnsigned, release_0400),
-                      offsetof(ProgramDataUnsigned, usb_version) + sizeof record.usb_version);
+                      offsetof(ProgramData, release_0400),
+                      offsetof(ProgramData, usb_version) + sizeof record.usb_version);
     layout.EncodeImage(block.texts);
 }
 

@@ -17,7 +17,7 @@ public:
     explicit TFtEE232(const device::HandleRecord &record);
 
     void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramDataUnsigned &record) override;
+    FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
     FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
@@ -29,10 +29,10 @@ void set_64_word_part(TFtE2Data &image);
 
 // The FT232B block of a record from an image, and the FT2232 fields that a reader of
 // these images reports as clear (the FT232R decodes the same way).
-void decode_ft232b_block(const TFtE2Data &image, ProgramDataUnsigned &record);
+void decode_ft232b_block(const TFtE2Data &image, ProgramData &record);
 
 // FT_EE_Program's block for this class, handed to EncodeImage.
-void encode_ft232b_record(TFtE2Data &layout, const ProgramDataUnsigned &record);
+void encode_ft232b_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

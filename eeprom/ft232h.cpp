@@ -233,8 +233,8 @@ void TFtEE232H::StoreChipWords(uint16_t word0, uint16_t word6, const uint8_t (&m
 
 void TFtEE232H::EncodeImage(const ChipOptions &options)
 {
-    const ProgramDataUnsigned record = record_fields_of(block_of<ChipOptions232H>(options),
-                                                        offsetof(ProgramDataUnsigned, ft232h_option_bit2));
+    const ProgramData record = record_fields_of(block_of<ChipOptions232H>(options),
+                                                        offsetof(ProgramData, ft232h_option_bit2));
     const ChipFields fields = {
         {record.ft232h_w0_bit0, record.ft232h_w0_bit1, record.ft232h_w0_bit2, record.ft232h_w0_bit3},
         record.ft232h_driver_type != 0,
@@ -264,7 +264,7 @@ void TFtEE232H::EncodeImage(const ChipOptions &options)
     blank = 0;
 }
 
-FtdevStatus TFtEE232H::DecodeImage(ProgramDataUnsigned &record)
+FtdevStatus TFtEE232H::DecodeImage(ProgramData &record)
 {
     if (!ReadImage())
         return FTDEV_EEPROM_READ_FAILED;
@@ -273,8 +273,8 @@ FtdevStatus TFtEE232H::DecodeImage(ProgramDataUnsigned &record)
     decode_common_fields(*this, record);
     // The blocks of the other chips read as clear.
     auto *bytes = reinterpret_cast<unsigned char *>(&record);
-    std::memset(bytes + offsetof(ProgramDataUnsigned, release_0400), 0,
-                offsetof(ProgramDataUnsigned, ft232h_option_bit2) - offsetof(ProgramDataUnsigned, release_0400));
+    std::memset(bytes + offsetof(ProgramData, release_0400), 0,
+                offsetof(ProgramData, ft232h_option_bit2) - offsetof(ProgramData, release_0400));
 
     const ChipFields fields = chip_fields_of(*this);
     record.ft232h_option_bit2 = flag(image[option_byte] & option_bit2_mask);
@@ -286,7 +286,7 @@ FtdevStatus TFtEE232H::DecodeImage(ProgramDataUnsigned &record)
     record.ft232h_group1_schmitt = fields.groups[1].schmitt;
     record.ft232h_group1_drive = fields.groups[1].drive;
     std::memcpy(&record.ft232h_cbus_mux0, fields.mux, sizeof fields.mux);
-    static_assert(offsetof(ProgramDataUnsigned, ft232h_cbus_mux9) - offsetof(ProgramDataUnsigned, ft232h_cbus_mux0) ==
+    static_assert(offsetof(ProgramData, ft232h_cbus_mux9) - offsetof(ProgramData, ft232h_cbus_mux0) ==
                   9);
     record.ft232h_w0_bit0 = fields.w0_low[0];
     record.ft232h_w0_bit1 = fields.w0_low[1];
@@ -378,9 +378,9 @@ FtdevStatus TFtEE232H::ProgramSettings(const SettingsHeader &header, const Texts
     return FTDEV_OK;
 }
 
-void encode_ft232h_record(TFtE2Data &layout, const ProgramDataUnsigned &record)
+void encode_ft232h_record(TFtE2Data &layout, const ProgramData &record)
 {
-    encode_record_block<ChipOptions232H>(layout, record, offsetof(ProgramDataUnsigned, ft232h_option_bit2));
+    encode_record_block<ChipOptions232H>(layout, record, offsetof(ProgramData, ft232h_option_bit2));
 }
 
 } // namespace corvane::eeprom

@@ -21,7 +21,7 @@ public:
     bool WriteUserArea(const uint8_t *bytes, uint32_t count) override;
     void ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got) override;
     void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramDataUnsigned &record) override;
+    FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
     FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
@@ -38,7 +38,7 @@ private:
     void StoreChipWords(uint16_t word0, uint16_t word6, const uint8_t (&mux)[10]);
 };
 
-void encode_ft232h_record(TFtE2Data &layout, const ProgramDataUnsigned &record);
+void encode_ft232h_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

@@ -94,7 +94,7 @@ void TFtEE232R::EncodeImage(const ChipOptions &options)
     blank = 0;
 }
 
-FtdevStatus TFtEE232R::DecodeImage(ProgramDataUnsigned &record)
+FtdevStatus TFtEE232R::DecodeImage(ProgramData &record)
 {
     if (!ReadImage())
         return FTDEV_EEPROM_READ_FAILED;
@@ -201,12 +201,12 @@ FtdevStatus TFtEE232R::ProgramSettings(const SettingsHeader &header, const Texts
     return written != FTDEV_OK ? written : restored;
 }
 
-void encode_ft232r_record(TFtE2Data &layout, const ProgramDataUnsigned &record)
+void encode_ft232r_record(TFtE2Data &layout, const ProgramData &record)
 {
     ChipOptions232R block{};
     block.texts = {record.manufacturer, record.description, ""};
-    copy_record_block(block, offsetof(ChipOptions232R, r_w0_bit1), record, offsetof(ProgramDataUnsigned, r_w0_bit1),
-                      offsetof(ProgramDataUnsigned, r_w0_bit3) + 1);
+    copy_record_block(block, offsetof(ChipOptions232R, r_w0_bit1), record, offsetof(ProgramData, r_w0_bit1),
+                      offsetof(ProgramData, r_w0_bit3) + 1);
     block.byte1 = programmed_byte1;
     layout.EncodeImage(block.texts);
 }

@@ -18,7 +18,7 @@ public:
     FtdevHandle handle = nullptr;
 
     void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramDataUnsigned &record) override;
+    FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
     FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
@@ -28,7 +28,7 @@ public:
     FtdevStatus ReadFactoryWord(uint16_t &value);
 };
 
-void encode_ft232r_record(TFtE2Data &layout, const ProgramDataUnsigned &record);
+void encode_ft232r_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

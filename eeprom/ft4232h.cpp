@@ -15,8 +15,8 @@ constexpr unsigned driver_type_bits[4] = {3, 11, 7, 15};
 // Word 5 bits 12 to 15 carry the flags of bits 4 to 7 of its high byte.
 constexpr unsigned byte11_first_bit = 12;
 
-static_assert(offsetof(ProgramDataUnsigned, ft4232h_group3_drive) -
-                  offsetof(ProgramDataUnsigned, ft4232h_group0_slow_slew) ==
+static_assert(offsetof(ProgramData, ft4232h_group3_drive) -
+                  offsetof(ProgramData, ft4232h_group0_slow_slew) ==
               11);
 static_assert(offsetof(Settings4232H, group3_drive) - offsetof(Settings4232H, group0_slow_slew) == 11);
 
@@ -54,8 +54,8 @@ TFtEE4232H::TFtEE4232H(const device::HandleRecord &record) : HighSpeedLayout(rec
 
 void TFtEE4232H::EncodeImage(const ChipOptions &options)
 {
-    const ProgramDataUnsigned record = record_fields_of(block_of<ChipOptions4232H>(options),
-                                                        offsetof(ProgramDataUnsigned, ft4232h_option_bit2));
+    const ProgramData record = record_fields_of(block_of<ChipOptions4232H>(options),
+                                                        offsetof(ProgramData, ft4232h_option_bit2));
     ChipWords words{};
     words.release = release_4232h;
     words.word0 = word0_of({record.ft4232h_driver_type_a != 0, record.ft4232h_driver_type_b != 0,
@@ -70,9 +70,9 @@ void TFtEE4232H::EncodeImage(const ChipOptions &options)
     EncodeChipImage(options, words);
 }
 
-FtdevStatus TFtEE4232H::DecodeImage(ProgramDataUnsigned &record)
+FtdevStatus TFtEE4232H::DecodeImage(ProgramData &record)
 {
-    if (FtdevStatus status = DecodeChipImage(record, offsetof(ProgramDataUnsigned, ft4232h_option_bit2)))
+    if (FtdevStatus status = DecodeChipImage(record, offsetof(ProgramData, ft4232h_option_bit2)))
         return status;
     const uint16_t word0 = word_at(0);
     const uint16_t word5 = word_at(5);
@@ -127,9 +127,9 @@ FtdevStatus TFtEE4232H::ProgramSettings(const SettingsHeader &header, const Text
     return ProgramChipSettings(header, texts, words);
 }
 
-void encode_ft4232h_record(TFtE2Data &layout, const ProgramDataUnsigned &record)
+void encode_ft4232h_record(TFtE2Data &layout, const ProgramData &record)
 {
-    encode_record_block<ChipOptions4232H>(layout, record, offsetof(ProgramDataUnsigned, ft4232h_option_bit2));
+    encode_record_block<ChipOptions4232H>(layout, record, offsetof(ProgramData, ft4232h_option_bit2));
 }
 
 } // namespace corvane::eeprom

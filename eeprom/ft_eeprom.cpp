@@ -33,7 +33,7 @@ ProgramData converted_record(const LayoutInfo &info)
     return converted;
 }
 
-FtdevStatus program_record(TFtE2Data &layout, const LayoutInfo &info, const ProgramDataUnsigned &record,
+FtdevStatus program_record(TFtE2Data &layout, const LayoutInfo &info, const ProgramData &record,
                            const HandleRecord &device, FtdevHandle handle)
 {
     // Everything that can refuse the record is checked before the device is touched.
@@ -84,10 +84,10 @@ FtdevStatus ee_program(FtdevHandle handle, ProgramData *data)
         return status;
     const LayoutInfo &info = layout_info(choice);
     if (signed_form)
-        return program_record(*layout, info, data->fields, *device, handle);
+        return program_record(*layout, info, *data, *device, handle);
     ProgramData converted = converted_record(info);
-    std::memcpy(&converted.fields, data, info.record_span);
-    return program_record(*layout, info, converted.fields, *device, handle);
+    fields_from_unsigned(converted, data, info.record_span);
+    return program_record(*layout, info, converted, *device, handle);
 }
 
 FtdevStatus ee_read(FtdevHandle handle, ProgramData *data)
@@ -106,31 +106,41 @@ FtdevStatus ee_read(FtdevHandle handle, ProgramData *data)
     if (!layout)
         return status;
     if (signed_form)
-        return layout->DecodeImage(data->fields);
+        return layout->DecodeImage(*data);
 
+    // Only the caller's four buffers go in; every field of its blocks comes back.
     const LayoutInfo &info = layout_info(choice);
-    auto &caller = *reinterpret_cast<ProgramDataUnsigned *>(data);
     ProgramData converted = converted_record(info);
-    converted.fields.manufacturer = caller.manufacturer;
-    converted.fields.manufacturer_id = caller.manufacturer_id;
-    converted.fields.description = caller.description;
-    converted.fields.serial_number = caller.serial_number;
-    status = layout->DecodeImage(converted.fields);
+    const auto &caller = *reinterpret_cast<const ProgramDataUnsigned *>(data);
+    converted.manufacturer = caller.manufacturer;
+    converted.manufacturer_id = caller.manufacturer_id;
+    converted.description = caller.description;
+    converted.serial_number = caller.serial_number;
+    status = layout->DecodeImage(converted);
     if (status == FTDEV_OK)
-        std::memcpy(&caller, &converted.fields, info.record_span);
+        fields_to_unsigned(data, info.record_span, converted);
     return status;
 }
 
 // The Ex variants put the four texts into the record where its own form keeps them.
+template <typename Record>
+void store_texts(Record &record, char *manufacturer, char *manufacturer_id, char *description,
+                 char *serial_number)
+{
+    record.manufacturer = manufacturer;
+    record.manufacturer_id = manufacturer_id;
+    record.description = description;
+    record.serial_number = serial_number;
+}
+
 void store_texts(ProgramData *data, char *manufacturer, char *manufacturer_id, char *description,
                  char *serial_number)
 {
-    ProgramDataUnsigned &fields =
-        is_signed(data) ? data->fields : *reinterpret_cast<ProgramDataUnsigned *>(data);
-    fields.manufacturer = manufacturer;
-    fields.manufacturer_id = manufacturer_id;
-    fields.description = description;
-    fields.serial_number = serial_number;
+    if (is_signed(data))
+        store_texts(*data, manufacturer, manufacturer_id, description, serial_number);
+    else
+        store_texts(*reinterpret_cast<ProgramDataUnsigned *>(data), manufacturer, manufacturer_id, description,
+                    serial_number);
 }
 
 std::unique_ptr<TFtE2Data> user_area_layout(const HandleRecord &device, FtdevHandle handle, FtdevStatus &status)

@@ -124,7 +124,7 @@ void TFtEEFTX::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
 
 void TFtEEFTX::EncodeImage(const ChipOptions &) {}
 
-FtdevStatus TFtEEFTX::DecodeImage(ProgramDataUnsigned &)
+FtdevStatus TFtEEFTX::DecodeImage(ProgramData &)
 {
     return FTDEV_OK;
 }
@@ -274,7 +274,7 @@ FtdevStatus TFtEEFTX::ReadSettings(SettingsHeader &header, const TextBuffers &bu
     return FTDEV_OK;
 }
 
-void encode_ftx_record(TFtE2Data &layout, const ProgramDataUnsigned &)
+void encode_ftx_record(TFtE2Data &layout, const ProgramData &)
 {
     const ChipOptions nothing = {nullptr, nullptr, nullptr};
     layout.EncodeImage(nothing);

@@ -27,7 +27,7 @@ public:
     void ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got) override;
     // The record functions do not serve this chip: building and decoding do nothing.
     void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramDataUnsigned &record) override;
+    FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
     FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
@@ -45,7 +45,7 @@ private:
 
 // FT_EE_Program's step for this class, should the record functions ever reach it: the
 // class builds nothing from a record.
-void encode_ftx_record(TFtE2Data &layout, const ProgramDataUnsigned &record);
+void encode_ftx_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

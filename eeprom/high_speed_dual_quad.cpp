@@ -119,14 +119,14 @@ FtdevStatus HighSpeedLayout::ReadChipSettings(SettingsHeader &header, const Text
     return FTDEV_OK;
 }
 
-FtdevStatus HighSpeedLayout::DecodeChipImage(ProgramDataUnsigned &record, size_t own_block)
+FtdevStatus HighSpeedLayout::DecodeChipImage(ProgramData &record, size_t own_block)
 {
     if (!ReadImage())
         return FTDEV_EEPROM_READ_FAILED;
     if (FtdevStatus status = check_vendor_word(*this))
         return status;
     decode_common_fields(*this, record);
-    const size_t first = offsetof(ProgramDataUnsigned, release_0400);
+    const size_t first = offsetof(ProgramData, release_0400);
     std::memset(reinterpret_cast<unsigned char *>(&record) + first, 0, own_block - first);
     return FTDEV_OK;
 }

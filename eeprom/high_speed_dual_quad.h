@@ -41,7 +41,7 @@ protected:
     // its header or common fields filled. DecodeImage also clears every chip block of the
     // record from the FT232B block up to the field at `own_block`.
     FtdevStatus ReadChipSettings(SettingsHeader &header, const TextBuffers &buffers);
-    FtdevStatus DecodeChipImage(ProgramDataUnsigned &record, size_t own_block);
+    FtdevStatus DecodeChipImage(ProgramData &record, size_t own_block);
 
     // The four pin groups of word 6, flags as 0 or 1.
     void ReadPinGroups(PinGroup (&groups)[4]) const;

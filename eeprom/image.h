@@ -122,7 +122,7 @@ public:
     virtual bool WriteUserArea(const uint8_t *bytes, uint32_t count);
     virtual void ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got);
     virtual void EncodeImage(const ChipOptions &options) = 0;
-    virtual FtdevStatus DecodeImage(ProgramDataUnsigned &record) = 0;
+    virtual FtdevStatus DecodeImage(ProgramData &record) = 0;
     // False only when a read of the probe was refused (the part is erased by then).
     virtual bool ProbeEepromType() = 0;
     virtual void FitImageToEeprom() = 0;

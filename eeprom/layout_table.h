@@ -39,7 +39,7 @@ struct LayoutInfo {
     // while the class is not built, which the functions report as status 17.
     TFtE2Data *(*create)(const device::HandleRecord &record, FtdevHandle handle);
     // FT_EE_Program: the class's ChipOptions block from a record, handed to EncodeImage.
-    void (*encode_record)(TFtE2Data &layout, const ProgramDataUnsigned &record);
+    void (*encode_record)(TFtE2Data &layout, const ProgramData &record);
     uint32_t settings_size;         // the size FT_EEPROM_* require
     uint32_t record_version;        // written into records converted from the unsigned form
     size_t record_span;             // bytes of an unsigned record this class reads and writes

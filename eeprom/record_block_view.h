@@ -15,10 +15,10 @@ namespace corvane::eeprom {
 // A record whose fields are all zero except the block, copied to where the record keeps
 // it (from the field at `record_first` on).
 template <typename Block>
-ProgramDataUnsigned record_fields_of(const Block &block, size_t record_first)
+ProgramData record_fields_of(const Block &block, size_t record_first)
 {
-    static_assert(sizeof(Block::block) <= sizeof(ProgramDataUnsigned));
-    ProgramDataUnsigned fields{};
+    static_assert(sizeof(Block::block) <= sizeof(ProgramData));
+    ProgramData fields{};
     std::memcpy(reinterpret_cast<unsigned char *>(&fields) + record_first, block.block, sizeof block.block);
     return fields;
 }
@@ -27,7 +27,7 @@ ProgramDataUnsigned record_fields_of(const Block &block, size_t record_first)
 // `record_first` on, copied unchanged into a ChipOptions block with the manufacturer, the
 // description and an empty serial, and handed to EncodeImage.
 template <typename Block>
-void encode_record_block(TFtE2Data &layout, const ProgramDataUnsigned &record, size_t record_first)
+void encode_record_block(TFtE2Data &layout, const ProgramData &record, size_t record_first)
 {
     Block block{};
     block.texts = {record.manufacturer, record.description, ""};

@@ -258,11 +258,163 @@ FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_WaitCommEvent(FtdevHandle handle, uint3
 /* ---- EEPROM functions ------------------------------------------------------------
  * (owned by the EEPROM library: eeprom/) */
 
-/* The caller's view of an EEPROM image for FT_EE_Program and FT_EE_Read, without the
- * signature block: the "unsigned" form. Text pointers name the caller's texts when
- * programming and the caller's buffers (64 bytes each) when reading. Byte flags count as
- * set when non-zero. The chip blocks follow one another; a caller fills the common
- * fields and the block of its chip. */
+/* The caller's view of an EEPROM image for FT_EE_Program and FT_EE_Read, in its signed
+ * form: a signature block, then the settings. A record is signed when signature_1 is
+ * FTDEV_PROGRAM_SIGNATURE_1 and signature_2 FTDEV_PROGRAM_SIGNATURE_2; any other record is
+ * taken as a ProgramDataUnsigned. Text pointers name the caller's texts when programming
+ * and the caller's buffers (64 bytes each) when reading. Byte flags count as set when
+ * non-zero. The chip blocks follow one another; a caller fills the common fields and the
+ * block of its chip, and older callers fill only the blocks up to their chip and say so in
+ * `version` (FTDEV_PROGRAM_VERSION_*).
+ *
+ * Every field lies where a C compiler puts it when the fields are declared in this order:
+ * 160 bytes with 32-bit pointers, 176 with 64-bit ones (the four text pointers then take 8
+ * bytes each, from offset 16). */
+typedef struct ProgramData {
+    uint32_t signature_1;
+    uint32_t signature_2;
+    uint32_t version;               /* which chip blocks the caller filled */
+    uint16_t vendor_id;             /* must not be 0 when programming */
+    uint16_t product_id;            /* must not be 0 when programming; bits 0-1 seed an automatic serial */
+    char *manufacturer;
+    char *manufacturer_id;          /* prefix of an automatic serial; reading gives the serial's first two characters */
+    char *description;
+    char *serial_number;            /* NULL or empty asks for an automatic serial */
+    uint16_t max_power;             /* mA; above 500 counts as 500 */
+    uint16_t tail_flag;             /* stored inverted in the word behind the strings */
+    uint16_t self_powered;
+    uint16_t remote_wakeup;
+    /* FT232B family */
+    uint8_t release_0400;           /* release 0x0400 when set, else 0x0200 */
+    uint8_t option_bit0;
+    uint8_t option_bit1;
+    uint8_t option_bit2;
+    uint8_t option_bit3;
+    uint8_t option_bit4;
+    uint16_t usb_version;           /* BCD */
+    /* FT2232 */
+    uint8_t dual_release_0500;      /* set by reading, ignored by programming */
+    uint8_t dual_option_bit0;
+    uint8_t dual_option_bit5;
+    uint8_t dual_option_bit1;
+    uint8_t dual_option_bit6;
+    uint8_t dual_option_bit2;
+    uint8_t dual_option_bit3;
+    uint8_t dual_option_bit4;
+    uint16_t dual_usb_version;
+    uint8_t dual_w0_bit4;
+    uint8_t dual_w0_bit12;
+    uint8_t dual_w0_bit0;
+    uint8_t dual_w0_bit1;
+    uint8_t dual_w0_bit2;
+    uint8_t dual_w0_bit3;
+    uint8_t dual_w0_bit8;
+    uint8_t dual_w0_bit9;
+    uint8_t dual_w0_bit10;
+    uint8_t dual_w0_bit11;
+    /* FT232R */
+    uint8_t r_w0_bit1;
+    uint8_t r_w0_bit2;
+    uint8_t r_byte1;                /* as read; programming always writes 0x40 */
+    uint8_t r_option_bit2;
+    uint8_t r_option_bit3;
+    uint8_t r_byte11_bit0;
+    uint8_t r_byte11_bit1;
+    uint8_t r_byte11_bit2;
+    uint8_t r_byte11_bit3;
+    uint8_t r_byte11_bit4;
+    uint8_t r_byte11_bit5;
+    uint8_t r_byte11_bit6;
+    uint8_t r_byte11_bit7;
+    uint8_t r_select0;              /* 4-bit pin functions */
+    uint8_t r_select1;
+    uint8_t r_select2;
+    uint8_t r_select3;
+    uint8_t r_select4;
+    uint8_t r_w0_bit3;
+    /* FT2232H */
+    uint8_t ft2232h_option_bit2;
+    uint8_t ft2232h_option_bit3;
+    uint8_t ft2232h_group0_slow_slew;
+    uint8_t ft2232h_group0_schmitt;
+    uint8_t ft2232h_group0_drive;   /* mA: 4, 8, 12 or 16 */
+    uint8_t ft2232h_group1_slow_slew;
+    uint8_t ft2232h_group1_schmitt;
+    uint8_t ft2232h_group1_drive;
+    uint8_t ft2232h_group2_slow_slew;
+    uint8_t ft2232h_group2_schmitt;
+    uint8_t ft2232h_group2_drive;
+    uint8_t ft2232h_group3_slow_slew;
+    uint8_t ft2232h_group3_schmitt;
+    uint8_t ft2232h_group3_drive;
+    uint8_t ft2232h_w0_bit0;
+    uint8_t ft2232h_w0_bit1;
+    uint8_t ft2232h_w0_bit2;
+    uint8_t ft2232h_driver_type_a;
+    uint8_t ft2232h_w0_bit8;
+    uint8_t ft2232h_w0_bit9;
+    uint8_t ft2232h_w0_bit10;
+    uint8_t ft2232h_driver_type_b;
+    uint8_t ft2232h_w0_bit15;
+    /* FT4232H */
+    uint8_t ft4232h_option_bit2;
+    uint8_t ft4232h_option_bit3;
+    uint8_t ft4232h_group0_slow_slew;
+    uint8_t ft4232h_group0_schmitt;
+    uint8_t ft4232h_group0_drive;
+    uint8_t ft4232h_group1_slow_slew;
+    uint8_t ft4232h_group1_schmitt;
+    uint8_t ft4232h_group1_drive;
+    uint8_t ft4232h_group2_slow_slew;
+    uint8_t ft4232h_group2_schmitt;
+    uint8_t ft4232h_group2_drive;
+    uint8_t ft4232h_group3_slow_slew;
+    uint8_t ft4232h_group3_schmitt;
+    uint8_t ft4232h_group3_drive;
+    uint8_t ft4232h_byte11_bit4;
+    uint8_t ft4232h_byte11_bit5;
+    uint8_t ft4232h_byte11_bit6;
+    uint8_t ft4232h_byte11_bit7;
+    uint8_t ft4232h_driver_type_a;
+    uint8_t ft4232h_driver_type_b;
+    uint8_t ft4232h_driver_type_c;
+    uint8_t ft4232h_driver_type_d;
+    /* FT232H */
+    uint8_t ft232h_option_bit2;
+    uint8_t ft232h_option_bit3;
+    uint8_t ft232h_group0_slow_slew;
+    uint8_t ft232h_group0_schmitt;
+    uint8_t ft232h_group0_drive;
+    uint8_t ft232h_group1_slow_slew;
+    uint8_t ft232h_group1_schmitt;
+    uint8_t ft232h_group1_drive;
+    uint8_t ft232h_cbus_mux0;
+    uint8_t ft232h_cbus_mux1;
+    uint8_t ft232h_cbus_mux2;
+    uint8_t ft232h_cbus_mux3;
+    uint8_t ft232h_cbus_mux4;
+    uint8_t ft232h_cbus_mux5;
+    uint8_t ft232h_cbus_mux6;
+    uint8_t ft232h_cbus_mux7;
+    uint8_t ft232h_cbus_mux8;
+    uint8_t ft232h_cbus_mux9;
+    uint8_t ft232h_w0_bit0;
+    uint8_t ft232h_w0_bit1;
+    uint8_t ft232h_w0_bit2;
+    uint8_t ft232h_w0_bit3;
+    uint8_t ft232h_w0_bit8;
+    uint8_t ft232h_w0_bit9;
+    uint8_t ft232h_w0_bit10;
+    uint8_t ft232h_driver_type;
+    uint8_t ft232h_w0_bit15;
+} ProgramData;
+
+/* The unsigned form: the same settings without the signature block, beginning with
+ * vendor_id, in their own natural layout. With 32-bit pointers that is the signed record
+ * without its first 12 bytes; with 64-bit ones the pointers are 8-aligned, so the fields
+ * from `manufacturer` on lie 8 bytes before their place in the signed record. The library
+ * reads and writes it field by field, and no further than the end of the block of the
+ * device's chip, so a record may end there. */
 typedef struct ProgramDataUnsigned {
     uint16_t vendor_id;             /* must not be 0 when programming */
     uint16_t product_id;            /* must not be 0 when programming; bits 0-1 seed an automatic serial */
@@ -398,17 +550,6 @@ typedef struct ProgramDataUnsigned {
     uint8_t ft232h_driver_type;
     uint8_t ft232h_w0_bit15;
 } ProgramDataUnsigned;
-
-/* The signed form: a signature block, then the fields above. A record is signed when
- * signature_1 is FTDEV_PROGRAM_SIGNATURE_1 and signature_2 FTDEV_PROGRAM_SIGNATURE_2; any
- * other record is taken as a ProgramDataUnsigned. Older callers fill only the blocks up
- * to their chip and say so in `version` (FTDEV_PROGRAM_VERSION_*). */
-typedef struct ProgramData {
-    uint32_t signature_1;
-    uint32_t signature_2;
-    uint32_t version;
-    ProgramDataUnsigned fields;
-} ProgramData;
 
 #define FTDEV_PROGRAM_SIGNATURE_1 0x00000000u
 #define FTDEV_PROGRAM_SIGNATURE_2 0xFFFFFFFFu

@@ -37,12 +37,17 @@ void read_record(FtdevHandle handle, bool signed_form)
         record->signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
         record->version = FTDEV_PROGRAM_VERSION_232H;
     }
-    // The unsigned form is the fields alone, from the record's first byte.
-    ProgramDataUnsigned &fields = signed_form ? record->fields : *reinterpret_cast<ProgramDataUnsigned *>(record.get());
-    fields.manufacturer = texts.manufacturer.get();
-    fields.manufacturer_id = texts.manufacturer_id.get();
-    fields.description = texts.description.get();
-    fields.serial_number = texts.serial.get();
+    // The unsigned form is the fields alone, from the record's first byte, in its own places.
+    auto set_texts = [&](auto &fields) {
+        fields.manufacturer = texts.manufacturer.get();
+        fields.manufacturer_id = texts.manufacturer_id.get();
+        fields.description = texts.description.get();
+        fields.serial_number = texts.serial.get();
+    };
+    if (signed_form)
+        set_texts(*record);
+    else
+        set_texts(*reinterpret_cast<ProgramDataUnsigned *>(record.get()));
     if (FT_EE_Read(handle, record.get()) == FTDEV_OK)
         texts.check_terminated();
 }

@@ -52,16 +52,24 @@ FtdevStatus program_record(FtdevHandle handle, InputReader &in, bool extended)
     texts.take(in);
     bool is_signed = record->signature_1 == FTDEV_PROGRAM_SIGNATURE_1 &&
                      record->signature_2 == FTDEV_PROGRAM_SIGNATURE_2;
-    ProgramDataUnsigned &fields = is_signed ? record->fields : *reinterpret_cast<ProgramDataUnsigned *>(record.get());
-    programmed_vendor = fields.vendor_id;
+    // Each form keeps its fields in its own places.
+    auto set_fields = [&](auto &fields) {
+        programmed_vendor = fields.vendor_id;
+        if (extended)
+            return;
+        fields.manufacturer = maybe(texts.manufacturer, nulls, 0);
+        fields.manufacturer_id = maybe(texts.manufacturer_id, nulls, 1);
+        fields.description = maybe(texts.description, nulls, 2);
+        fields.serial_number = maybe(texts.serial, nulls, 3);
+    };
+    if (is_signed)
+        set_fields(*record);
+    else
+        set_fields(*reinterpret_cast<ProgramDataUnsigned *>(record.get()));
     if (extended)
         return FT_EE_ProgramEx(handle, record.get(), maybe(texts.manufacturer, nulls, 0),
                                maybe(texts.manufacturer_id, nulls, 1), maybe(texts.description, nulls, 2),
                                maybe(texts.serial, nulls, 3));
-    fields.manufacturer = maybe(texts.manufacturer, nulls, 0);
-    fields.manufacturer_id = maybe(texts.manufacturer_id, nulls, 1);
-    fields.description = maybe(texts.description, nulls, 2);
-    fields.serial_number = maybe(texts.serial, nulls, 3);
     return FT_EE_Program(handle, record.get());
 }
 

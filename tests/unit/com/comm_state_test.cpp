@@ -4,6 +4,7 @@
 #include "usb/ftdi_protocol.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -101,6 +102,112 @@ TEST_F(CommState, SetStateDrivesTheChipAndReadsBack)
     EXPECT_EQ(read_back.ByteSize, 8);
     EXPECT_EQ(read_back.Parity, NOPARITY);
     EXPECT_EQ(read_back.StopBits, ONESTOPBIT);
+}
+
+// Both interfaces set one line state: whichever set a setting last is what the comm state
+// reports, and what the chip was told.
+TEST_F(CommState, BothInterfacesSetOneLineState)
+{
+    struct Setting {
+        const char *name;
+        std::function<FtdevStatus(FtdevHandle)> set_directly;
+        std::function<bool(const DCB &)> shows_direct;
+        std::function<void(DCB &)> set_comm_state;
+        std::function<bool(const DCB &)> shows_comm_state;
+        uint8_t request;        // what the chip is sent for the comm state's value
+        uint16_t value;
+        uint16_t index_high;
+    };
+    const Setting settings[] = {
+        {"baud rate", [](FtdevHandle h) { return FT_SetBaudRate(h, 38400); },
+         [](const DCB &d) { return d.BaudRate == 38400; }, [](DCB &d) { d.BaudRate = 115200; },
+         [](const DCB &d) { return d.BaudRate == 115200; }, ftdi::baud_rate, 0x001A, 0},
+        {"divisor", [](FtdevHandle h) { return FT_SetDivisor(h, 0x4138); },   // 312.5: 9600 baud
+         [](const DCB &d) { return d.BaudRate == 9600; }, [](DCB &d) { d.BaudRate = 115200; },
+         [](const DCB &d) { return d.BaudRate == 115200; }, ftdi::baud_rate, 0x001A, 0},
+        {"data characteristics", [](FtdevHandle h) { return FT_SetDataCharacteristics(h, 7, 2, 2); },
+         [](const DCB &d) { return d.ByteSize == 7 && d.StopBits == TWOSTOPBITS && d.Parity == EVENPARITY; },
+         [](DCB &d) {
+             d.ByteSize = 8;
+             d.Parity = ODDPARITY;
+             d.StopBits = ONESTOPBIT;
+         },
+         [](const DCB &d) { return d.ByteSize == 8 && d.StopBits == ONESTOPBIT && d.Parity == ODDPARITY; },
+         ftdi::data_characteristics, 0x0108, 0},
+        {"RTS/CTS flow", [](FtdevHandle h) { return FT_SetFlowControl(h, ftdi::flow_rts_cts, 0x11, 0x13); },
+         [](const DCB &d) { return d.fOutxCtsFlow == 1 && d.fRtsControl == RTS_CONTROL_HANDSHAKE && d.fOutX == 0; },
+         [](DCB &d) {
+             d.fOutxCtsFlow = 0;
+             d.fRtsControl = RTS_CONTROL_ENABLE;
+             d.fOutX = d.fInX = 1;
+         },
+         [](const DCB &d) { return d.fOutxCtsFlow == 0 && d.fRtsControl == RTS_CONTROL_ENABLE && d.fOutX == 1; },
+         ftdi::flow_control, 0x1311, ftdi::flow_xon_xoff},
+        {"DTR/DSR flow", [](FtdevHandle h) { return FT_SetFlowControl(h, ftdi::flow_dtr_dsr, 0x11, 0x13); },
+         [](const DCB &d) { return d.fOutxDsrFlow == 1 && d.fDtrControl == DTR_CONTROL_HANDSHAKE && d.fOutX == 0; },
+         [](DCB &d) {
+             d.fOutxDsrFlow = 0;
+             d.fDtrControl = DTR_CONTROL_ENABLE;
+         },
+         [](const DCB &d) { return d.fOutxDsrFlow == 0 && d.fDtrControl == DTR_CONTROL_ENABLE; },
+         ftdi::flow_control, 0x1311, 0},
+        {"XON/XOFF flow", [](FtdevHandle h) { return FT_SetFlowControl(h, ftdi::flow_xon_xoff, 0x21, 0x23); },
+         [](const DCB &d) {
+             return d.fOutX == 1 && d.fInX == 1 && d.fOutxCtsFlow == 0 && d.XonChar == 0x21 && d.XoffChar == 0x23;
+         },
+         [](DCB &d) {
+             d.fOutX = d.fInX = 0;
+             d.XonChar = 0x11;
+             d.XoffChar = 0x13;
+         },
+         [](const DCB &d) { return d.fOutX == 0 && d.XonChar == 0x11 && d.XoffChar == 0x13; }, ftdi::flow_control,
+         0x1311, 0},
+        {"special characters", [](FtdevHandle h) { return FT_SetChars(h, '\n', 1, 0x3F, 1); },
+         [](const DCB &d) { return d.EvtChar == '\n' && d.ErrorChar == 0x3F && d.fErrorChar == 1; },
+         [](DCB &d) {
+             d.EvtChar = '#';
+             d.ErrorChar = 0;
+             d.fErrorChar = 0;
+         },
+         [](const DCB &d) { return d.EvtChar == '#' && d.ErrorChar == 0 && d.fErrorChar == 0; },
+         // The event character stays switched on as the direct call left it.
+         ftdi::event_char, 0x0100 | '#', 0},
+    };
+    for (const Setting &setting : settings) {
+        SCOPED_TRACE(setting.name);
+        DCB state{};
+        ASSERT_EQ(setting.set_directly(device.get()), FTDEV_OK);
+        ASSERT_TRUE(FT_W32_GetCommState(device.get(), &state));
+        EXPECT_TRUE(setting.shows_direct(state));
+
+        setting.set_comm_state(state);
+        const size_t since = bus.control_log(0).size();
+        ASSERT_TRUE(FT_W32_SetCommState(device.get(), &state));
+        const auto sent = last_request(since, setting.request);
+        ASSERT_TRUE(sent.has_value());
+        EXPECT_EQ(sent->setup.value, setting.value);
+        EXPECT_EQ(sent->setup.index & 0xFF00u, setting.index_high);
+        DCB read_back{};
+        ASSERT_TRUE(FT_W32_GetCommState(device.get(), &read_back));
+        EXPECT_TRUE(setting.shows_comm_state(read_back));
+
+        ASSERT_EQ(setting.set_directly(device.get()), FTDEV_OK);
+        ASSERT_TRUE(FT_W32_GetCommState(device.get(), &read_back));
+        EXPECT_TRUE(setting.shows_direct(read_back));
+    }
+
+    // A break is sent with the data characteristics of the comm state last set.
+    DCB seven_e_two = eight_n_one(9600);
+    seven_e_two.ByteSize = 7;
+    seven_e_two.Parity = EVENPARITY;
+    seven_e_two.StopBits = TWOSTOPBITS;
+    ASSERT_TRUE(FT_W32_SetCommState(device.get(), &seven_e_two));
+    const size_t since = bus.control_log(0).size();
+    ASSERT_EQ(FT_SetBreakOn(device.get()), FTDEV_OK);
+    const auto sent = last_request(since, ftdi::data_characteristics);
+    ASSERT_TRUE(sent.has_value());
+    EXPECT_EQ(sent->setup.value, 7u | 2u << 8 | 2u << 11 | 0x4000u);
+    ASSERT_EQ(FT_SetBreakOff(device.get()), FTDEV_OK);
 }
 
 TEST_F(CommState, AStateTheChipCannotFollowChangesNothing)

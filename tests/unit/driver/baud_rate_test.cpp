@@ -27,6 +27,8 @@ TEST_P(BaudDivisorTable, GivesTheRequestFields) {
     EXPECT_EQ(c.value, fields.value);
     EXPECT_EQ(c.index, fields.index);
     EXPECT_NEAR(c.baud, divisor->actual_rate, c.baud * 0.03);
+    // A divisor set by itself must report the rate the chooser promised for it.
+    EXPECT_EQ(rate_of_divisor(divisor->encoded), divisor->actual_rate);
 }
 
 INSTANTIATE_TEST_SUITE_P(

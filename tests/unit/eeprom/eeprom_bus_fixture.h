@@ -42,10 +42,10 @@ struct Record {
         data.signature_1 = FTDEV_PROGRAM_SIGNATURE_1;
         data.signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
         data.version = FTDEV_PROGRAM_VERSION_232H;
-        data.fields.manufacturer = manufacturer;
-        data.fields.manufacturer_id = manufacturer_id;
-        data.fields.description = description;
-        data.fields.serial_number = serial;
+        data.manufacturer = manufacturer;
+        data.manufacturer_id = manufacturer_id;
+        data.description = description;
+        data.serial_number = serial;
     }
     void set_texts(const char *m, const char *id, const char *d, const char *s)
     {

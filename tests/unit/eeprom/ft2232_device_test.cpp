@@ -11,7 +11,7 @@ protected:
     {
         Record record;
         record.set_texts("AB", "AB", "Cable", "AB123456");
-        ProgramDataUnsigned &f = record.data.fields;
+        ProgramData &f = record.data;
         f.vendor_id = 0x0403;
         f.product_id = 0x6010;
         f.max_power = 100;
@@ -59,7 +59,7 @@ TEST_F(Ft2232Device, LargePartMovesTheStringsUp)
 
     Record read;
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
-    const ProgramDataUnsigned &f = read.data.fields;
+    const ProgramData &f = read.data;
     EXPECT_STREQ(read.manufacturer, "AB");
     EXPECT_STREQ(read.description, "Cable");
     EXPECT_STREQ(read.serial, "AB123456");

@@ -12,7 +12,7 @@ protected:
     {
         Record record;
         record.set_texts("AB", "AB", "Cable", "AB123456");
-        ProgramDataUnsigned &f = record.data.fields;
+        ProgramData &f = record.data;
         f.vendor_id = 0x0403;
         f.product_id = 0x6010;
         f.max_power = 90;

@@ -16,7 +16,7 @@ protected:
     {
         Record record;
         record.set_texts("AB", "AB", "Cable", "AB123456");
-        ProgramDataUnsigned &f = record.data.fields;
+        ProgramData &f = record.data;
         f.vendor_id = 0x0403;
         f.product_id = 0x6001;
         f.max_power = 90;
@@ -62,10 +62,10 @@ TEST_F(Ft232bDevice, ReadGivesBackWhatWasProgrammed)
     ASSERT_EQ(FT_EE_Program(handle, &written.data), FTDEV_OK);
 
     Record read;
-    std::memset(&read.data.fields.max_power, 0x5A,
-                sizeof read.data.fields - offsetof(ProgramDataUnsigned, max_power));
+    std::memset(&read.data.max_power, 0x5A,
+                sizeof read.data - offsetof(ProgramData, max_power));
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
-    const ProgramDataUnsigned &f = read.data.fields;
+    const ProgramData &f = read.data;
     EXPECT_EQ(f.vendor_id, 0x0403);
     EXPECT_EQ(f.product_id, 0x6001);
     EXPECT_STREQ(read.manufacturer, "AB");
@@ -89,19 +89,19 @@ TEST_F(Ft232bDevice, ReadGivesBackWhatWasProgrammed)
 TEST_F(Ft232bDevice, OlderReleaseReadsOnlyOptionBit2)
 {
     Record written = cable_record();
-    written.data.fields.release_0400 = 0;
-    written.data.fields.option_bit0 = written.data.fields.option_bit3 = 1;
+    written.data.release_0400 = 0;
+    written.data.option_bit0 = written.data.option_bit3 = 1;
     ASSERT_EQ(FT_EE_Program(handle, &written.data), FTDEV_OK);
     EXPECT_EQ(part_words()[3], 0x0200);
     EXPECT_EQ(part_words()[5] & 0xFF, 0x0D);
 
     Record read;
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
-    EXPECT_EQ(read.data.fields.release_0400, 0);
-    EXPECT_EQ(read.data.fields.option_bit0, 0);
-    EXPECT_EQ(read.data.fields.option_bit3, 0);
-    EXPECT_EQ(read.data.fields.option_bit2, 1);
-    EXPECT_EQ(read.data.fields.usb_version, 0x0110);
+    EXPECT_EQ(read.data.release_0400, 0);
+    EXPECT_EQ(read.data.option_bit0, 0);
+    EXPECT_EQ(read.data.option_bit3, 0);
+    EXPECT_EQ(read.data.option_bit2, 1);
+    EXPECT_EQ(read.data.usb_version, 0x0110);
 }
 
 // An older caller's unsigned record ends with the FT232B block: a heap block of exactly
@@ -170,13 +170,13 @@ TEST_F(Ft232bDevice, AutomaticSerialFromManufacturerIdAndClock)
     FixedClock clock;
     Record record = cable_record();
     record.serial[0] = '\0';
-    record.data.fields.product_id = 0x6000;   // seed 0
+    record.data.product_id = 0x6000;   // seed 0
     ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
     Record read;
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
     EXPECT_STREQ(read.serial, "AB13ZS3K");
 
-    record.data.fields.serial_number = nullptr;
+    record.data.serial_number = nullptr;
     std::strcpy(record.manufacturer_id, "Q");
     ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
@@ -197,19 +197,19 @@ TEST_F(Ft232bDevice, RefusedRecordsLeaveTheEepromAsItWas)
         void (*change)(Record &, const std::string &, const std::string &);
         FtdevStatus expected;
     } cases[] = {
-        {"vendor id 0", [](Record &r, auto &, auto &) { r.data.fields.vendor_id = 0; }, FTDEV_INVALID_PARAMETER},
-        {"product id 0", [](Record &r, auto &, auto &) { r.data.fields.product_id = 0; }, FTDEV_INVALID_PARAMETER},
-        {"no manufacturer", [](Record &r, auto &, auto &) { r.data.fields.manufacturer = nullptr; },
+        {"vendor id 0", [](Record &r, auto &, auto &) { r.data.vendor_id = 0; }, FTDEV_INVALID_PARAMETER},
+        {"product id 0", [](Record &r, auto &, auto &) { r.data.product_id = 0; }, FTDEV_INVALID_PARAMETER},
+        {"no manufacturer", [](Record &r, auto &, auto &) { r.data.manufacturer = nullptr; },
          FTDEV_INVALID_PARAMETER},
-        {"no manufacturer id", [](Record &r, auto &, auto &) { r.data.fields.manufacturer_id = nullptr; },
+        {"no manufacturer id", [](Record &r, auto &, auto &) { r.data.manufacturer_id = nullptr; },
          FTDEV_INVALID_PARAMETER},
-        {"no description", [](Record &r, auto &, auto &) { r.data.fields.description = nullptr; },
+        {"no description", [](Record &r, auto &, auto &) { r.data.description = nullptr; },
          FTDEV_INVALID_PARAMETER},
         {"serial one past the area",
-         [](Record &r, auto &l, auto &) { r.data.fields.serial_number = const_cast<char *>(l.c_str()); },
+         [](Record &r, auto &l, auto &) { r.data.serial_number = const_cast<char *>(l.c_str()); },
          FTDEV_OTHER_ERROR},
         {"description wrapping the length byte",
-         [](Record &r, auto &, auto &w) { r.data.fields.description = const_cast<char *>(w.c_str()); },
+         [](Record &r, auto &, auto &w) { r.data.description = const_cast<char *>(w.c_str()); },
          FTDEV_OTHER_ERROR},
     };
     for (const auto &c : cases) {

@@ -19,7 +19,7 @@ protected:
     {
         Record record;
         record.set_texts("AB", "AB", "Cable", "AB123456");
-        ProgramDataUnsigned &f = record.data.fields;
+        ProgramData &f = record.data;
         f.vendor_id = 0x0403;
         f.product_id = 0x6001;
         f.max_power = 90;
@@ -92,7 +92,7 @@ TEST_F(Ft232rDevice, ReadReportsTheChipFields)
     ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
     Record read;
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
-    const ProgramDataUnsigned &f = read.data.fields;
+    const ProgramData &f = read.data;
     EXPECT_STREQ(read.serial, "AB123456");
     EXPECT_EQ(f.r_byte1, 0x40) << "programming always writes 0x40";
     EXPECT_EQ(f.r_w0_bit1, 0);

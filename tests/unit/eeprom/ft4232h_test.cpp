@@ -18,7 +18,7 @@ TEST_F(Ft4232hDevice, RecordOnA128WordPart)
     open_bus({"ft4232h,eeprom=128"});
     Record record;
     record.set_texts("AB", "AB", "Cable", "AB123456");
-    ProgramDataUnsigned &f = record.data.fields;
+    ProgramData &f = record.data;
     f.vendor_id = 0x0403;
     f.product_id = 0x6011;
     f.max_power = 600;

@@ -109,8 +109,8 @@ TEST_F(FtxDevice, ChecksBeforeTheMemoryIsTouched)
     // The record functions would write an FT232B image over the configuration.
     Record record;
     record.set_texts("AB", "AB", "Cable", "AB123456");
-    record.data.fields.vendor_id = 0x0403;
-    record.data.fields.product_id = 0x6015;
+    record.data.vendor_id = 0x0403;
+    record.data.product_id = 0x6015;
     EXPECT_EQ(FT_EE_Program(handle, &record.data), FTDEV_NOT_SUPPORTED);
     EXPECT_FALSE(device_changed());
     EXPECT_EQ(part_words(), before);

@@ -15,8 +15,8 @@ TEST_F(LayoutChoice, LaterChipsAreRefusedNotMisprogrammed)
     const auto before = part_words();
     Record record;
     record.set_texts("AB", "AB", "Cable", "AB123456");
-    record.data.fields.vendor_id = 0x0403;
-    record.data.fields.product_id = 0x6015;
+    record.data.vendor_id = 0x0403;
+    record.data.product_id = 0x6015;
     EXPECT_EQ(FT_EE_Program(handle, &record.data), FTDEV_NOT_SUPPORTED);
     EXPECT_EQ(FT_EE_Read(handle, &record.data), FTDEV_NOT_SUPPORTED);
     SettingsX settings{};

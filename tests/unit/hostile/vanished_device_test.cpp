@@ -62,8 +62,8 @@ std::vector<DeviceCall> calls_that_reach_the_device()
              record.signature_1 = FTDEV_PROGRAM_SIGNATURE_1;
              record.signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
              record.version = FTDEV_PROGRAM_VERSION_232H;
-             record.fields.vendor_id = 0x0403;
-             record.fields.product_id = 0x6001;
+             record.vendor_id = 0x0403;
+             record.product_id = 0x6001;
              return FT_EE_ProgramEx(h, &record, const_cast<char *>("M"), const_cast<char *>("MI"),
                                     const_cast<char *>("D"), const_cast<char *>("S1"));
          }},

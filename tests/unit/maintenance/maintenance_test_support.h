@@ -47,13 +47,13 @@ inline void program_identity(uint32_t index, uint16_t product_id, const char *se
     data.signature_1 = FTDEV_PROGRAM_SIGNATURE_1;
     data.signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
     data.version = FTDEV_PROGRAM_VERSION_232H;
-    data.fields.vendor_id = 0x0403;
-    data.fields.product_id = product_id;
-    data.fields.manufacturer = manufacturer;
-    data.fields.manufacturer_id = manufacturer_id;
-    data.fields.description = description_text;
-    data.fields.serial_number = serial_text;
-    data.fields.max_power = 100;
+    data.vendor_id = 0x0403;
+    data.product_id = product_id;
+    data.manufacturer = manufacturer;
+    data.manufacturer_id = manufacturer_id;
+    data.description = description_text;
+    data.serial_number = serial_text;
+    data.max_power = 100;
     EXPECT_EQ(FT_EE_Program(handle, &data), FTDEV_OK);
     EXPECT_EQ(FT_Close(handle), FTDEV_OK);
 }
