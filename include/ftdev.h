@@ -245,6 +245,11 @@ FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ClearCommError(FtdevHandle handle, uint
  * ERROR_INVALID_PARAMETER. */
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_EscapeCommFunction(FtdevHandle handle, uint32_t function);
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommModemStatus(FtdevHandle handle, uint32_t *modem_status);
+/* The bus driver keeps one line state per device (the library's own driver on Linux
+ * does): the comm state reports the baud rate, data characteristics, flow control and
+ * special characters as the last call that set them left them, whether
+ * FT_W32_SetCommState or FT_SetBaudRate, FT_SetDivisor, FT_SetDataCharacteristics,
+ * FT_SetFlowControl and FT_SetChars. */
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommState(FtdevHandle handle, struct _DCB *state);
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetCommState(FtdevHandle handle, const struct _DCB *state);
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommTimeouts(FtdevHandle handle, struct _COMMTIMEOUTS *timeouts);

@@ -52,6 +52,11 @@ void print_bytes(std::string_view bytes)
     std::fflush(stdout);
 }
 
+int terminal_columns()
+{
+    return platform::console_columns();
+}
+
 int read_char()
 {
     return std::getchar();

@@ -19,6 +19,9 @@ void print(const char *format, ...) __attribute__((format(CORVANE_PRINTF_FORMAT,
 // Bytes as they are, flushed.
 void print_bytes(std::string_view bytes);
 
+// The width of the terminal that standard output shows on; 0 for a pipe or a file.
+int terminal_columns();
+
 // One character of line-buffered standard input; EOF at the end of input.
 int read_char();
 

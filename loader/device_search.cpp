@@ -15,6 +15,19 @@ constexpr uint32_t IO_TIMEOUT_MS = 4000;
 
 } // namespace
 
+uint32_t count_unreadable_nodes(std::span<const FtdevDeviceNode> nodes)
+{
+    uint32_t count = 0;
+    for (const FtdevDeviceNode &node : nodes) {
+        // What the list shows of a device it could not open and that this process does
+        // not hold: no type, no texts.
+        if ((node.flags & FTDEV_NODE_OPEN) != 0 && node.type == FTDEV_DEVICE_UNKNOWN &&
+            node.description[0] == '\0' && node.serial_number[0] == '\0')
+            ++count;
+    }
+    return count;
+}
+
 std::optional<uint32_t> find_cartridge_node(std::span<const FtdevDeviceNode> nodes)
 {
     for (uint32_t index = 0; index < nodes.size(); ++index) {
@@ -47,11 +60,20 @@ uint32_t find_cartridge()
         listed = count;
 
     std::optional<uint32_t> found = find_cartridge_node({nodes, listed});
+    uint32_t unreadable = count_unreadable_nodes({nodes, listed});
     if (found)
         print(" - Found Corvane at 0x%x\n", nodes[*found].location_id);
     std::free(nodes);
 
     if (!found) {
+        // A cartridge held by another program (or one the user may not open) is listed
+        // without its description: say so rather than deny that it is there.
+        if (unreadable == 1)
+            print(" - A device is in use by another program or not accessible (see the udev rules);"
+                  " it may be the Corvane\n");
+        else if (unreadable > 1)
+            print(" - %u devices are in use by another program or not accessible (see the udev rules);"
+                  " one may be the Corvane\n", unreadable);
         print(" - No attached devices are Corvanes\n");
         std::exit(EXIT_FAILED);
     }

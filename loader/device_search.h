@@ -16,6 +16,10 @@ constexpr char CARTRIDGE_DESCRIPTION[] = "Corvane USB device A";
 // The index of the first node whose description is exactly the cartridge's.
 std::optional<uint32_t> find_cartridge_node(std::span<const FtdevDeviceNode> nodes);
 
+// The nodes of devices that could not be opened for the list and that this process does
+// not hold either: open in another program, or not accessible to this user.
+uint32_t count_unreadable_nodes(std::span<const FtdevDeviceNode> nodes);
+
 // Lists the devices and prints where the cartridge is; ends the run when there is none.
 uint32_t find_cartridge();
 

@@ -51,18 +51,46 @@ void open_image_file(RunState &state)
     print("(%d bytes)\n", state.transfer_size);
 }
 
+void note_byte_order(RunState &state)
+{
+    uint8_t first_bytes[4];
+    size_t read = std::fread(first_bytes, 1, sizeof first_bytes, state.image);
+    if (std::fseek(state.image, 0, SEEK_SET) != 0)
+        fail_open();
+    ByteOrder order = byte_order_of(first_bytes, read);
+    if (order == ByteOrder::big_endian)
+        return;
+
+    const char *name = order == ByteOrder::swapped_halves ? "byte-swapped order (.v64)"
+                                                          : "little-endian order (.n64)";
+    int32_t word = word_size(order);
+    // Part of a word cannot be turned; such a file may be no image at all.
+    if (state.transfer_size % word != 0) {
+        print(" - Image in %s, but not whole %d-bit words: sent as it is\n", name, static_cast<int>(word * 8));
+        return;
+    }
+    print(" - Image in %s: sent in big-endian order (.z64)\n", name);
+    state.image_order = order;
+}
+
 void close_image_file(RunState &state)
 {
     if (state.image == nullptr)
         return;
-    bool dumping = (state.mode & MODE_DUMP) != 0;
-    // Buffered bytes of a dump reach the disk only here: a failure is a lost dump.
-    if (std::fclose(state.image) != 0 && dumping) {
-        state.image = nullptr;
+    std::FILE *image = state.image;
+    state.image = nullptr;
+    if ((state.mode & MODE_DUMP) == 0) {
+        std::fclose(image);
+        return;
+    }
+    // Buffered bytes of a dump reach the disk only here: a failure is a lost dump. Both
+    // are checked, since fclose may not report what the flush already did.
+    bool flushed = std::fflush(image) == 0;
+    bool closed = std::fclose(image) == 0;
+    if (!flushed || !closed) {
         print("\n *** Couldn't write the file\n");
         fail_now(FAIL_DUMP);
     }
-    state.image = nullptr;
 }
 
 } // namespace corvane::loader

@@ -13,7 +13,11 @@ const char *displayed_name(const char *file_name);
 // length as the transfer size.
 void open_image_file(RunState &state);
 
-// Closes the file; a dump's file that cannot be completed ends the run.
+// For a load at SDRAM offset 0, with the file at its first byte: an image in one of the
+// two other byte orders is named, and sent in big-endian order when it is whole words.
+void note_byte_order(RunState &state);
+
+// Closes the file; a dump's file that cannot be completed ends the run (FAIL 2).
 void close_image_file(RunState &state);
 
 } // namespace corvane::loader

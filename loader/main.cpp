@@ -50,6 +50,10 @@ void refuse_arguments(const ArgumentsResult &result)
         // to load would be emptied before it was read.
         print(" *** Loading and dumping cannot be combined in one run\n");
         break;
+    case ArgumentsVerdict::bad_value:
+        print_value_refusal(result);
+        print_usage();
+        break;
     }
     std::exit(EXIT_USAGE);
 }
@@ -77,6 +81,8 @@ int main(int argc, char **argv)
 
     run.device = open_cartridge(find_cartridge());
     open_image_file(run);
+    if ((run.mode & MODE_LOAD) && run.sdram_offset == 0)
+        note_byte_order(run);
 
     if (run.mode & MODE_SAVE_TYPE)
         set_save_type(run);
@@ -89,8 +95,9 @@ int main(int argc, char **argv)
     if (run.mode & MODE_DUMP)
         dump_image(run);
 
-    print("\n - Done\n");
+    // A dump is done only once its file is safely written.
     close_image_file(run);
+    print("\n - Done\n");
     FT_Close(run.device);
     return EXIT_DONE;
 }

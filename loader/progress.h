@@ -28,12 +28,17 @@ private:
 };
 
 // The bar for `done` of `whole` bytes: done/whole of the 64 cells full, truncated. A whole
-// of 0 draws an empty bar; done below 0 or past the whole is held to the ends.
-BarLine progress_line(int64_t done, int64_t whole, const BarGlyphs &glyphs = bar_glyphs());
+// of 0 draws an empty bar; done below 0 or past the whole is held to the ends. `columns`
+// is the terminal's width (0: no terminal); on a terminal narrower than the wipe the bar
+// keeps to one column less than the width, with as many cells as fit.
+BarLine progress_line(int64_t done, int64_t whole, const BarGlyphs &glyphs = bar_glyphs(),
+                      int columns = 0);
 
+// The wipe: a return, 79 blanks, a return; fewer blanks on a narrower terminal, as above.
+BarLine wipe_text(int columns);
+
+// Both on the terminal that standard output shows on, at its width of the moment.
 void draw_progress(int64_t done, int64_t whole);
-
-// Blanks the bar's line and returns to its start.
 void wipe_line();
 
 } // namespace corvane::loader

@@ -4,6 +4,8 @@
 #ifndef CORVANE_LOADER_RUN_STATE_H
 #define CORVANE_LOADER_RUN_STATE_H
 
+#include "loader/byte_order.h"
+
 #include "ftdev.h"
 
 #include <cstdint>
@@ -29,6 +31,7 @@ struct RunState {
     uint32_t mode = 0;
     FtdevHandle device = nullptr;
     std::FILE *image = nullptr;
+    ByteOrder image_order = ByteOrder::big_endian;   // the load's image, turned on the way
 };
 
 // Signed 32-bit counters wrap as the cartridge's 32-bit addresses do, instead of

@@ -49,9 +49,14 @@ void stream_file_to_device(RunState &state, const OutgoingStream &stream, int32_
     uint8_t *buffer = transfer_buffer();
     int32_t remaining = total;
     int64_t done = 0;
+    int32_t word = word_size(stream.order);
 
     while (remaining > 0) {
-        int32_t chunk = std::min(stream.chunk_limit, remaining);
+        // An image turned to big-endian order is read in whole words of its own order:
+        // after a short write that ended inside a word, the chunk starts with the rest
+        // of that word, whose bytes come from the part already sent.
+        int32_t lead = static_cast<int32_t>(done % word);
+        int32_t chunk = std::min(stream.chunk_limit - lead, remaining);
         // An odd chunk in word units goes with a zero byte of padding and announces the
         // rounded-up word count, so that its last byte is not lost.
         uint32_t sent = static_cast<uint32_t>(chunk);
@@ -64,16 +69,21 @@ void stream_file_to_device(RunState &state, const OutgoingStream &stream, int32_
                                     in_units(sent, stream.word_units)),
                     stream.status_fail_code);
 
-        size_t read = std::fread(buffer, 1, static_cast<size_t>(chunk), state.image);
-        if (read != static_cast<size_t>(chunk)) {
+        size_t wanted = static_cast<size_t>(lead + chunk);
+        if ((lead > 0 && std::fseek(state.image, -lead, SEEK_CUR) != 0) ||
+            std::fread(buffer, 1, wanted, state.image) != wanted) {
             print("\n *** Couldn't read the file\n");
             fail_now(stream.read_fail_code);
         }
+        // A turned image is whole words, so its chunks are even and need no padding
+        // byte past the buffer.
+        to_big_endian(buffer, wanted, stream.order);
+        uint8_t *data = buffer + lead;
         if (sent > static_cast<uint32_t>(chunk))
-            buffer[chunk] = 0;
+            data[chunk] = 0;
 
         uint32_t written = 0;
-        FtdevStatus status = FT_Write(state.device, buffer, sent, &written);
+        FtdevStatus status = FT_Write(state.device, data, sent, &written);
         if (status != FTDEV_OK)
             fail_now(stream.status_fail_code != 0 ? stream.status_fail_code : status);
         if (written == 0)
@@ -106,6 +116,7 @@ void load_image(RunState &state)
     stream.word_units = true;
     stream.status_fail_code = FAIL_LOAD;
     stream.read_fail_code = FAIL_LOAD;
+    stream.order = state.image_order;
     stream_file_to_device(state, stream, state.transfer_size);
 
     QueryPerformanceCounter(&end);

@@ -3,6 +3,7 @@
 #ifndef CORVANE_LOADER_TRANSFER_H
 #define CORVANE_LOADER_TRANSFER_H
 
+#include "loader/byte_order.h"
 #include "loader/run_state.h"
 
 #include <cstdint>
@@ -22,6 +23,7 @@ struct OutgoingStream {
     bool word_units = false;          // lengths and addresses in 16-bit words
     uint32_t status_fail_code = 0;    // FAIL code for a write status; 0: the status itself
     uint32_t read_fail_code = 0;      // FAIL code when the file cannot be read
+    ByteOrder order = ByteOrder::big_endian;   // the file's, from its first byte; sent big-endian
 };
 
 // Sends `total` bytes from the run's file at its current position, starting at the run's

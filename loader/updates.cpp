@@ -137,6 +137,12 @@ void update_bootloader(RunState &state)
 void update_firmware(RunState &state)
 {
     check_header(state, FIRMWARE_HEADER, FAIL_FIRMWARE_HEADER);
+    // The erase comes first: a file with nothing after its header would leave the
+    // cartridge with no FPGA configuration at all.
+    if (state.transfer_size <= UPDATE_HEADER_SIZE) {
+        print(" * Firmware file holds no configuration\n");
+        fail_now(FAIL_FIRMWARE_HEADER);
+    }
 
     print("\n **********************************************************\n");
     print(" * Warning: about to erase and rewrite your firmware!!!\n");

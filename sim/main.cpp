@@ -1,9 +1,13 @@
 // corvane-sim: serves virtual Corvane cartridges and FTDI chips on a Unix socket.
+#include "sim/send_message.h"
 #include "sim/server.h"
+#include "sim/state_dir.h"
 #include "sim/virtual_bus.h"
 #include "usb/transport.h"
+#include "usb/vbus_protocol.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +30,7 @@ constexpr int exit_runtime = 2;
 constexpr const char *help_text =
     "usage: corvane-sim [--socket PATH] [--state-dir DIR] [--chip DESC]... [--stall ID]... [--unplug ID]...\n"
     "                   [--cut ID:BYTES]...\n"
+    "       corvane-sim [--socket PATH] --send MESSAGE\n"
     "\n"
     "Serves virtual USB devices (a Corvane cartridge and FTDI chips) to the loader and the\n"
     "device library on a Unix socket, in the foreground, until SIGINT or SIGTERM.\n"
@@ -34,7 +39,8 @@ constexpr const char *help_text =
     "  --socket PATH     where to listen (default: $CORVANE_VBUS, else\n"
     "                    $XDG_RUNTIME_DIR/corvane-vbus.sock, else /tmp/corvane-vbus-<uid>.sock)\n"
     "  --state-dir DIR   the devices' memories: sdram.bin, bootflash.bin, fpga.bin, savetype,\n"
-    "                    eeprom-<serial>.bin; kept across restarts (default: a new temporary folder)\n"
+    "                    eeprom-<serial>.bin; kept across restarts (default: a new temporary folder,\n"
+    "                    removed with those files when it stops cleanly; a folder you name is kept)\n"
     "  --chip DESC       a device, in bus order: KIND[,key=value]...; KIND is one of corvane,\n"
     "                    ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h, ftx; keys serial=,\n"
     "                    description=, location= (hex), eeprom= (0, 64, 128 or 256 words).\n"
@@ -42,6 +48,8 @@ constexpr const char *help_text =
     "  --stall ID        start with device ID stalled (it takes and gives no bytes)\n"
     "  --unplug ID       start with device ID unplugged\n"
     "  --cut ID:BYTES    start with a cut armed on device ID (see cut ID BYTES below)\n"
+    "  --send MESSAGE    deliver one fault message (below) to the simulator running at --socket\n"
+    "                    PATH or the default address, print its answer and exit\n"
     "  --help            this text\n"
     "\n"
     "fault switches, sent on the socket while it runs (a fault message):\n"
@@ -51,14 +59,17 @@ constexpr const char *help_text =
     "moves only BYTES and ends short: OUT at once as a time-out with that partial count, IN\n"
     "with BYTES data bytes (status bytes not counted). Shorter transfers pass unchanged;\n"
     "after the cut the device works normally.\n"
+    "For example, while a load runs: corvane-sim --send \"unplug 0\", then corvane-sim --send \"plug 0\".\n"
     "\n"
-    "exit status: 0 clean stop, 1 usage error, 2 runtime error\n";
+    "exit status: 0 clean stop, 1 usage error, 2 runtime error\n"
+    "  with --send: 0 applied, 1 refused (or a usage error), 2 no simulator answered within 5 s\n";
 
 struct Options {
     std::string socket_path;
     std::filesystem::path state_dir;
     std::vector<sim::ChipDescription> chips;
     std::vector<std::string> faults;   // as fault switch texts
+    std::optional<std::string> send;   // --send: a message for a running simulator
     bool help = false;
 };
 
@@ -81,7 +92,7 @@ std::optional<Options> parse_options(int argc, char **argv) {
             continue;
         }
         bool takes_value = option == "--socket" || option == "--state-dir" || option == "--chip" ||
-                           option == "--stall" || option == "--unplug" || option == "--cut";
+                           option == "--stall" || option == "--unplug" || option == "--cut" || option == "--send";
         if (!takes_value) {
             complain(option, "unknown option (try --help)");
             return std::nullopt;
@@ -119,9 +130,19 @@ std::optional<Options> parse_options(int argc, char **argv) {
                 return std::nullopt;
             }
             options.faults.push_back("cut " + value->substr(0, colon) + " " + value->substr(colon + 1));
+        } else if (option == "--send") {
+            options.send = *value;
         } else {
             options.faults.push_back("unplug " + *value);
         }
+    }
+    if (options.send && options.send->size() > usb::vbus::max_string) {
+        complain("--send", "a fault message is at most " + std::to_string(usb::vbus::max_string) + " bytes");
+        return std::nullopt;
+    }
+    if (options.send && (!options.state_dir.empty() || !options.chips.empty() || !options.faults.empty())) {
+        complain("--send", "takes no other option than --socket");
+        return std::nullopt;
     }
     if (options.chips.empty())
         options.chips.push_back(sim::ChipDescription{});
@@ -159,6 +180,15 @@ int main(int argc, char **argv) {
         std::fputs(help_text, stdout);
         return exit_clean;
     }
+    if (options->send) {
+        std::string answer;
+        switch (sim::send_fault_message(options->socket_path, *options->send, std::chrono::seconds(5), answer)) {
+        case sim::Delivery::applied: std::printf("%s\n", answer.c_str()); return exit_clean;
+        case sim::Delivery::refused: complain("fault switch", answer); return exit_usage;
+        case sim::Delivery::no_answer: complain(options->socket_path, "no simulator answers: " + answer); break;
+        }
+        return exit_runtime;
+    }
 
     // Signals are taken by one thread with sigwait, so every other thread (the server's)
     // starts with them blocked; a vanished client must not end us through SIGPIPE.
@@ -174,8 +204,11 @@ int main(int argc, char **argv) {
         complain("cannot listen", error);
         return exit_runtime;
     }
+    bool own_state_dir = options->state_dir.empty();
     if (!prepare_state_dir(options->state_dir))
         return exit_runtime;
+    // Declared before the devices, so removed after they let go of their files.
+    sim::OwnStateDir remove_at_exit(own_state_dir ? options->state_dir : std::filesystem::path());
     std::printf("state directory: %s\n", options->state_dir.c_str());
     std::fflush(stdout);
 

@@ -26,6 +26,15 @@ const char *console_character_set()
     return name;
 }
 
+int console_columns()
+{
+    // Fails for output that is not a console. Lines wrap at the screen buffer's width.
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return 0;
+    return info.dwSize.X > 0 ? info.dwSize.X : 0;
+}
+
 bool local_time(std::time_t when, std::tm &out)
 {
     return localtime_s(&out, &when) == 0;

@@ -59,6 +59,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         die("load and dump refused for a run that does not do both");
     if (result.verdict == ArgumentsVerdict::run && state->mode == 0)
         die("a run with nothing to do");
+    if (result.verdict == ArgumentsVerdict::run && (state->mode & (MODE_LOAD | MODE_DUMP)) &&
+        (state->sdram_offset & 1) != 0)
+        die("a load or a dump at an odd SDRAM offset");
+    if (result.verdict == ArgumentsVerdict::run && state->transfer_size < 0)
+        die("a negative dump count");
+    if (result.verdict == ArgumentsVerdict::bad_value) {
+        if (result.option == nullptr || result.option[0] != '-')
+            die("a refused value without the option it belongs to");
+        if (result.fault != ValueFault::missing && result.value == nullptr)
+            die("a refused value that is not named");
+        if (result.fault == ValueFault::missing && result.value != nullptr && result.value[0] != '-')
+            die("a value refused as missing that is no option");
+    }
     if (save_type_label(state->save_type) == nullptr && state->save_type >= 0 && state->save_type < SAVE_TYPE_COUNT)
         die("a save type in range has no label");
     return 0;

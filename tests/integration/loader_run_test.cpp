@@ -29,6 +29,18 @@ const std::string usage_text =
 
 class LoaderArguments : public LoaderSession {};
 
+// The whole file at once (the cartridge's SDRAM is 64 MiB); a file that is not there
+// reads as the one byte 0xA5, which no state file is.
+std::vector<uint8_t> whole_file(const std::filesystem::path &path)
+{
+    if (!std::filesystem::exists(path))
+        return {0xA5};
+    std::vector<uint8_t> bytes(std::filesystem::file_size(path));
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
 TEST_F(LoaderArguments, NothingToDoPrintsUsageAndExitsWithOne)
 {
     const std::vector<std::vector<std::string>> cases = {{}, {"-a", "100"}, {"-l"}, {"rom.z64"}};
@@ -56,6 +68,49 @@ TEST_F(LoaderArguments, LoadAndDumpInOneRunAreRefusedBeforeTheFileIsTouched)
     EXPECT_EQ(result.exit_status, LOADER_USAGE);
     EXPECT_THAT(after_banner(result.out), HasSubstr("cannot be combined"));
     EXPECT_EQ(read_bytes(scratch("rom.z64")), image);
+}
+
+// Values that cannot be right end the run before the cartridge or any file is touched:
+// one line naming the option and the value, the usage text, exit status 1.
+TEST_F(LoaderArguments, RefusedValuesTouchNeitherTheCartridgeNorTheFile)
+{
+    start_sim();
+    const std::vector<std::string> memories = {"sdram.bin", "fpga.bin", "bootflash.bin", "savetype"};
+    std::vector<std::vector<uint8_t>> before;
+    for (const std::string &name : memories)
+        before.push_back(whole_file(state_file(name)));
+    const std::string image = scratch("img.z64").string();
+    const std::string dump = scratch("x.bin").string();
+    write_bytes(image, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'});
+    const std::vector<uint8_t> dump_before = pattern_bytes(16, 5);
+    write_bytes(dump, dump_before);
+
+    const std::string hex_count = "needs a byte count in hexadecimal (at most 7FFFFFFF), not ";
+    const std::string hex_offset = "needs an SDRAM offset in hexadecimal (at most FFFFFFFF), not ";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"-a", "1001", "-l", image}, "-a needs an even SDRAM offset, not \"1001\": the cartridge addresses 16-bit words"},
+        {{"-d", dump, "10", "-a", "3"}, "-a needs an even SDRAM offset, not \"3\": the cartridge addresses 16-bit words"},
+        {{"-d", dump, "FFFFFFFF"}, "-d " + hex_count + "\"FFFFFFFF\""},
+        {{"-d", dump, "100000010"}, "-d " + hex_count + "\"100000010\""},
+        {{"-d", dump, "zz"}, "-d " + hex_count + "\"zz\""},
+        {{"-a", "zz", "-l", image}, "-a " + hex_offset + "\"zz\""},
+        {{"-a", "-5", "-l", image}, "-a needs an SDRAM offset, not \"-5\""},
+        {{"-s", "abc", "-l", image}, "-s needs a save type in decimal, not \"abc\""},
+        {{"-l", image, "-s"}, "-s needs a save type"},
+        {{"-d", "-l", image}, "-d needs a file name, not \"-l\""},
+    };
+    for (const Case &c : cases) {
+        ProgramResult result = run_loader(c.args);
+        EXPECT_EQ(result.exit_status, LOADER_USAGE) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(after_banner(result.out), " *** " + c.message + "\n" + usage_text) << ::testing::PrintToString(c.args);
+    }
+    EXPECT_EQ(read_bytes(dump), dump_before);
+    for (size_t index = 0; index < memories.size(); ++index)
+        EXPECT_TRUE(whole_file(state_file(memories[index])) == before[index]) << memories[index] << " changed";
 }
 
 class LoaderDevices : public LoaderSession {};

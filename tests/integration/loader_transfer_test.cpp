@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace corvane::testing {
@@ -130,10 +131,63 @@ TEST_F(LoaderTransfer, DumpIntoAFileThatCannotBeWrittenIsAFailure)
 {
     if (!std::filesystem::exists("/dev/full"))
         GTEST_SKIP() << "no /dev/full";
-    ProgramResult result = run_loader({"-d", "/dev/full", "80000"});
-    EXPECT_EQ(result.exit_status, LOADER_FAILED);
-    EXPECT_THAT(result.out, HasSubstr("Couldn't write the file\n" + fail_block(2)));
-    EXPECT_THAT(result.out, ::testing::Not(HasSubstr(" - Done")));
+    // A whole chunk fails as it is written; 0x100 bytes stay buffered until the close.
+    for (const char *count : {"80000", "100"}) {
+        ProgramResult result = run_loader({"-d", "/dev/full", count});
+        EXPECT_EQ(result.exit_status, LOADER_FAILED) << count;
+        EXPECT_THAT(result.out, ::testing::EndsWith("\n *** Couldn't write the file\n" + fail_block(2))) << count;
+        EXPECT_THAT(result.out, ::testing::Not(HasSubstr(" - Done"))) << count;
+    }
+}
+
+// .v64 and .n64 images go to SDRAM offset 0 in the cartridge's big-endian order; an
+// image of part words, and any image at another offset, go as they are.
+TEST_F(LoaderTransfer, OtherByteOrdersAreTurnedToBigEndianAtOffsetZero)
+{
+    std::vector<uint8_t> z64 = pattern_bytes(0x80000 + 0x40, 70);
+    const uint8_t signature[] = {0x80, 0x37, 0x12, 0x40};
+    std::copy(std::begin(signature), std::end(signature), z64.begin());
+    std::vector<uint8_t> v64 = z64;
+    for (size_t at = 0; at < v64.size(); at += 2)
+        std::swap(v64[at], v64[at + 1]);
+    std::vector<uint8_t> n64 = z64;
+    for (size_t at = 0; at < n64.size(); at += 4)
+        std::reverse(n64.begin() + static_cast<long>(at), n64.begin() + static_cast<long>(at) + 4);
+
+    const std::string v64_line = " - Image in byte-swapped order (.v64): sent in big-endian order (.z64)\n";
+    const std::string n64_line = " - Image in little-endian order (.n64): sent in big-endian order (.z64)\n";
+    struct Case {
+        std::vector<uint8_t> file;
+        uint32_t offset;
+        std::vector<uint8_t> sdram;
+        std::string line;   // after the opening line; empty: none
+    };
+    const Case cases[] = {
+        {v64, 0, z64, v64_line},
+        {n64, 0, z64, n64_line},
+        {std::vector<uint8_t>(v64.begin(), v64.end() - 1), 0, std::vector<uint8_t>(v64.begin(), v64.end() - 1),
+         " - Image in byte-swapped order (.v64), but not whole 16-bit words: sent as it is\n"},
+        {std::vector<uint8_t>(n64.begin(), n64.end() - 2), 0, std::vector<uint8_t>(n64.begin(), n64.end() - 2),
+         " - Image in little-endian order (.n64), but not whole 32-bit words: sent as it is\n"},
+        {n64, 0x100, n64, ""},
+        {z64, 0, z64, ""},
+    };
+    for (const Case &c : cases) {
+        write_bytes(scratch("image.z64"), c.file);
+        std::vector<std::string> args = {"-l", scratch("image.z64").string()};
+        if (c.offset != 0)
+            args.insert(args.end(), {"-a", "100"});
+        ProgramResult result = run_loader(args);
+        ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+        EXPECT_TRUE(read_bytes(state_file("sdram.bin"), c.offset, c.sdram.size()) == c.sdram) << c.line;
+        EXPECT_THAT(result.out, HasSubstr(" - Opening file image.z64 (" + std::to_string(c.file.size()) + " bytes)\n" +
+                                          c.line + " - Writing to SDRAM at 0x"))
+            << c.line;
+    }
+    // A dump gives back the cartridge's order.
+    ProgramResult result = run_loader({"-d", scratch("dump.bin").string(), "80040"});
+    ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
+    EXPECT_TRUE(read_bytes(scratch("dump.bin")) == z64);
 }
 
 TEST_F(LoaderTransfer, StalledCartridgeTimesOutWithinThreeTimeOuts)

@@ -120,6 +120,11 @@ TEST_F(LoaderUpdate, FirmwareRefusalsLeaveTheConfigurationAlone)
         EXPECT_EQ(result.exit_status, LOADER_FAILED) << c.header << " " << c.input;
         EXPECT_THAT(result.out, ::testing::EndsWith(c.expected_tail)) << c.header << " " << c.input;
     }
+    // The header alone: nothing to write, so nothing may be erased, and no prompt.
+    ProgramResult empty = run_update("-f", update_file("HALVERSTONE-2011", {}), "y\n");
+    EXPECT_EQ(empty.exit_status, LOADER_FAILED);
+    EXPECT_THAT(empty.out, ::testing::EndsWith(" - Opening file update.bin (16 bytes)\n"
+                                               " * Firmware file holds no configuration\n" + fail_block(14)));
     EXPECT_EQ(read_bytes(state_file("fpga.bin"), 0, 0x1000), fpga_before);
 }
 

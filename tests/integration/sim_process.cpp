@@ -88,7 +88,7 @@ std::string sim_program_path() {
 #endif
 }
 
-SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path state_dir) {
+SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path state_dir, StateDir where) {
     std::string pattern = (std::filesystem::temp_directory_path() / "corvane-simtest-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder: " + std::string(std::strerror(errno)));
@@ -97,6 +97,11 @@ SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path sta
     socket_path_ = (work_dir_ / "vbus.sock").string();
 
     std::vector<std::string> args{sim_program_path(), "--socket", socket_path_, "--state-dir", state_dir_.string()};
+    own_state_dir_ = where == StateDir::its_own;
+    if (own_state_dir_) {
+        args.resize(3);
+        state_dir_.clear();
+    }
     for (const std::string &chip : chips) {
         args.push_back("--chip");
         args.push_back(chip);
@@ -139,12 +144,20 @@ SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path sta
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    if (own_state_dir_) {
+        const std::string prefix = "state directory: ";
+        std::string out = standard_output();
+        if (out.rfind(prefix, 0) == 0)
+            state_dir_ = out.substr(prefix.size(), out.find('\n') - prefix.size());
+    }
 }
 
 SimProcess::~SimProcess() {
     stop();
     std::error_code ignored;
     std::filesystem::remove_all(work_dir_, ignored);
+    if (own_state_dir_ && !state_dir_.empty())
+        std::filesystem::remove_all(state_dir_, ignored);
 }
 
 std::vector<std::string> SimProcess::environment() const {

@@ -12,10 +12,15 @@ namespace corvane::testing {
 
 class SimProcess {
 public:
+    // Where the state folder comes from: given to the simulator (--state-dir), or made by
+    // the simulator itself (no --state-dir; state_dir() is then the folder it printed).
+    enum class StateDir { given, its_own };
+
     // `chips` are --chip descriptions (empty: one corvane). `state_dir` empty: a temporary
     // folder that the destructor removes. Waits (bounded) for "listening on" and fails the
     // test with the simulator's standard error when it does not come.
-    explicit SimProcess(std::vector<std::string> chips = {}, std::filesystem::path state_dir = {});
+    explicit SimProcess(std::vector<std::string> chips = {}, std::filesystem::path state_dir = {},
+                        StateDir where = StateDir::given);
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
@@ -48,6 +53,7 @@ public:
 private:
     std::filesystem::path work_dir_;    // temporary: socket, output files, default state
     std::filesystem::path state_dir_;
+    bool own_state_dir_ = false;        // the simulator's to remove; removed here if it did not
     std::string socket_path_;
     std::string last_answer_;
     pid_t pid_ = -1;

@@ -8,7 +8,9 @@
 
 #include <csignal>
 #include <fstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,14 +66,16 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"bad_chip_key", {"--chip", "ft232r,colour=red"}, "corvane-sim: --chip ft232r,colour=red: "},
                       UsageCase{"unknown_option", {"--turbo"}, "corvane-sim: --turbo: unknown option"},
                       UsageCase{"missing_value", {"--chip"}, "corvane-sim: --chip: needs a value"},
-                      UsageCase{"stall_of_no_device", {"--stall", "9"}, "corvane-sim: fault switch: "}),
+                      UsageCase{"stall_of_no_device", {"--stall", "9"}, "corvane-sim: fault switch: "},
+                      UsageCase{"send_with_a_state_dir", {"--send", "plug 0"},
+                                "corvane-sim: --send: takes no other option than --socket"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(SimHelp, ListsTheOptionsAndTheFaultSwitches) {
     ProgramResult result = run_program(sim_program_path(), {"--help"}, {}, "", 30);
     EXPECT_EQ(result.exit_status, 0);
     for (const char *text : {"--socket PATH", "--state-dir DIR", "--chip DESC", "--stall ID", "--unplug ID",
-                             "stall ID on", "unplug ID", "plug ID"})
+                             "stall ID on", "unplug ID", "plug ID", "--send MESSAGE", "removed with those files"})
         EXPECT_NE(result.out.find(text), std::string::npos) << text;
 }
 
@@ -109,11 +113,31 @@ TEST_F(SimProgram, MakesATemporaryStateDirectoryWhenGivenNone) {
 
 TEST_F(SimProgram, StopsCleanlyOnSigtermAndSigint) {
     for (int signal_number : {SIGTERM, SIGINT}) {
-        SimProcess sim;
+        SimProcess sim({"corvane", "ft232r,serial=GONE1"}, {}, SimProcess::StateDir::its_own);
+        const fs::path state = sim.state_dir();
+        ASSERT_TRUE(fs::exists(state / "sdram.bin")) << state;
+        ASSERT_TRUE(fs::exists(state / "eeprom-GONE1.bin"));
         kill(sim.pid(), signal_number);
         EXPECT_EQ(sim.stop(), 0) << strsignal(signal_number);
         EXPECT_FALSE(fs::exists(sim.socket_path())) << "the socket file was left behind";
+        EXPECT_FALSE(fs::exists(state)) << "the state folder it made itself was left behind";
+        EXPECT_EQ(sim.standard_error(), "");
     }
+}
+
+TEST_F(SimProgram, KeepsItsOwnStateFolderWhenItHoldsWhatItDidNotMake) {
+    SimProcess sim({}, {}, SimProcess::StateDir::its_own);
+    const fs::path state = sim.state_dir();
+    std::ofstream(state / "notes.txt") << "the user's";
+    fs::create_directory(state / "eeprom-kept.bin");
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_FALSE(fs::exists(state / "sdram.bin"));
+    EXPECT_FALSE(fs::exists(state / "fpga.bin"));
+    EXPECT_TRUE(fs::exists(state / "notes.txt"));
+    EXPECT_TRUE(fs::is_directory(state / "eeprom-kept.bin"));
+    EXPECT_NE(sim.standard_error().find("corvane-sim: state directory " + state.string() + ": kept"),
+              std::string::npos)
+        << sim.standard_error();
 }
 
 TEST_F(SimProgram, SocketIsForItsOwnerOnly) {
@@ -218,6 +242,75 @@ TEST_F(SimProgram, FaultSwitchesUnplugAndPlugTheDevice) {
     EXPECT_TRUE(open(*client, "0", 1)) << "the device plugged in again cannot be claimed";
     EXPECT_FALSE(sim.send_control("wiggle 0"));
     EXPECT_NE(sim.last_answer().find("stall ID on"), std::string::npos) << sim.last_answer();
+}
+
+TEST_F(SimProgram, SendDeliversOneFaultMessageAndExitsWithItsOutcome) {
+    SimProcess sim({"corvane", "ft232r"});
+    auto client = usb::make_vbus_client(sim.socket_path());
+    auto send = [&](const std::string &message) {
+        return run_program(sim_program_path(), {"--socket", sim.socket_path(), "--send", message}, {}, "", 30);
+    };
+    auto listed = [&] {
+        std::vector<usb::DeviceIdentity> devices;
+        EXPECT_EQ(client->list(devices), Status::ok);
+        return devices.size();
+    };
+
+    ProgramResult unplugged = send("unplug 0");
+    EXPECT_EQ(unplugged.exit_status, 0) << unplugged.err;
+    EXPECT_EQ(unplugged.out, "done: unplug 0\n");
+    EXPECT_EQ(listed(), 1u);
+
+    for (const char *refused : {"unplug 9", "wiggle 0", "cut 0 -5"}) {
+        ProgramResult result = send(refused);
+        EXPECT_EQ(result.exit_status, 1) << refused;
+        EXPECT_EQ(result.out, "") << refused;
+        EXPECT_EQ(result.err.rfind("corvane-sim: fault switch: ", 0), 0u) << result.err;
+    }
+    EXPECT_EQ(listed(), 1u);
+
+    // Without --socket it goes to the default address, CORVANE_VBUS here.
+    ProgramResult plugged =
+        run_program(sim_program_path(), {"--send", "plug 0"}, {"CORVANE_VBUS=" + sim.socket_path()}, "", 30);
+    EXPECT_EQ(plugged.exit_status, 0) << plugged.err;
+    EXPECT_EQ(plugged.out, "done: plug 0\n");
+    EXPECT_EQ(listed(), 2u);
+}
+
+TEST_F(SimProgram, SendExitsTwoWhenNoSimulatorAnswers) {
+    ScratchDir scratch;
+    const std::string silent = (scratch.path() / "silent.sock").string();
+    // A socket that accepts connections (into its backlog) and never answers.
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", silent.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+
+    struct Case {
+        std::string socket;
+        const char *why;
+    };
+    for (const Case &nobody : {Case{(scratch.path() / "none.sock").string(), "No such file or directory"},
+                               Case{silent, "no answer in time"}}) {
+        ProgramResult result = run_program(sim_program_path(), {"--socket", nobody.socket, "--send", "plug 0"}, {}, "", 60);
+        EXPECT_EQ(result.exit_status, 2) << nobody.socket;
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find("corvane-sim: " + nobody.socket + ": no simulator answers: " + nobody.why),
+                  std::string::npos)
+            << result.err;
+    }
+    // A socket file left behind by a simulator that is gone.
+    close(listener);
+    ProgramResult stale = run_program(sim_program_path(), {"--socket", silent, "--send", "plug 0"}, {}, "", 30);
+    EXPECT_EQ(stale.exit_status, 2) << stale.err;
+
+    // A message the protocol cannot carry is a usage error, whoever listens.
+    ProgramResult too_long =
+        run_program(sim_program_path(), {"--socket", silent, "--send", std::string(256, 'x')}, {}, "", 30);
+    EXPECT_EQ(too_long.exit_status, 1);
+    EXPECT_NE(too_long.err.find("at most 255 bytes"), std::string::npos) << too_long.err;
 }
 
 TEST_F(SimProgram, ClientsSeeASimulatorThatDiesAsNoDevice) {

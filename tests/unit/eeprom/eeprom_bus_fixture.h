@@ -23,7 +23,7 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes golden_image(const std::string &name)
 {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / "../../data/eeprom" / name;
+    const auto path = std::filesystem::path(CORVANE_TEST_DATA_DIR) / "eeprom" / name;
     std::ifstream file(path, std::ios::binary);
     EXPECT_TRUE(file) << path;
     return Bytes(std::istreambuf_iterator<char>(file), {});

@@ -47,6 +47,40 @@ TEST(ProgressLine, UsesTheGlyphsItIsGiven)
     EXPECT_EQ(progress_line(64, 64, blocks).view().size(), 4u + 64u * 3u);
 }
 
+struct WidthCase {
+    int columns;
+    int margin;
+    int cells;           // the bar's cells
+    int full_cells;      // of them full, at 3/4 done
+    int wipe_blanks;
+};
+
+// On a narrow terminal every redraw and the wipe must stay on one line, a column short
+// of the width; without a terminal (0) and on wide ones they are as always.
+TEST(ProgressLine, FitsATerminalNarrowerThanTheWipe)
+{
+    const WidthCase cases[] = {
+        {0, 3, 64, 48, 79},  {200, 3, 64, 48, 79}, {80, 3, 64, 48, 79}, {79, 3, 64, 48, 78},
+        {68, 3, 64, 48, 67}, {67, 3, 63, 47, 66},  {60, 3, 56, 42, 59}, {5, 3, 1, 0, 4},
+        {4, 3, 0, 0, 3},     {2, 1, 0, 0, 1},
+    };
+    for (const WidthCase &c : cases) {
+        std::string line(progress_line(3, 4, ascii, c.columns).view());
+        EXPECT_EQ(line, "\r" + std::string(static_cast<size_t>(c.margin), ' ') +
+                            std::string(static_cast<size_t>(c.full_cells), '#') +
+                            std::string(static_cast<size_t>(c.cells - c.full_cells), '.'))
+            << c.columns << " columns";
+        if (c.columns > 0) {
+            EXPECT_LT(static_cast<int>(line.size()) - 1, c.columns) << c.columns << " columns";
+        }
+        EXPECT_EQ(std::string(wipe_text(c.columns).view()),
+                  "\r" + std::string(static_cast<size_t>(c.wipe_blanks), ' ') + "\r")
+            << c.columns << " columns";
+    }
+    // Wide glyphs take one column each, however many bytes they are.
+    EXPECT_EQ(progress_line(1, 1, blocks, 60).view(), bar(56, 0, blocks));
+}
+
 struct RateCase {
     int32_t size;
     double seconds;
