@@ -80,7 +80,7 @@ else()
   # What dpkg-shlibdeps finds on Debian 12, for machines without it (package dpkg-dev).
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
   if(CORVANE_WITH_LIBUSB)
-    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libusb-1.0-0 (>= 2:1.0.22)")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libusb-1.0-0 (>= 2:1.0.21)")
   endif()
 endif()
 # shlibs for libftdev; the ldconfig trigger stands in for the ldconfig call that cpack
