@@ -1,5 +1,5 @@
 // A corvane-sim of a benchmark's own: a private socket and state folder in `dir`, the
-// given --chip descriptions (none: one cartridge), SIGTERM when done.
+// given --chip descriptions (none: one cartridge) and further options, SIGTERM when done.
 #ifndef CORVANE_BENCH_SIM_CHILD_H
 #define CORVANE_BENCH_SIM_CHILD_H
 
@@ -17,10 +17,11 @@ namespace corvane::bench {
 class SimChild {
 public:
     SimChild(const std::string &program, const std::filesystem::path &dir,
-             const std::vector<std::string> &chips = {})
+             const std::vector<std::string> &chips = {}, const std::vector<std::string> &options = {})
     {
         socket_ = (dir / "vbus.sock").string();
         std::vector<std::string> args{program, "--socket", socket_, "--state-dir", (dir / "sim-state").string()};
+        args.insert(args.end(), options.begin(), options.end());
         for (const std::string &chip : chips) {
             args.push_back("--chip");
             args.push_back(chip);

@@ -1,7 +1,7 @@
 // What FT_EE_Program hands to a layout's EncodeImage: the manufacturer and description
 // texts, an empty serial, and the layout's own block of the ProgramData record copied
 // unchanged. Every block begins with ChipOptions, so a layout takes its own block back
-// from the common part it is given.
+// from the common part it is given (record_of_options, field_table.h).
 #ifndef CORVANE_EEPROM_CHIP_OPTIONS_H
 #define CORVANE_EEPROM_CHIP_OPTIONS_H
 
@@ -102,14 +102,6 @@ void copy_record_block(Block &block, size_t block_first, const ProgramData &reco
 {
     std::memcpy(reinterpret_cast<unsigned char *>(&block) + block_first,
                 reinterpret_cast<const unsigned char *>(&record) + first, end - first);
-}
-
-// A layout's own block from the common part that EncodeImage receives.
-template <typename Block>
-const Block &block_of(const ChipOptions &texts)
-{
-    static_assert(offsetof(Block, texts) == 0);
-    return *reinterpret_cast<const Block *>(&texts);
 }
 
 } // namespace corvane::eeprom

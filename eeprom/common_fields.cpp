@@ -41,13 +41,13 @@ void decode_common_fields(const TFtE2Data &image, ProgramData &record)
 }
 
 FtdevStatus check_program_settings(const SettingsHeader &settings, const Texts &texts, const char *serial,
-                                   int first_offset)
+                                   int first_offset, int strings_end)
 {
     if (texts.manufacturer == nullptr || texts.manufacturer_id == nullptr || texts.description == nullptr)
         return FTDEV_INVALID_PARAMETER;
     if (settings.vendor_id == 0 || settings.product_id == 0)
         return FTDEV_INVALID_PARAMETER;
-    if (!TFtE2Data::StringsFit(first_offset, texts.manufacturer, texts.description, serial))
+    if (!TFtE2Data::StringsFit(first_offset, texts.manufacturer, texts.description, serial, strings_end))
         return FTDEV_OTHER_ERROR;
     return FTDEV_OK;
 }

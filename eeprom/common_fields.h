@@ -15,6 +15,13 @@ constexpr uint8_t attribute_self_powered = 0x40;
 constexpr uint8_t attribute_remote_wakeup = 0x20;
 constexpr int max_power_limit = 500;
 
+// What the 64-word layouts' EncodeImage writes before FT_EE_Program sets the caller's values.
+constexpr uint16_t ftdi_vendor_id = 0x0403;
+constexpr uint8_t default_attributes = 0xA0;
+constexpr uint8_t default_power = 0x2D;     // 90 mA
+// The USB release the settings path writes into word 6 of those layouts.
+constexpr uint16_t usb_release_2_0 = 0x0200;
+
 // Byte 10 of every layout carries these two options of the settings header.
 constexpr int option_byte = 10;
 constexpr uint8_t option_bit2_mask = 0x04;
@@ -23,11 +30,6 @@ constexpr uint8_t option_bit3_mask = 0x08;
 inline uint8_t flag(bool set)
 {
     return set ? 1 : 0;
-}
-
-inline bool bit_set(unsigned value, unsigned bit)
-{
-    return (value >> bit & 1u) != 0;
 }
 
 uint8_t attributes_for(bool self_powered, bool remote_wakeup);
@@ -41,10 +43,11 @@ FtdevStatus check_vendor_word(const TFtE2Data &image);
 void decode_common_fields(const TFtE2Data &image, ProgramData &record);
 
 // The checks every ProgramSettings makes before the device is touched: texts present,
-// ids non-zero (6); the three descriptors, placed from `first_offset`, fit the string area
-// (18). `serial` is the serial text that will be written.
+// ids non-zero (6); the three descriptors, placed from `first_offset`, end by
+// `strings_end` (18). `serial` is
+// the serial text that will be written.
 FtdevStatus check_program_settings(const SettingsHeader &settings, const Texts &texts, const char *serial,
-                                   int first_offset);
+                                   int first_offset, int strings_end);
 
 // Vendor and product id, option bits 3 and 2 of byte 10, maximum power, attributes.
 void apply_settings_header(TFtE2Data &image, const SettingsHeader &settings);

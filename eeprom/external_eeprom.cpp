@@ -8,6 +8,20 @@ namespace corvane::eeprom {
 namespace {
 constexpr uint16_t probe_address = 0xC0;
 constexpr uint16_t probe_marker = 0x00C0;
+
+// Where the marker shows up on each part size, looked at in this order. Only the first
+// 128 words of a 256-word part are used.
+struct PartSize {
+    uint16_t marker_seen_at;
+    uint16_t code;
+    uint32_t checksum_span;
+    uint32_t word_count;
+};
+constexpr PartSize part_sizes[] = {
+    {0, part_64_words, 126, 64},
+    {0x40, part_128_words, 254, 128},
+    {probe_address, part_256_words, 254, 128},
+};
 } // namespace
 
 bool ExternalEepromLayout::large_part() const
@@ -15,35 +29,40 @@ bool ExternalEepromLayout::large_part() const
     return eeprom_type == part_128_words || eeprom_type == part_256_words;
 }
 
+bool ExternalEepromLayout::ReadImage()
+{
+    if (!TFtE2Data::ReadImage())
+        return false;
+    eeprom_type = word_at(chip->part_code_word);
+    AdjustForPartSize(large_part());
+    return true;
+}
+
+void ExternalEepromLayout::FitImageToEeprom()
+{
+    if (large_part())
+        MoveStringsToUpperHalf(chip->first_string);
+}
+
+void ExternalEepromLayout::StoreChipWords(const ProgramData *)
+{
+    set_word_at(chip->part_code_word, part_code_for(eeprom_type));
+}
+
 bool ExternalEepromLayout::ProbeEepromType()
 {
     Erase();
     WriteWord(probe_address, probe_marker);
-    uint16_t word = 0;
-    if (!ReadWord(0, word))
-        return false;
-    if (word == probe_marker) {
-        eeprom_type = part_64_words;
-        checksum_span = 126;
-        word_count = 64;
-        return true;
-    }
-    if (!ReadWord(0x40, word))
-        return false;
-    if (word == probe_marker) {
-        eeprom_type = part_128_words;
-        checksum_span = 254;
-        word_count = 128;
-        return true;
-    }
-    if (!ReadWord(probe_address, word))
-        return false;
-    if (word == probe_marker) {
-        // Only the first 128 words of a 256-word part are used.
-        eeprom_type = part_256_words;
-        checksum_span = 254;
-        word_count = 128;
-        return true;
+    for (const PartSize &size : part_sizes) {
+        uint16_t word = 0;
+        if (!ReadWord(size.marker_seen_at, word))
+            return false;
+        if (word == probe_marker) {
+            eeprom_type = size.code;
+            checksum_span = size.checksum_span;
+            word_count = size.word_count;
+            return true;
+        }
     }
     eeprom_type = 0;
     checksum_span = 126;
@@ -88,18 +107,8 @@ bool ExternalEepromLayout::WriteUserArea(const uint8_t *bytes, uint32_t count)
 void ExternalEepromLayout::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
 {
     const uint32_t first = std::min(count, lower_piece_bytes);
-    TFtE2Data::ReadUserArea(buffer, first, got);
-    if (got != first || count <= first)
-        return;
     const uint32_t limit = static_cast<uint32_t>(std::max(UserAreaSize(), 0)) * 2;
-    if (limit <= got)
-        return;
-    const uint32_t rest = std::min(count - first, limit - got);
-    const int upper = UpperPieceStart() * 2;
-    if (upper <= 0 || upper + static_cast<int64_t>(rest) > image_size)
-        return;
-    std::memcpy(buffer + first, image + upper, rest);
-    got += rest;
+    ReadUserPieces(buffer, count, got, lower_piece_bytes, UpperPieceStart() * 2, limit > first ? limit - first : 0);
 }
 
 } // namespace corvane::eeprom

@@ -10,21 +10,18 @@ namespace corvane::eeprom {
 constexpr int ft2232_first_string = 22;
 constexpr uint16_t ft2232_product_id = 0x6010;
 
+extern const ChipLayout ft2232_layout;
+
 class TFtEE2232 : public ExternalEepromLayout {
 public:
-    TFtEE2232();
-    explicit TFtEE2232(const device::HandleRecord &record);
+    TFtEE2232() : ExternalEepromLayout(ft2232_layout) {}
+    explicit TFtEE2232(const device::HandleRecord &record) : ExternalEepromLayout(record, ft2232_layout) {}
 
-    bool ReadImage() override;
     int UserAreaStart() override;
-    void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramData &record) override;
-    void FitImageToEeprom() override;
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
-};
 
-void encode_ft2232_record(TFtE2Data &layout, const ProgramData &record);
+protected:
+    void DecodeChipWords(ProgramData &record) const override;
+};
 
 } // namespace corvane::eeprom
 

@@ -1,38 +1,46 @@
 // The 64-word image of the FT232B family, also used for every device type without a
-// layout of its own.
+// layout of its own, and what the FT232R's image shares with it.
 #ifndef CORVANE_EEPROM_FT232B_H
 #define CORVANE_EEPROM_FT232B_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 
 namespace corvane::eeprom {
 
 constexpr int ft232b_first_string = 20;
-constexpr uint16_t ftdi_vendor_id = 0x0403;
 constexpr uint16_t ft232b_product_id = 0x6001;
 
-class TFtEE232 : public TFtE2Data {
-public:
-    TFtEE232();
-    explicit TFtEE232(const device::HandleRecord &record);
+// A reader of the 64-word images reports most of the FT2232 block as clear, but not its
+// option bits 0, 5, 1 and 6.
+constexpr ByteRange ft2232_release_cleared = {offsetof(ProgramData, dual_release_0500),
+                                              offsetof(ProgramData, dual_option_bit0)};
+constexpr ByteRange ft2232_fields_cleared = {offsetof(ProgramData, dual_option_bit2),
+                                             offsetof(ProgramData, dual_w0_bit11) + 1};
 
-    void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramData &record) override;
+extern const ChipLayout ft232b_layout;
+
+// The internal or 64-word part of the FT232B family and the FT232R: nothing to probe or
+// move, and the FT232B block of a record decoded alike.
+class FixedPartLayout : public TFtE2Data {
+public:
+    using TFtE2Data::TFtE2Data;
+
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
+
+protected:
+    void DecodeChipWords(ProgramData &record) const override;
 };
 
-// The internal or 64-word part of the FT232B family and the FT232R: nothing to probe.
-void set_64_word_part(TFtE2Data &image);
+class TFtEE232 : public FixedPartLayout {
+public:
+    TFtEE232() : FixedPartLayout(ft232b_layout) {}
+    explicit TFtEE232(const device::HandleRecord &record) : FixedPartLayout(record, ft232b_layout) {}
 
-// The FT232B block of a record from an image, and the FT2232 fields that a reader of
-// these images reports as clear (the FT232R decodes the same way).
-void decode_ft232b_block(const TFtE2Data &image, ProgramData &record);
-
-// FT_EE_Program's block for this class, handed to EncodeImage.
-void encode_ft232b_record(TFtE2Data &layout, const ProgramData &record);
+protected:
+    // The release number follows the record's flag.
+    void StoreChipWords(const ProgramData *record) override;
+};
 
 } // namespace corvane::eeprom
 

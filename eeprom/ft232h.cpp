@@ -1,10 +1,6 @@
 #include "eeprom/ft232h.h"
 
-#include "eeprom/common_fields.h"
 #include "eeprom/external_eeprom.h"
-#include "eeprom/pin_group.h"
-#include "eeprom/record_block_view.h"
-#include "eeprom/serial_number.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,80 +28,48 @@ constexpr int upper_strings_word = (moved_from + upper_half) / 2;
 constexpr uint16_t probe_address = 0xC0;
 constexpr uint16_t probe_marker = 0x00C0;
 
-// What word 0, word 6 and the mux bytes hold, whichever structure they come from.
-struct ChipFields {
-    uint8_t w0_low[4];      // bits 0 to 3, of which only the first set one is stored
-    bool driver_type;       // bit 4
-    uint8_t w0_bit8;
-    uint8_t w0_bit9;
-    uint8_t w0_bit10;
-    uint8_t w0_bit15;
-    PinGroup groups[2];     // word 6 bits 0-3 and 8-11
-    uint8_t mux[10];
+constexpr Field mux_at(int k, size_t record, size_t settings)
+{
+    return byte_bits(mux_bytes + k / 2, 4 * (k % 2), 4, Rule::code, record, settings, ft232h_mux_max);
+}
+
+// Of word 0 bits 0-3 only the first set one is stored, but each reads back on its own,
+// even where an image holds several. Each mux code keeps to its nibble, so that an
+// out-of-range value on the record path, which has no range check, cannot change its
+// neighbour's pin function.
+constexpr Field fields[] = {
+    byte_bits(10, 2, 1, Rule::flag, offsetof(ProgramData, ft232h_option_bit2), no_field),
+    byte_bits(10, 3, 1, Rule::flag, offsetof(ProgramData, ft232h_option_bit3), no_field),
+    pin_group_at(6, 0, offsetof(ProgramData, ft232h_group0_slow_slew), offsetof(Settings232H, group0_slow_slew)),
+    pin_group_at(6, 2, offsetof(ProgramData, ft232h_group1_slow_slew), offsetof(Settings232H, group1_slow_slew)),
+    mux_at(0, offsetof(ProgramData, ft232h_cbus_mux0), offsetof(Settings232H, cbus_mux0)),
+    mux_at(1, offsetof(ProgramData, ft232h_cbus_mux1), offsetof(Settings232H, cbus_mux1)),
+    mux_at(2, offsetof(ProgramData, ft232h_cbus_mux2), offsetof(Settings232H, cbus_mux2)),
+    mux_at(3, offsetof(ProgramData, ft232h_cbus_mux3), offsetof(Settings232H, cbus_mux3)),
+    mux_at(4, offsetof(ProgramData, ft232h_cbus_mux4), offsetof(Settings232H, cbus_mux4)),
+    mux_at(5, offsetof(ProgramData, ft232h_cbus_mux5), offsetof(Settings232H, cbus_mux5)),
+    mux_at(6, offsetof(ProgramData, ft232h_cbus_mux6), offsetof(Settings232H, cbus_mux6)),
+    mux_at(7, offsetof(ProgramData, ft232h_cbus_mux7), offsetof(Settings232H, cbus_mux7)),
+    mux_at(8, offsetof(ProgramData, ft232h_cbus_mux8), offsetof(Settings232H, cbus_mux8)),
+    mux_at(9, offsetof(ProgramData, ft232h_cbus_mux9), offsetof(Settings232H, cbus_mux9)),
+    word_bit(0, 0, Rule::first_flag, offsetof(ProgramData, ft232h_w0_bit0), offsetof(Settings232H, w0_bit0)),
+    word_bit(0, 1, Rule::first_flag, offsetof(ProgramData, ft232h_w0_bit1), offsetof(Settings232H, w0_bit1)),
+    word_bit(0, 2, Rule::first_flag, offsetof(ProgramData, ft232h_w0_bit2), offsetof(Settings232H, w0_bit2)),
+    word_bit(0, 3, Rule::first_flag, offsetof(ProgramData, ft232h_w0_bit3), offsetof(Settings232H, w0_bit3)),
+    word_bit(0, 4, Rule::flag_one, offsetof(ProgramData, ft232h_driver_type), offsetof(Settings232H, driver_type)),
+    word_bit(0, 8, Rule::flag, offsetof(ProgramData, ft232h_w0_bit8), offsetof(Settings232H, w0_bit8)),
+    word_bit(0, 9, Rule::flag, offsetof(ProgramData, ft232h_w0_bit9), offsetof(Settings232H, w0_bit9)),
+    word_bit(0, 10, Rule::flag, offsetof(ProgramData, ft232h_w0_bit10), offsetof(Settings232H, w0_bit10)),
+    word_bit(0, 15, Rule::flag, offsetof(ProgramData, ft232h_w0_bit15), offsetof(Settings232H, w0_bit15)),
 };
-
-uint16_t word0_of(const ChipFields &fields)
-{
-    uint16_t word = 0;
-    for (unsigned bit = 0; bit < 4; ++bit) {
-        if (fields.w0_low[bit]) {
-            word |= static_cast<uint16_t>(1u << bit);
-            break;
-        }
-    }
-    if (fields.driver_type)
-        word |= 1u << 4;
-    if (fields.w0_bit8)
-        word |= 1u << 8;
-    if (fields.w0_bit9)
-        word |= 1u << 9;
-    if (fields.w0_bit10)
-        word |= 1u << 10;
-    if (fields.w0_bit15)
-        word |= 1u << 15;
-    return word;
-}
-
-uint16_t word6_of(const ChipFields &fields)
-{
-    return static_cast<uint16_t>(pin_group_nibble(fields.groups[0]) | pin_group_nibble(fields.groups[1]) << 8);
-}
-
-// Each reads back on its own, as 0 or 1, even where an image holds several of bits 0-3.
-ChipFields chip_fields_of(const TFtE2Data &image)
-{
-    ChipFields fields{};
-    const uint16_t word0 = image.word_at(0);
-    for (unsigned bit = 0; bit < 4; ++bit)
-        fields.w0_low[bit] = flag(bit_set(word0, bit));
-    fields.driver_type = bit_set(word0, 4);
-    fields.w0_bit8 = flag(bit_set(word0, 8));
-    fields.w0_bit9 = flag(bit_set(word0, 9));
-    fields.w0_bit10 = flag(bit_set(word0, 10));
-    fields.w0_bit15 = flag(bit_set(word0, 15));
-    const uint16_t word6 = image.word_at(6);
-    fields.groups[0] = pin_group_from_nibble(word6 & 0xF);
-    fields.groups[1] = pin_group_from_nibble(word6 >> 8 & 0xF);
-    for (int k = 0; k < 5; ++k) {
-        fields.mux[2 * k] = image.image[mux_bytes + k] & 0x0F;
-        fields.mux[2 * k + 1] = image.image[mux_bytes + k] >> 4;
-    }
-    return fields;
-}
 
 } // namespace
 
-TFtEE232H::TFtEE232H()
-{
-    word_count = 128;
-    checksum_span = 254;
-}
-
-TFtEE232H::TFtEE232H(const device::HandleRecord &record) : TFtE2Data(record)
-{
-    word_count = 128;
-    checksum_span = 254;
-}
+constinit const ChipLayout ft232h_layout = {
+    .fields = fields, .word_count = 128, .checksum_span = 254, .first_string = ft232h_first_string,
+    .release = release_232h, .record = later_block<ChipOptions232H>(offsetof(ProgramData, ft232h_option_bit2)),
+    .part_code_word = part_code_word,
+};
 
 bool TFtEE232H::large_part() const
 {
@@ -179,16 +143,8 @@ void TFtEE232H::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
         return;
     }
     const uint32_t first = std::min(count, lower_user_piece);
-    TFtE2Data::ReadUserArea(buffer, first, got);
-    const int upper = UpperPieceStart();
-    if (got != first || count <= first || upper == 0)
-        return;
     const uint32_t limit = static_cast<uint32_t>(std::max(UserAreaSize(), 0)) * 2;
-    const uint32_t rest = std::min(count - first, limit > got ? limit - got : 0);
-    if (rest == 0)
-        return;
-    std::memcpy(buffer + first, image + 2 * upper, rest);
-    got += rest;
+    ReadUserPieces(buffer, count, got, lower_user_piece, 2 * UpperPieceStart(), limit > first ? limit - first : 0);
 }
 
 // Erases the part and writes a marker at word 0xC0: a 128-word part, which wraps, shows
@@ -219,168 +175,10 @@ void TFtEE232H::FitImageToEeprom()
         MoveStringsToUpperHalf(moved_from);
 }
 
-void TFtEE232H::StoreChipWords(uint16_t word0, uint16_t word6, const uint8_t (&mux)[10])
+void TFtEE232H::StoreChipWords(const ProgramData *)
 {
-    set_word_at(0, word0);
-    set_word_at(6, word6);
-    // Each code keeps to its nibble, so that an out-of-range value on the record path,
-    // which has no range check, cannot change its neighbour's pin function.
-    for (int k = 0; k < 5; ++k)
-        image[mux_bytes + k] = static_cast<uint8_t>((mux[2 * k] & 0x0F) | (mux[2 * k + 1] & 0x0F) << 4);
     set_word_at(part_code_word, eeprom_type != 0 ? eeprom_type : part_128_words);
     image[fixed_byte] = fixed_byte_value;
-}
-
-void TFtEE232H::EncodeImage(const ChipOptions &options)
-{
-    const ProgramData record = record_fields_of(block_of<ChipOptions232H>(options),
-                                                        offsetof(ProgramData, ft232h_option_bit2));
-    const ChipFields fields = {
-        {record.ft232h_w0_bit0, record.ft232h_w0_bit1, record.ft232h_w0_bit2, record.ft232h_w0_bit3},
-        record.ft232h_driver_type != 0,
-        record.ft232h_w0_bit8,
-        record.ft232h_w0_bit9,
-        record.ft232h_w0_bit10,
-        record.ft232h_w0_bit15,
-        {{record.ft232h_group0_slow_slew, record.ft232h_group0_schmitt, record.ft232h_group0_drive},
-         {record.ft232h_group1_slow_slew, record.ft232h_group1_schmitt, record.ft232h_group1_drive}},
-        {record.ft232h_cbus_mux0, record.ft232h_cbus_mux1, record.ft232h_cbus_mux2, record.ft232h_cbus_mux3,
-         record.ft232h_cbus_mux4, record.ft232h_cbus_mux5, record.ft232h_cbus_mux6, record.ft232h_cbus_mux7,
-         record.ft232h_cbus_mux8, record.ft232h_cbus_mux9},
-    };
-
-    clear_image();
-    set_word_at(3, release_232h);
-    if (record.ft232h_option_bit2)
-        image[option_byte] |= option_bit2_mask;
-    if (record.ft232h_option_bit3)
-        image[option_byte] |= option_bit3_mask;
-    StoreChipWords(word0_of(fields), word6_of(fields), fields.mux);
-    PlaceStrings(ft232h_first_string, options.manufacturer, options.description,
-                 options.serial != nullptr ? options.serial : "");
-    AppendEmptyDescriptor();
-    SetTailWord(0);
-    UpdateChecksum();
-    blank = 0;
-}
-
-FtdevStatus TFtEE232H::DecodeImage(ProgramData &record)
-{
-    if (!ReadImage())
-        return FTDEV_EEPROM_READ_FAILED;
-    if (FtdevStatus status = check_vendor_word(*this))
-        return status;
-    decode_common_fields(*this, record);
-    // The blocks of the other chips read as clear.
-    auto *bytes = reinterpret_cast<unsigned char *>(&record);
-    std::memset(bytes + offsetof(ProgramData, release_0400), 0,
-                offsetof(ProgramData, ft232h_option_bit2) - offsetof(ProgramData, release_0400));
-
-    const ChipFields fields = chip_fields_of(*this);
-    record.ft232h_option_bit2 = flag(image[option_byte] & option_bit2_mask);
-    record.ft232h_option_bit3 = flag(image[option_byte] & option_bit3_mask);
-    record.ft232h_group0_slow_slew = fields.groups[0].slow_slew;
-    record.ft232h_group0_schmitt = fields.groups[0].schmitt;
-    record.ft232h_group0_drive = fields.groups[0].drive;
-    record.ft232h_group1_slow_slew = fields.groups[1].slow_slew;
-    record.ft232h_group1_schmitt = fields.groups[1].schmitt;
-    record.ft232h_group1_drive = fields.groups[1].drive;
-    std::memcpy(&record.ft232h_cbus_mux0, fields.mux, sizeof fields.mux);
-    static_assert(offsetof(ProgramData, ft232h_cbus_mux9) - offsetof(ProgramData, ft232h_cbus_mux0) ==
-                  9);
-    record.ft232h_w0_bit0 = fields.w0_low[0];
-    record.ft232h_w0_bit1 = fields.w0_low[1];
-    record.ft232h_w0_bit2 = fields.w0_low[2];
-    record.ft232h_w0_bit3 = fields.w0_low[3];
-    record.ft232h_w0_bit8 = fields.w0_bit8;
-    record.ft232h_w0_bit9 = fields.w0_bit9;
-    record.ft232h_w0_bit10 = fields.w0_bit10;
-    record.ft232h_driver_type = flag(fields.driver_type);
-    record.ft232h_w0_bit15 = fields.w0_bit15;
-    return FTDEV_OK;
-}
-
-FtdevStatus TFtEE232H::ReadSettings(SettingsHeader &header, const TextBuffers &buffers)
-{
-    if (FtdevStatus status = check_buffers(buffers))
-        return status;
-    if (!ReadImage())
-        return FTDEV_EEPROM_READ_FAILED;
-    if (FtdevStatus status = check_vendor_word(*this))
-        return status;
-    read_settings_header(*this, header, buffers);
-
-    auto &settings = reinterpret_cast<Settings232H &>(header);
-    const ChipFields fields = chip_fields_of(*this);
-    settings.group0_slow_slew = fields.groups[0].slow_slew;
-    settings.group0_schmitt = fields.groups[0].schmitt;
-    settings.group0_drive = fields.groups[0].drive;
-    settings.group1_slow_slew = fields.groups[1].slow_slew;
-    settings.group1_schmitt = fields.groups[1].schmitt;
-    settings.group1_drive = fields.groups[1].drive;
-    std::memcpy(&settings.cbus_mux0, fields.mux, sizeof fields.mux);
-    static_assert(offsetof(Settings232H, cbus_mux9) - offsetof(Settings232H, cbus_mux0) == 9);
-    settings.w0_bit8 = fields.w0_bit8;
-    settings.w0_bit9 = fields.w0_bit9;
-    settings.w0_bit10 = fields.w0_bit10;
-    settings.w0_bit0 = fields.w0_low[0];
-    settings.w0_bit1 = fields.w0_low[1];
-    settings.w0_bit2 = fields.w0_low[2];
-    settings.w0_bit3 = fields.w0_low[3];
-    settings.w0_bit15 = fields.w0_bit15;
-    settings.driver_type = flag(fields.driver_type);
-    return FTDEV_OK;
-}
-
-FtdevStatus TFtEE232H::ProgramSettings(const SettingsHeader &header, const Texts &texts)
-{
-    const auto &settings = reinterpret_cast<const Settings232H &>(header);
-    const ChipFields fields = {
-        {settings.w0_bit0, settings.w0_bit1, settings.w0_bit2, settings.w0_bit3},
-        settings.driver_type == 1,
-        settings.w0_bit8,
-        settings.w0_bit9,
-        settings.w0_bit10,
-        settings.w0_bit15,
-        {{settings.group0_slow_slew, settings.group0_schmitt, settings.group0_drive},
-         {settings.group1_slow_slew, settings.group1_schmitt, settings.group1_drive}},
-        {settings.cbus_mux0, settings.cbus_mux1, settings.cbus_mux2, settings.cbus_mux3, settings.cbus_mux4,
-         settings.cbus_mux5, settings.cbus_mux6, settings.cbus_mux7, settings.cbus_mux8, settings.cbus_mux9},
-    };
-    for (uint8_t mux : fields.mux)
-        if (mux > ft232h_mux_max)
-            return FTDEV_INVALID_PARAMETER;
-    char automatic[automatic_serial_size];
-    const char *serial = choose_serial(texts.serial_number, texts.manufacturer_id, header.product_id, automatic);
-    if (FtdevStatus status = check_program_settings(header, texts, serial, ft232h_first_string))
-        return status;
-
-    clear_image();
-    if (!ProbeEepromType())
-        return FTDEV_EEPROM_READ_FAILED;
-    set_word_at(3, release_232h);
-    apply_settings_header(*this, header);
-    PlaceStrings(ft232h_first_string, texts.manufacturer, texts.description, serial);
-    FitImageToEeprom();
-    StoreChipWords(word0_of(fields), word6_of(fields), fields.mux);
-    // Both work from the offsets in memory, which the move above left in the lower half:
-    // the images this path has always written keep 02 03 00 00 at the serial's old place.
-    AppendEmptyDescriptor();
-    SetTailWord(0);
-    UpdateChecksum();
-    blank = 0;
-
-    // The probe erases the part, in place of Erase.
-    if (!ProbeEepromType())
-        return FTDEV_EEPROM_READ_FAILED;
-    if (!WriteAll() || !Verify())
-        return FTDEV_EEPROM_WRITE_FAILED;
-    return FTDEV_OK;
-}
-
-void encode_ft232h_record(TFtE2Data &layout, const ProgramData &record)
-{
-    encode_record_block<ChipOptions232H>(layout, record, offsetof(ProgramData, ft232h_option_bit2));
 }
 
 } // namespace corvane::eeprom

@@ -2,33 +2,36 @@
 #ifndef CORVANE_EEPROM_FT232R_H
 #define CORVANE_EEPROM_FT232R_H
 
-#include "eeprom/image.h"
+#include "eeprom/ft232b.h"
 
 namespace corvane::eeprom {
 
 constexpr int ft232r_first_string = 24;
 constexpr uint8_t ft232r_select_max = 12;
+constexpr uint8_t ft232r_programmed_byte1 = 0x40;   // what every programmed image holds in byte 1
 
-class TFtEE232R : public TFtE2Data {
+extern const ChipLayout ft232r_layout;
+
+class TFtEE232R : public FixedPartLayout {
 public:
-    TFtEE232R();
-    TFtEE232R(const device::HandleRecord &record, FtdevHandle handle);
+    TFtEE232R() : FixedPartLayout(ft232r_layout) {}
+    TFtEE232R(const device::HandleRecord &record, FtdevHandle handle_)
+        : FixedPartLayout(record, ft232r_layout), handle(handle_)
+    {
+    }
 
     // The device handle the object was made for, for the latency timer calls.
     FtdevHandle handle = nullptr;
 
-    void EncodeImage(const ChipOptions &options) override;
-    FtdevStatus DecodeImage(ProgramData &record) override;
-    bool ProbeEepromType() override;
-    void FitImageToEeprom() override;
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
-
     // Word 0x42 of the device, outside the 64 image words: 0, or 11 when it cannot be read.
     FtdevStatus ReadFactoryWord(uint16_t &value);
-};
 
-void encode_ft232r_record(TFtE2Data &layout, const ProgramData &record);
+protected:
+    // Bit 0 of word 0 from the factory word (record path), byte 1 (settings path).
+    void StoreChipWords(const ProgramData *record) override;
+    // The write bracketed by a raised latency timer.
+    FtdevStatus WriteSettingsImage() override;
+};
 
 } // namespace corvane::eeprom
 

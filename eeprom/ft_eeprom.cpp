@@ -1,8 +1,8 @@
 // The EEPROM functions that read and program an image through a ProgramData record,
 // and the user-area functions: argument checks, the class for the device type, one
 // layout object per call.
+#include "device/c_boundary.h"
 #include "device/handle_record.h"
-#include "eeprom/c_boundary.h"
 #include "eeprom/common_fields.h"
 #include "eeprom/latency_boost.h"
 #include "eeprom/layout_table.h"
@@ -14,6 +14,7 @@
 #include <optional>
 
 using namespace corvane::eeprom;
+using corvane::device::guarded;
 using corvane::device::HandleRecord;
 
 namespace {
@@ -43,13 +44,14 @@ FtdevStatus program_record(TFtE2Data &layout, const LayoutInfo &info, const Prog
         return FTDEV_INVALID_PARAMETER;
     char automatic[automatic_serial_size];
     const char *serial = choose_serial(record.serial_number, record.manufacturer_id, record.product_id, automatic);
-    if (!TFtE2Data::StringsFit(info.first_string, record.manufacturer, record.description, serial))
+    if (!TFtE2Data::StringsFit(info.chip->first_string, record.manufacturer, record.description, serial,
+                               info.chip->strings_end))
         return FTDEV_OTHER_ERROR;
     Descriptor serial_descriptor;
     if (!make_descriptor(serial, serial_descriptor))
         return FTDEV_OTHER_ERROR;
 
-    if (info.probes_before_encoding && !layout.ProbeEepromType())
+    if (info.chip->part_code_word != 0 && !layout.ProbeEepromType())
         return FTDEV_EEPROM_READ_FAILED;
     info.encode_record(layout, record);
     if (!layout.SetSerialDescriptor(serial_descriptor) || !layout.AppendEmptyDescriptor())
@@ -67,56 +69,61 @@ FtdevStatus program_record(TFtE2Data &layout, const LayoutInfo &info, const Prog
     return layout.WriteSequence();
 }
 
-FtdevStatus ee_program(FtdevHandle handle, ProgramData *data)
+// What FT_EE_Program and FT_EE_Read share: the device, its class for the record functions
+// and the form of the caller's record, after the checks that refuse the call.
+struct RecordCall {
+    const HandleRecord *device = nullptr;
+    Layout choice = Layout::invalid;
+    bool signed_form = false;
+    std::unique_ptr<TFtE2Data> layout;
+};
+
+FtdevStatus open_record_call(FtdevHandle handle, const ProgramData *data, RecordCall &call)
 {
-    const HandleRecord *device = corvane::device::find_open(handle);
-    if (device == nullptr)
+    call.device = corvane::device::find_open(handle);
+    if (call.device == nullptr)
         return FTDEV_INVALID_HANDLE;
     if (data == nullptr)
         return FTDEV_INVALID_PARAMETER;
-    const Layout choice = layouts_for_device(device->device_type).record;
-    const bool signed_form = is_signed(data);
-    if (!signed_form && choice == Layout::ft232r)
+    call.choice = layouts_for_device(call.device->device_type).record;
+    call.signed_form = is_signed(data);
+    if (!call.signed_form && call.choice == Layout::ft232r)
         return FTDEV_INVALID_PARAMETER;
     FtdevStatus status = FTDEV_OK;
-    auto layout = create_layout(choice, *device, handle, status);
-    if (!layout)
+    call.layout = create_layout(call.choice, *call.device, handle, status);
+    return status;
+}
+
+FtdevStatus ee_program(FtdevHandle handle, ProgramData *data)
+{
+    RecordCall call;
+    if (FtdevStatus status = open_record_call(handle, data, call))
         return status;
-    const LayoutInfo &info = layout_info(choice);
-    if (signed_form)
-        return program_record(*layout, info, *data, *device, handle);
+    const LayoutInfo &info = layout_info(call.choice);
+    if (call.signed_form)
+        return program_record(*call.layout, info, *data, *call.device, handle);
     ProgramData converted = converted_record(info);
     fields_from_unsigned(converted, data, info.record_span);
-    return program_record(*layout, info, converted, *device, handle);
+    return program_record(*call.layout, info, converted, *call.device, handle);
 }
 
 FtdevStatus ee_read(FtdevHandle handle, ProgramData *data)
 {
-    const HandleRecord *device = corvane::device::find_open(handle);
-    if (device == nullptr)
-        return FTDEV_INVALID_HANDLE;
-    if (data == nullptr)
-        return FTDEV_INVALID_PARAMETER;
-    const Layout choice = layouts_for_device(device->device_type).record;
-    const bool signed_form = is_signed(data);
-    if (!signed_form && choice == Layout::ft232r)
-        return FTDEV_INVALID_PARAMETER;
-    FtdevStatus status = FTDEV_OK;
-    auto layout = create_layout(choice, *device, handle, status);
-    if (!layout)
+    RecordCall call;
+    if (FtdevStatus status = open_record_call(handle, data, call))
         return status;
-    if (signed_form)
-        return layout->DecodeImage(*data);
+    if (call.signed_form)
+        return call.layout->DecodeImage(*data);
 
     // Only the caller's four buffers go in; every field of its blocks comes back.
-    const LayoutInfo &info = layout_info(choice);
+    const LayoutInfo &info = layout_info(call.choice);
     ProgramData converted = converted_record(info);
     const auto &caller = *reinterpret_cast<const ProgramDataUnsigned *>(data);
     converted.manufacturer = caller.manufacturer;
     converted.manufacturer_id = caller.manufacturer_id;
     converted.description = caller.description;
     converted.serial_number = caller.serial_number;
-    status = layout->DecodeImage(converted);
+    const FtdevStatus status = call.layout->DecodeImage(converted);
     if (status == FTDEV_OK)
         fields_to_unsigned(data, info.record_span, converted);
     return status;
@@ -143,9 +150,26 @@ void store_texts(ProgramData *data, char *manufacturer, char *manufacturer_id, c
                     serial_number);
 }
 
-std::unique_ptr<TFtE2Data> user_area_layout(const HandleRecord &device, FtdevHandle handle, FtdevStatus &status)
+struct UserAreaCall {
+    const HandleRecord *device = nullptr;
+    std::unique_ptr<TFtE2Data> layout;
+};
+
+// The device and its class for the user-area functions, after the checks that refuse the
+// call: `missing` is a null pointer of the caller's. No class is made when there is
+// nothing to do.
+FtdevStatus open_user_area_call(FtdevHandle handle, bool missing, bool nothing_to_do, UserAreaCall &call)
 {
-    return create_layout(layouts_for_device(device.device_type).user_area, device, handle, status);
+    call.device = corvane::device::find_open(handle);
+    if (call.device == nullptr)
+        return FTDEV_INVALID_HANDLE;
+    if (missing)
+        return FTDEV_INVALID_PARAMETER;
+    if (nothing_to_do)
+        return FTDEV_OK;
+    FtdevStatus status = FTDEV_OK;
+    call.layout = create_layout(layouts_for_device(call.device->device_type).user_area, *call.device, handle, status);
+    return status;
 }
 
 } // namespace
@@ -188,20 +212,14 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadEx(FtdevHandle handle, ProgramData
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UASize(FtdevHandle handle, uint32_t *size)
 {
     return guarded([&]() -> FtdevStatus {
-        const HandleRecord *device = corvane::device::find_open(handle);
-        if (device == nullptr)
-            return FTDEV_INVALID_HANDLE;
-        if (size == nullptr)
-            return FTDEV_INVALID_PARAMETER;
-        FtdevStatus status = FTDEV_OK;
-        auto layout = user_area_layout(*device, handle, status);
-        if (!layout)
+        UserAreaCall call;
+        if (FtdevStatus status = open_user_area_call(handle, size == nullptr, false, call))
             return status;
-        if (!layout->ReadImage()) {
+        if (!call.layout->ReadImage()) {
             *size = 0;
             return FTDEV_EEPROM_READ_FAILED;
         }
-        *size = static_cast<uint32_t>(std::max(layout->UserAreaSize(), 0)) * 2;
+        *size = static_cast<uint32_t>(std::max(call.layout->UserAreaSize(), 0)) * 2;
         return FTDEV_OK;
     });
 }
@@ -209,23 +227,17 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UASize(FtdevHandle handle, uint32_t *s
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UAWrite(FtdevHandle handle, const uint8_t *data, uint32_t count)
 {
     return guarded([&]() -> FtdevStatus {
-        const HandleRecord *device = corvane::device::find_open(handle);
-        if (device == nullptr)
-            return FTDEV_INVALID_HANDLE;
-        if (data == nullptr)
-            return FTDEV_INVALID_PARAMETER;
-        FtdevStatus status = FTDEV_OK;
-        auto layout = user_area_layout(*device, handle, status);
-        if (!layout)
+        UserAreaCall call;
+        if (FtdevStatus status = open_user_area_call(handle, data == nullptr, false, call))
             return status;
         std::optional<LatencyBoost> boost;
-        if (is_ft232r(*device))
+        if (is_ft232r(*call.device))
             boost.emplace(handle);
-        if (!layout->ReadImage())
+        if (!call.layout->ReadImage())
             return FTDEV_EEPROM_READ_FAILED;
-        if (!layout->WriteUserArea(data, count))
+        if (!call.layout->WriteUserArea(data, count))
             return FTDEV_EEPROM_WRITE_FAILED;
-        return layout->WriteSequence();
+        return call.layout->WriteSequence();
     });
 }
 
@@ -233,20 +245,15 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UARead(FtdevHandle handle, uint8_t *bu
                                                  uint32_t *bytes_read)
 {
     return guarded([&]() -> FtdevStatus {
-        const HandleRecord *device = corvane::device::find_open(handle);
-        if (device == nullptr)
-            return FTDEV_INVALID_HANDLE;
-        if (buffer == nullptr || bytes_read == nullptr)
-            return FTDEV_INVALID_PARAMETER;
+        UserAreaCall call;
+        if (FtdevStatus status =
+                open_user_area_call(handle, buffer == nullptr || bytes_read == nullptr, count == 0, call))
+            return status;
         if (count == 0)
             return FTDEV_OK;
-        FtdevStatus status = FTDEV_OK;
-        auto layout = user_area_layout(*device, handle, status);
-        if (!layout)
-            return status;
-        if (!layout->ReadImage())
+        if (!call.layout->ReadImage())
             return FTDEV_EEPROM_READ_FAILED;
-        layout->ReadUserArea(buffer, count, *bytes_read);
+        call.layout->ReadUserArea(buffer, count, *bytes_read);
         return FTDEV_OK;
     });
 }

@@ -1,10 +1,11 @@
 // FT_EEPROM_Read and FT_EEPROM_Program (a settings structure of the device's chip), and
 // the three configuration calls that pass straight to the driver.
+#include "device/c_boundary.h"
 #include "device/handle_record.h"
-#include "eeprom/c_boundary.h"
 #include "eeprom/layout_table.h"
 
 using namespace corvane::eeprom;
+using corvane::device::guarded;
 using corvane::device::HandleRecord;
 
 namespace {
@@ -36,15 +37,20 @@ std::unique_ptr<TFtE2Data> settings_layout(FtdevHandle handle, const SettingsHea
     return create_layout(choice, *device, handle, status);
 }
 
-// The configuration calls exist on the FT232H and the FT-X series only.
-FtdevStatus config_device(FtdevHandle handle)
+// The configuration calls exist on the FT232H and the FT-X series only; `out_missing`
+// is a caller's null pointer, refused once the device is known to take the call.
+FtdevStatus config_request(FtdevHandle handle, uint32_t request, void *in, uint32_t in_size, void *out,
+                           uint32_t out_size, bool out_missing)
 {
     const HandleRecord *device = corvane::device::find_open(handle);
     if (device == nullptr)
         return FTDEV_INVALID_HANDLE;
     if (device->device_type != FTDEV_DEVICE_232H && device->device_type != FTDEV_DEVICE_X_SERIES)
         return FTDEV_NOT_SUPPORTED;
-    return FTDEV_OK;
+    if (out_missing)
+        return FTDEV_INVALID_PARAMETER;
+    uint32_t returned = 0;
+    return FT_IoCtl(handle, request, in, in_size, out, out_size, &returned, nullptr);
 }
 
 } // namespace
@@ -58,9 +64,8 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Read(FtdevHandle handle, SettingsH
     return guarded([&]() -> FtdevStatus {
         FtdevStatus status = FTDEV_OK;
         auto layout = settings_layout(handle, settings, size, status);
-        if (!layout)
-            return status;
-        return layout->ReadSettings(*settings, {manufacturer, manufacturer_id, description, serial_number});
+        return layout ? layout->ReadSettings(*settings, {manufacturer, manufacturer_id, description, serial_number})
+                      : status;
     });
 }
 
@@ -72,45 +77,32 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const 
     return guarded([&]() -> FtdevStatus {
         FtdevStatus status = FTDEV_OK;
         auto layout = settings_layout(handle, settings, size, status);
-        if (!layout)
-            return status;
-        return layout->ProgramSettings(*settings, {manufacturer, manufacturer_id, description, serial_number});
+        return layout ? layout->ProgramSettings(*settings, {manufacturer, manufacturer_id, description, serial_number})
+                      : status;
     });
 }
 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadConfig(FtdevHandle handle, uint8_t address, uint8_t *value)
 {
     return guarded([&]() -> FtdevStatus {
-        if (FtdevStatus status = config_device(handle))
-            return status;
-        if (value == nullptr)
-            return FTDEV_INVALID_PARAMETER;
-        uint32_t returned = 0;
-        return FT_IoCtl(handle, read_config_request, &address, 1, value, 1, &returned, nullptr);
+        return config_request(handle, read_config_request, &address, 1, value, 1, value == nullptr);
     });
 }
 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_WriteConfig(FtdevHandle handle, uint8_t address, uint8_t value)
 {
     return guarded([&]() -> FtdevStatus {
-        if (FtdevStatus status = config_device(handle))
-            return status;
         uint8_t in[2] = {address, value};
-        uint32_t returned = 0;
-        return FT_IoCtl(handle, write_config_request, in, sizeof in, nullptr, 0, &returned, nullptr);
+        return config_request(handle, write_config_request, in, sizeof in, nullptr, 0, false);
     });
 }
 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadECC(FtdevHandle handle, uint8_t option, uint16_t *value)
 {
     return guarded([&]() -> FtdevStatus {
-        if (FtdevStatus status = config_device(handle))
-            return status;
-        if (value == nullptr)
-            return FTDEV_INVALID_PARAMETER;
         uint8_t out[2] = {0, 0};
-        uint32_t returned = 0;
-        const FtdevStatus status = FT_IoCtl(handle, read_ecc_request, &option, 1, out, sizeof out, &returned, nullptr);
+        const FtdevStatus status =
+            config_request(handle, read_ecc_request, &option, 1, out, sizeof out, value == nullptr);
         if (status == FTDEV_OK)
             *value = static_cast<uint16_t>(out[0] | out[1] << 8);
         return status;

@@ -1,8 +1,5 @@
 #include "eeprom/ftx.h"
 
-#include "eeprom/common_fields.h"
-#include "eeprom/pin_group.h"
-#include "eeprom/serial_number.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,37 +29,54 @@ constexpr int second_stretch_at = 0x100;
 constexpr uint32_t second_stretch = image_size - second_stretch_at;
 constexpr int user_area_words = static_cast<int>((first_stretch + second_stretch) / 2);
 
-constexpr int byte0 = 0x00;
-constexpr int option_flags_byte = 0x0A;    // bits 4 to 7 beside the header's bits 2 and 3
-constexpr int byte11 = 0x0B;
-constexpr int pin_groups_byte = 0x0C;      // group 0 in bits 0-3, group 1 in bits 4-7
-constexpr int aux16_at = 0x14;
-constexpr int aux24_at = 0x16;
 constexpr int mux_at = 0x1A;
-constexpr int mux_count = 7;
 
-uint8_t bits_of(const uint8_t *flags, unsigned count, unsigned first_bit)
+constexpr Field mux(int k, size_t settings)
 {
-    uint8_t byte = 0;
-    for (unsigned i = 0; i < count; ++i)
-        if (flags[i])
-            byte |= static_cast<uint8_t>(1u << (first_bit + i));
-    return byte;
+    return byte_bits(mux_at + k, 0, 8, Rule::code, no_field, settings, ftx_mux_max);
 }
+
+// The record functions do not serve this chip: every row is the settings structure's.
+constexpr Field fields[] = {
+    byte_bits(0, 0, 1, Rule::flag, no_field, offsetof(SettingsX, w0_bit0)),
+    byte_bits(0, 1, 1, Rule::flag, no_field, offsetof(SettingsX, w0_bit1)),
+    byte_bits(0, 2, 1, Rule::flag, no_field, offsetof(SettingsX, w0_bit2)),
+    byte_bits(0, 3, 1, Rule::flag, no_field, offsetof(SettingsX, w0_bit3)),
+    byte_bits(0, 6, 1, Rule::flag, no_field, offsetof(SettingsX, w0_bit6)),
+    byte_bits(0, 7, 1, Rule::flag_one, no_field, offsetof(SettingsX, driver_type)),
+    // Bits 4 to 7 of byte 10, beside the header's bits 2 and 3.
+    byte_bits(10, 4, 1, Rule::flag, no_field, offsetof(SettingsX, option_bit4)),
+    byte_bits(10, 5, 1, Rule::flag, no_field, offsetof(SettingsX, option_bit5)),
+    byte_bits(10, 6, 1, Rule::flag, no_field, offsetof(SettingsX, option_bit6)),
+    byte_bits(10, 7, 1, Rule::flag, no_field, offsetof(SettingsX, option_bit7)),
+    byte_bits(11, 0, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit0)),
+    byte_bits(11, 1, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit1)),
+    byte_bits(11, 2, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit2)),
+    byte_bits(11, 3, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit3)),
+    byte_bits(11, 4, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit4)),
+    byte_bits(11, 5, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit5)),
+    byte_bits(11, 6, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit6)),
+    byte_bits(11, 7, 1, Rule::flag, no_field, offsetof(SettingsX, byte11_bit7)),
+    pin_group_at(6, 0, no_field, offsetof(SettingsX, group0_slow_slew)),
+    pin_group_at(6, 1, no_field, offsetof(SettingsX, group1_slow_slew)),
+    byte_bits(0x14, 0, 16, Rule::code, no_field, offsetof(SettingsX, aux_value16)),
+    byte_bits(0x16, 0, 24, Rule::code, no_field, offsetof(SettingsX, aux_value24)),
+    mux(0, offsetof(SettingsX, cbus_mux0)),
+    mux(1, offsetof(SettingsX, cbus_mux1)),
+    mux(2, offsetof(SettingsX, cbus_mux2)),
+    mux(3, offsetof(SettingsX, cbus_mux3)),
+    mux(4, offsetof(SettingsX, cbus_mux4)),
+    mux(5, offsetof(SettingsX, cbus_mux5)),
+    mux(6, offsetof(SettingsX, cbus_mux6)),
+};
 
 } // namespace
 
-TFtEEFTX::TFtEEFTX()
-{
-    word_count = max_words;
-    checksum_span = 254;
-}
-
-TFtEEFTX::TFtEEFTX(const device::HandleRecord &record) : TFtE2Data(record)
-{
-    word_count = max_words;
-    checksum_span = 254;
-}
+// Every string offset is 0xA0 or more, so bit 7 of each pointer byte is set already.
+constinit const ChipLayout ftx_layout = {
+    .fields = fields, .word_count = max_words, .checksum_span = 254, .first_string = ftx_first_string,
+    .strings_end = ftx_strings_end, .release = release_x,
+};
 
 // The pointer bytes hold the real offsets, all in the upper half of the first 128 words.
 bool TFtEEFTX::ReadImage()
@@ -113,13 +127,7 @@ bool TFtEEFTX::WriteUserArea(const uint8_t *bytes, uint32_t count)
 
 void TFtEEFTX::ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got)
 {
-    const uint32_t first = std::min(count, first_stretch);
-    TFtE2Data::ReadUserArea(buffer, first, got);
-    if (got != first || count <= first)
-        return;
-    const uint32_t rest = std::min(count - first, second_stretch);
-    std::memcpy(buffer + first, image + second_stretch_at, rest);
-    got += rest;
+    ReadUserPieces(buffer, count, got, first_stretch, second_stretch_at, second_stretch);
 }
 
 void TFtEEFTX::EncodeImage(const ChipOptions &) {}
@@ -138,34 +146,9 @@ bool TFtEEFTX::ProbeEepromType()
 
 void TFtEEFTX::FitImageToEeprom() {}
 
-bool TFtEEFTX::StringsFitStringArea(const char *manufacturer, const char *description, const char *serial)
-{
-    return ftx_first_string + descriptor_size(manufacturer) + descriptor_size(description) +
-               descriptor_size(serial) <=
-           ftx_strings_end;
-}
-
-void TFtEEFTX::PlaceStringDescriptors(const char *manufacturer, const char *description, const char *serial)
-{
-    const int manufacturer_at = ftx_first_string;
-    const int description_at = manufacturer_at + descriptor_size(manufacturer);
-    const int serial_at = description_at + descriptor_size(description);
-    // Every offset is 0xA0 or more, so bit 7 of each pointer byte is set already.
-    image[manufacturer_pointer] = static_cast<uint8_t>(manufacturer_at);
-    image[manufacturer_pointer + 1] = static_cast<uint8_t>(descriptor_size(manufacturer));
-    image[description_pointer] = static_cast<uint8_t>(description_at);
-    image[description_pointer + 1] = static_cast<uint8_t>(descriptor_size(description));
-    image[serial_pointer] = static_cast<uint8_t>(serial_at);
-    image[serial_pointer + 1] = static_cast<uint8_t>(descriptor_size(serial));
-    StringToDescriptor(manufacturer_at, manufacturer);
-    StringToDescriptor(description_at, description);
-    StringToDescriptor(serial_at, serial);
-    manufacturer_offset = manufacturer_at;
-    description_offset = description_at;
-    serial_offset = serial_at;
-}
-
-bool TFtEEFTX::ReadKeptWords()
+// User data and the chip's words come back from the device as they are; a word that
+// cannot be read stops here, before the erase, rather than being replaced by garbage.
+bool TFtEEFTX::PrepareSettingsImage()
 {
     for (const WordRange &range : kept_words) {
         for (int address = range.first; address < range.end; ++address) {
@@ -178,106 +161,10 @@ bool TFtEEFTX::ReadKeptWords()
     return true;
 }
 
-FtdevStatus TFtEEFTX::ProgramSettings(const SettingsHeader &header, const Texts &texts)
+void TFtEEFTX::FinishImage()
 {
-    const auto &settings = reinterpret_cast<const SettingsX &>(header);
-    if (texts.manufacturer == nullptr || texts.manufacturer_id == nullptr || texts.description == nullptr)
-        return FTDEV_INVALID_PARAMETER;
-    if (header.vendor_id == 0 || header.product_id == 0)
-        return FTDEV_INVALID_PARAMETER;
-    const uint8_t *mux = &settings.cbus_mux0;
-    static_assert(offsetof(SettingsX, cbus_mux6) - offsetof(SettingsX, cbus_mux0) == mux_count - 1);
-    if (std::any_of(mux, mux + mux_count, [](uint8_t code) { return code > ftx_mux_max; }))
-        return FTDEV_INVALID_PARAMETER;
-    char automatic[automatic_serial_size];
-    const char *serial = choose_serial(texts.serial_number, texts.manufacturer_id, header.product_id, automatic);
-    if (!StringsFitStringArea(texts.manufacturer, texts.description, serial))
-        return FTDEV_OTHER_ERROR;
-
-    // User data and the chip's words come back from the device as they are; a word that
-    // cannot be read stops here, before the erase, rather than being replaced by garbage.
-    clear_image();
-    if (!ReadKeptWords())
-        return FTDEV_EEPROM_READ_FAILED;
-    set_word_at(3, release_x);
-    apply_settings_header(*this, header);
-    PlaceStringDescriptors(texts.manufacturer, texts.description, serial);
-
-    const uint8_t low_flags[] = {settings.w0_bit0, settings.w0_bit1, settings.w0_bit2, settings.w0_bit3};
-    image[byte0] = bits_of(low_flags, 4, 0);
-    if (settings.w0_bit6)
-        image[byte0] |= 1u << 6;
-    // The settings structure sets the driver type only with the value 1.
-    if (settings.driver_type == 1)
-        image[byte0] |= 1u << 7;
-    const uint8_t option_flags[] = {settings.option_bit4, settings.option_bit5, settings.option_bit6,
-                                    settings.option_bit7};
-    image[option_flags_byte] |= bits_of(option_flags, 4, 4);
-    const uint8_t byte11_flags[] = {settings.byte11_bit0, settings.byte11_bit1, settings.byte11_bit2,
-                                    settings.byte11_bit3, settings.byte11_bit4, settings.byte11_bit5,
-                                    settings.byte11_bit6, settings.byte11_bit7};
-    image[byte11] = bits_of(byte11_flags, 8, 0);
-    const PinGroup group0 = {settings.group0_slow_slew, settings.group0_schmitt, settings.group0_drive};
-    const PinGroup group1 = {settings.group1_slow_slew, settings.group1_schmitt, settings.group1_drive};
-    image[pin_groups_byte] = static_cast<uint8_t>(pin_group_nibble(group0) | pin_group_nibble(group1) << 4);
-
-    image[aux16_at] = static_cast<uint8_t>(settings.aux_value16);
-    image[aux16_at + 1] = static_cast<uint8_t>(settings.aux_value16 >> 8);
-    image[aux24_at] = static_cast<uint8_t>(settings.aux_value24);
-    image[aux24_at + 1] = static_cast<uint8_t>(settings.aux_value24 >> 8);
-    image[aux24_at + 2] = static_cast<uint8_t>(settings.aux_value24 >> 16);
-    std::memcpy(image + mux_at, mux, mux_count);
     UpdateChecksum();
     blank = 0;
-    return WriteSequence();
-}
-
-FtdevStatus TFtEEFTX::ReadSettings(SettingsHeader &header, const TextBuffers &buffers)
-{
-    if (FtdevStatus status = check_buffers(buffers))
-        return status;
-    if (!ReadImage())
-        return FTDEV_EEPROM_READ_FAILED;
-    if (FtdevStatus status = check_vendor_word(*this))
-        return status;
-    read_settings_header(*this, header, buffers);
-
-    auto &settings = reinterpret_cast<SettingsX &>(header);
-    settings.w0_bit0 = flag(bit_set(image[byte0], 0));
-    settings.w0_bit1 = flag(bit_set(image[byte0], 1));
-    settings.w0_bit2 = flag(bit_set(image[byte0], 2));
-    settings.w0_bit3 = flag(bit_set(image[byte0], 3));
-    settings.w0_bit6 = flag(bit_set(image[byte0], 6));
-    settings.driver_type = flag(bit_set(image[byte0], 7));
-    settings.option_bit4 = flag(bit_set(image[option_flags_byte], 4));
-    settings.option_bit5 = flag(bit_set(image[option_flags_byte], 5));
-    settings.option_bit6 = flag(bit_set(image[option_flags_byte], 6));
-    settings.option_bit7 = flag(bit_set(image[option_flags_byte], 7));
-    // Eight separate members: each is set through its own pointer, never by indexing past one.
-    uint8_t *const byte11_flags[] = {&settings.byte11_bit0, &settings.byte11_bit1, &settings.byte11_bit2,
-                                     &settings.byte11_bit3, &settings.byte11_bit4, &settings.byte11_bit5,
-                                     &settings.byte11_bit6, &settings.byte11_bit7};
-    for (unsigned bit = 0; bit < 8; ++bit)
-        *byte11_flags[bit] = flag(bit_set(image[byte11], bit));
-    const PinGroup group0 = pin_group_from_nibble(image[pin_groups_byte] & 0x0Fu);
-    const PinGroup group1 = pin_group_from_nibble(image[pin_groups_byte] >> 4);
-    settings.group0_slow_slew = group0.slow_slew;
-    settings.group0_schmitt = group0.schmitt;
-    settings.group0_drive = group0.drive;
-    settings.group1_slow_slew = group1.slow_slew;
-    settings.group1_schmitt = group1.schmitt;
-    settings.group1_drive = group1.drive;
-    settings.aux_value16 = static_cast<uint16_t>(image[aux16_at] | image[aux16_at + 1] << 8);
-    settings.aux_value24 = static_cast<uint32_t>(image[aux24_at]) | static_cast<uint32_t>(image[aux24_at + 1]) << 8 |
-                           static_cast<uint32_t>(image[aux24_at + 2]) << 16;
-    std::memcpy(&settings.cbus_mux0, image + mux_at, mux_count);
-    return FTDEV_OK;
-}
-
-void encode_ftx_record(TFtE2Data &layout, const ProgramData &)
-{
-    const ChipOptions nothing = {nullptr, nullptr, nullptr};
-    layout.EncodeImage(nothing);
 }
 
 } // namespace corvane::eeprom

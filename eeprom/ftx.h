@@ -4,7 +4,7 @@
 #ifndef CORVANE_EEPROM_FTX_H
 #define CORVANE_EEPROM_FTX_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 
 namespace corvane::eeprom {
 
@@ -14,10 +14,12 @@ constexpr int ftx_strings_end = 0xFE;
 constexpr uint8_t ftx_mux_max = 21;
 constexpr uint16_t ftx_part_code = 0x5831;
 
+extern const ChipLayout ftx_layout;
+
 class TFtEEFTX : public TFtE2Data {
 public:
-    TFtEEFTX();
-    explicit TFtEEFTX(const device::HandleRecord &record);
+    TFtEEFTX() : TFtE2Data(ftx_layout) {}
+    explicit TFtEEFTX(const device::HandleRecord &record) : TFtE2Data(record, ftx_layout) {}
 
     bool ReadImage() override;
     void UpdateChecksum() override;
@@ -30,22 +32,15 @@ public:
     FtdevStatus DecodeImage(ProgramData &record) override;
     bool ProbeEepromType() override;
     void FitImageToEeprom() override;
-    FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) override;
-    FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) override;
 
-    // Whether the three descriptors fit between the first string offset and the checksum.
-    static bool StringsFitStringArea(const char *manufacturer, const char *description, const char *serial);
-
-private:
-    // Reads the words this class does not own from the device into the image; false at
-    // the first word the device refuses.
-    bool ReadKeptWords();
-    void PlaceStringDescriptors(const char *manufacturer, const char *description, const char *serial);
+protected:
+    // In place of the probe: the words this class does not own, from the device into the
+    // image; false at the first word the device refuses.
+    bool PrepareSettingsImage() override;
+    // The strings end before the checksum word, with no empty descriptor or tail word
+    // behind them.
+    void FinishImage() override;
 };
-
-// FT_EE_Program's step for this class, should the record functions ever reach it: the
-// class builds nothing from a record.
-void encode_ftx_record(TFtE2Data &layout, const ProgramData &record);
 
 } // namespace corvane::eeprom
 

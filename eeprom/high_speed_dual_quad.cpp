@@ -1,31 +1,74 @@
 #include "eeprom/high_speed_dual_quad.h"
 
-#include "eeprom/common_fields.h"
-#include "eeprom/serial_number.h"
-
-#include <cstring>
-
 namespace corvane::eeprom {
 
 namespace {
 
-constexpr int part_code_word = 12;
-constexpr int pin_group_word = 6;
+constexpr uint16_t release_2232h = 0x0700;
+constexpr uint16_t release_4232h = 0x0800;
 
-// On a large part bytes 0x1A to 0x7F move up by 0x80, where the pointer bytes
-// (offset | 0x80) already point; the lower half then holds user data.
-constexpr int moved_from = high_speed_first_string;
+// The shared rows count on each chip's pin groups lying three bytes apart and on its two
+// option bits lying side by side.
+static_assert(offsetof(ProgramData, ft2232h_group3_drive) - offsetof(ProgramData, ft2232h_group0_slow_slew) == 11 &&
+              offsetof(ProgramData, ft4232h_group3_drive) - offsetof(ProgramData, ft4232h_group0_slow_slew) == 11 &&
+              offsetof(Settings2232H, group3_drive) - offsetof(Settings2232H, group0_slow_slew) == 11 &&
+              offsetof(Settings4232H, group3_drive) - offsetof(Settings4232H, group0_slow_slew) == 11);
+static_assert(offsetof(ProgramData, ft2232h_option_bit3) == offsetof(ProgramData, ft2232h_option_bit2) + 1 &&
+              offsetof(ProgramData, ft4232h_option_bit3) == offsetof(ProgramData, ft4232h_option_bit2) + 1);
+
+// FT2232H word 0: flags in bits 0-2, 8-10 and 15, the driver type of channel A in bit 3
+// and of channel B in bit 11.
+constexpr auto fields_2232h = joined(
+    high_speed_fields(offsetof(ProgramData, ft2232h_option_bit2), offsetof(ProgramData, ft2232h_group0_slow_slew),
+                      offsetof(Settings2232H, group0_slow_slew)),
+    std::array{
+        word_bit(0, 0, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit0), offsetof(Settings2232H, w0_bit0)),
+        word_bit(0, 1, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit1), offsetof(Settings2232H, w0_bit1)),
+        word_bit(0, 2, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit2), offsetof(Settings2232H, w0_bit2)),
+        word_bit(0, 3, Rule::flag_one, offsetof(ProgramData, ft2232h_driver_type_a),
+                 offsetof(Settings2232H, driver_type_a)),
+        word_bit(0, 8, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit8), offsetof(Settings2232H, w0_bit8)),
+        word_bit(0, 9, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit9), offsetof(Settings2232H, w0_bit9)),
+        word_bit(0, 10, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit10), offsetof(Settings2232H, w0_bit10)),
+        word_bit(0, 11, Rule::flag_one, offsetof(ProgramData, ft2232h_driver_type_b),
+                 offsetof(Settings2232H, driver_type_b)),
+        word_bit(0, 15, Rule::flag, offsetof(ProgramData, ft2232h_w0_bit15), offsetof(Settings2232H, w0_bit15)),
+    });
+
+// The FT4232H's driver types of channels A, B, C and D sit in word 0 bits 3, 11, 7 and
+// 15: the channels of each half of the chip share a byte. Word 5 bits 12 to 15 carry the
+// flags of bits 4 to 7 of its high byte.
+constexpr auto fields_4232h = joined(
+    high_speed_fields(offsetof(ProgramData, ft4232h_option_bit2), offsetof(ProgramData, ft4232h_group0_slow_slew),
+                      offsetof(Settings4232H, group0_slow_slew)),
+    std::array{
+        word_bit(0, 3, Rule::flag_one, offsetof(ProgramData, ft4232h_driver_type_a),
+                 offsetof(Settings4232H, driver_type_a)),
+        word_bit(0, 11, Rule::flag_one, offsetof(ProgramData, ft4232h_driver_type_b),
+                 offsetof(Settings4232H, driver_type_b)),
+        word_bit(0, 7, Rule::flag_one, offsetof(ProgramData, ft4232h_driver_type_c),
+                 offsetof(Settings4232H, driver_type_c)),
+        word_bit(0, 15, Rule::flag_one, offsetof(ProgramData, ft4232h_driver_type_d),
+                 offsetof(Settings4232H, driver_type_d)),
+        word_bit(5, 12, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit4), offsetof(Settings4232H, byte11_bit4)),
+        word_bit(5, 13, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit5), offsetof(Settings4232H, byte11_bit5)),
+        word_bit(5, 14, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit6), offsetof(Settings4232H, byte11_bit6)),
+        word_bit(5, 15, Rule::flag, offsetof(ProgramData, ft4232h_byte11_bit7), offsetof(Settings4232H, byte11_bit7)),
+    });
+
+template <typename Options>
+constexpr ChipLayout high_speed_layout(std::span<const Field> fields, uint16_t release, size_t record_first)
+{
+    return {.fields = fields, .word_count = 128, .first_string = high_speed_first_string, .release = release,
+            .record = later_block<Options>(record_first), .part_code_word = high_speed_part_code_word};
+}
 
 } // namespace
 
-bool HighSpeedLayout::ReadImage()
-{
-    if (!TFtE2Data::ReadImage())
-        return false;
-    eeprom_type = word_at(part_code_word);
-    AdjustForPartSize(large_part());
-    return true;
-}
+constinit const ChipLayout ft2232h_layout =
+    high_speed_layout<ChipOptions2232H>(fields_2232h, release_2232h, offsetof(ProgramData, ft2232h_option_bit2));
+constinit const ChipLayout ft4232h_layout =
+    high_speed_layout<ChipOptions4232H>(fields_4232h, release_4232h, offsetof(ProgramData, ft4232h_option_bit2));
 
 // A damaged tail walk may end in the header or, with length bytes of 0xFF, walk back
 // onto the serial descriptor it started from; user data never goes below the strings,
@@ -34,9 +77,9 @@ bool HighSpeedLayout::ReadImage()
 int HighSpeedLayout::UserAreaStart()
 {
     if (large_part())
-        return moved_from / 2;
+        return high_speed_first_string / 2;
     const int start = BaseUserAreaStart();
-    return start >= moved_from / 2 && 2 * start > serial_offset ? start : 0;
+    return start >= high_speed_first_string / 2 && 2 * start > serial_offset ? start : 0;
 }
 
 int HighSpeedLayout::UserAreaSize()
@@ -44,113 +87,6 @@ int HighSpeedLayout::UserAreaSize()
     if (!large_part() && UserAreaStart() == 0)
         return 0;
     return ExternalEepromLayout::UserAreaSize();
-}
-
-void HighSpeedLayout::FitImageToEeprom()
-{
-    if (large_part())
-        MoveStringsToUpperHalf(moved_from);
-}
-
-void HighSpeedLayout::StoreChipWords(const ChipWords &words)
-{
-    set_word_at(0, words.word0);
-    set_word_at(3, words.release);
-    set_word_at(5, static_cast<uint16_t>(word_at(5) | words.word5));
-    uint16_t word6 = 0;
-    for (unsigned k = 0; k < 4; ++k)
-        word6 |= static_cast<uint16_t>(pin_group_nibble(words.groups[k]) << (4 * k));
-    set_word_at(pin_group_word, word6);
-    set_word_at(part_code_word, part_code_for(eeprom_type));
-}
-
-void HighSpeedLayout::EncodeChipImage(const ChipOptions &options, const ChipWords &words)
-{
-    clear_image();
-    StoreChipWords(words);
-    PlaceStrings(high_speed_first_string, options.manufacturer, options.description,
-                 options.serial != nullptr ? options.serial : "");
-    AppendEmptyDescriptor();
-    SetTailWord(0);
-    UpdateChecksum();
-    blank = 0;
-}
-
-FtdevStatus HighSpeedLayout::ProgramChipSettings(const SettingsHeader &header, const Texts &texts,
-                                                 const ChipWords &words)
-{
-    char automatic[automatic_serial_size];
-    const char *serial = choose_serial(texts.serial_number, texts.manufacturer_id, header.product_id, automatic);
-    if (FtdevStatus status = check_program_settings(header, texts, serial, high_speed_first_string))
-        return status;
-
-    clear_image();
-    if (!ProbeEepromType())
-        return FTDEV_EEPROM_READ_FAILED;
-    set_word_at(3, words.release);
-    apply_settings_header(*this, header);
-    PlaceStrings(high_speed_first_string, texts.manufacturer, texts.description, serial);
-    FitImageToEeprom();
-    StoreChipWords(words);
-    // Both work from the offsets in memory, which the move above left in the lower half:
-    // the images this path has always written keep 02 03 00 00 at the serial's old place.
-    AppendEmptyDescriptor();
-    SetTailWord(0);
-    UpdateChecksum();
-    blank = 0;
-
-    // The probe erases the part, in place of Erase.
-    if (!ProbeEepromType())
-        return FTDEV_EEPROM_READ_FAILED;
-    if (!WriteAll() || !Verify())
-        return FTDEV_EEPROM_WRITE_FAILED;
-    return FTDEV_OK;
-}
-
-FtdevStatus HighSpeedLayout::ReadChipSettings(SettingsHeader &header, const TextBuffers &buffers)
-{
-    if (FtdevStatus status = check_buffers(buffers))
-        return status;
-    if (!ReadImage())
-        return FTDEV_EEPROM_READ_FAILED;
-    if (FtdevStatus status = check_vendor_word(*this))
-        return status;
-    read_settings_header(*this, header, buffers);
-    return FTDEV_OK;
-}
-
-FtdevStatus HighSpeedLayout::DecodeChipImage(ProgramData &record, size_t own_block)
-{
-    if (!ReadImage())
-        return FTDEV_EEPROM_READ_FAILED;
-    if (FtdevStatus status = check_vendor_word(*this))
-        return status;
-    decode_common_fields(*this, record);
-    const size_t first = offsetof(ProgramData, release_0400);
-    std::memset(reinterpret_cast<unsigned char *>(&record) + first, 0, own_block - first);
-    return FTDEV_OK;
-}
-
-void HighSpeedLayout::ReadPinGroups(PinGroup (&groups)[4]) const
-{
-    const uint16_t word6 = word_at(pin_group_word);
-    for (unsigned k = 0; k < 4; ++k)
-        groups[k] = pin_group_from_nibble(word6 >> (4 * k) & 0xFu);
-}
-
-void HighSpeedLayout::GroupsFromBytes(const uint8_t *first, PinGroup (&groups)[4])
-{
-    for (unsigned k = 0; k < 4; ++k)
-        groups[k] = {first[3 * k], first[3 * k + 1], first[3 * k + 2]};
-}
-
-void HighSpeedLayout::GroupsToBytes(const PinGroup (&groups)[4], uint8_t *first)
-{
-    for (unsigned k = 0; k < 4; ++k) {
-        first[3 * k] = groups[k].slow_slew;
-        first[3 * k + 1] = groups[k].schmitt;
-        first[3 * k + 2] = groups[k].drive;
-    }
 }
 
 } // namespace corvane::eeprom

@@ -1,58 +1,56 @@
-// What the FT2232H and FT4232H images share: the part code in word 12, four pin groups
-// in word 6, the strings from byte 0x1A, moved up by 0x80 on a 128- or 256-word part,
-// and the frames of building, programming and reading that differ only in words 0, 3
-// and 5.
+// The FT2232H and FT4232H images on their external EEPROM of 64, 128 or 256 words, and
+// what they share: the part code in word 12, four pin groups in word 6, the strings from
+// byte 0x1A, moved up by 0x80 on a 128- or 256-word part.
 #ifndef CORVANE_EEPROM_HIGH_SPEED_DUAL_QUAD_H
 #define CORVANE_EEPROM_HIGH_SPEED_DUAL_QUAD_H
 
 #include "eeprom/external_eeprom.h"
-#include "eeprom/pin_group.h"
 
+#include <array>
 #include <cstddef>
 
 namespace corvane::eeprom {
 
 constexpr int high_speed_first_string = 0x1A;
+constexpr int high_speed_part_code_word = 12;
 
-// Words 0 and 5 and the release number of one chip; the frames fill in the rest.
-struct ChipWords {
-    uint16_t release;
-    uint16_t word0;
-    uint16_t word5;         // ORed onto the option bits of the settings header
-    PinGroup groups[4];     // word 6, group k in bits 4k to 4k+3
-};
+// The rows both chips share: option bits 2 and 3 of word 5 (a settings structure has them
+// in its header) and the four pin groups of word 6, each three bytes in both structures.
+constexpr std::array<Field, 6> high_speed_fields(size_t record_option_bit2, size_t record_group0,
+                                                 size_t settings_group0)
+{
+    return {
+        byte_bits(10, 2, 1, Rule::flag, record_option_bit2, no_field),
+        byte_bits(10, 3, 1, Rule::flag, record_option_bit2 + 1, no_field),
+        pin_group_at(6, 0, record_group0, settings_group0),
+        pin_group_at(6, 1, record_group0 + 3, settings_group0 + 3),
+        pin_group_at(6, 2, record_group0 + 6, settings_group0 + 6),
+        pin_group_at(6, 3, record_group0 + 9, settings_group0 + 9),
+    };
+}
 
 class HighSpeedLayout : public ExternalEepromLayout {
 public:
     using ExternalEepromLayout::ExternalEepromLayout;
 
-    bool ReadImage() override;
     int UserAreaStart() override;
     int UserAreaSize() override;
-    void FitImageToEeprom() override;
+};
 
-protected:
-    // EncodeImage: the image of a ChipOptions block whose chip words are `words`.
-    void EncodeChipImage(const ChipOptions &options, const ChipWords &words);
-    // ProgramSettings after the caller's own checks: the header, the strings and `words`,
-    // written with the probe as the erase step.
-    FtdevStatus ProgramChipSettings(const SettingsHeader &header, const Texts &texts, const ChipWords &words);
-    // ReadSettings and DecodeImage up to the chip's own fields: the image read, checked and
-    // its header or common fields filled. DecodeImage also clears every chip block of the
-    // record from the FT232B block up to the field at `own_block`.
-    FtdevStatus ReadChipSettings(SettingsHeader &header, const TextBuffers &buffers);
-    FtdevStatus DecodeChipImage(ProgramData &record, size_t own_block);
+extern const ChipLayout ft2232h_layout;
+extern const ChipLayout ft4232h_layout;
 
-    // The four pin groups of word 6, flags as 0 or 1.
-    void ReadPinGroups(PinGroup (&groups)[4]) const;
-
-    // Four groups as the record and the settings structures list them: slew, Schmitt,
-    // drive, each a byte, group after group.
-    static void GroupsFromBytes(const uint8_t *first, PinGroup (&groups)[4]);
-    static void GroupsToBytes(const PinGroup (&groups)[4], uint8_t *first);
-
-private:
-    void StoreChipWords(const ChipWords &words);
+// The FT2232H; the FT4232H, whose image has four driver-type bits in word 0 and four
+// more option flags in word 5.
+class TFtEE2232H : public HighSpeedLayout {
+public:
+    TFtEE2232H() : HighSpeedLayout(ft2232h_layout) {}
+    explicit TFtEE2232H(const device::HandleRecord &record) : HighSpeedLayout(record, ft2232h_layout) {}
+};
+class TFtEE4232H : public HighSpeedLayout {
+public:
+    TFtEE4232H() : HighSpeedLayout(ft4232h_layout) {}
+    explicit TFtEE4232H(const device::HandleRecord &record) : HighSpeedLayout(record, ft4232h_layout) {}
 };
 
 } // namespace corvane::eeprom

@@ -250,6 +250,20 @@ int TFtE2Data::TailWordOffset() const
     return p;
 }
 
+void TFtE2Data::ReadUserPieces(uint8_t *buffer, uint32_t count, uint32_t &got, uint32_t first_piece,
+                               int second_at, uint32_t second_size)
+{
+    const uint32_t first = std::min(count, first_piece);
+    TFtE2Data::ReadUserArea(buffer, first, got);
+    if (got != first || count <= first || second_size == 0)
+        return;
+    const uint32_t rest = std::min(count - first, second_size);
+    if (second_at <= 0 || second_at + static_cast<int64_t>(rest) > image_size)
+        return;
+    std::memcpy(buffer + first, image + second_at, rest);
+    got += rest;
+}
+
 int TFtE2Data::BaseUserAreaStart() const
 {
     const int tail = TailWordOffset();
@@ -382,28 +396,27 @@ void TFtE2Data::DescriptorToString(char *out, int offset) const
     out[chars] = '\0';
 }
 
-void TFtE2Data::GetManufacturer(char *out) const
+void TFtE2Data::TextAt(char *out, int offset) const
 {
     if (blank)
         out[0] = '\0';
     else
-        DescriptorToString(out, manufacturer_offset);
+        DescriptorToString(out, offset);
+}
+
+void TFtE2Data::GetManufacturer(char *out) const
+{
+    TextAt(out, manufacturer_offset);
 }
 
 void TFtE2Data::GetDescription(char *out) const
 {
-    if (blank)
-        out[0] = '\0';
-    else
-        DescriptorToString(out, description_offset);
+    TextAt(out, description_offset);
 }
 
 void TFtE2Data::GetSerialNumber(char *out) const
 {
-    if (blank)
-        out[0] = '\0';
-    else
-        DescriptorToString(out, serial_offset);
+    TextAt(out, serial_offset);
 }
 
 void TFtE2Data::GetManufacturerId(char *out) const
@@ -458,17 +471,17 @@ void TFtE2Data::SetTailWord(uint16_t value)
 }
 
 bool TFtE2Data::StringsFit(int first_offset, const char *manufacturer, const char *description,
-                           const char *serial)
+                           const char *serial, int end)
 {
     return first_offset + descriptor_size(manufacturer) + descriptor_size(description) +
                descriptor_size(serial) <=
-           strings_end_limit;
+           end;
 }
 
 bool TFtE2Data::PlaceStrings(int first_offset, const char *manufacturer, const char *description,
-                             const char *serial)
+                             const char *serial, int end)
 {
-    if (!StringsFit(first_offset, manufacturer, description, serial))
+    if (!StringsFit(first_offset, manufacturer, description, serial, end))
         return false;
     const int manufacturer_at = first_offset;
     const int description_at = manufacturer_at + descriptor_size(manufacturer);

@@ -17,6 +17,8 @@ struct HandleRecord;
 
 namespace corvane::eeprom {
 
+struct ChipLayout;
+
 constexpr int image_size = 2048;
 constexpr int max_words = image_size / 2;
 
@@ -104,8 +106,9 @@ public:
 
 class TFtE2Data : public TEeData {
 public:
-    TFtE2Data() = default;
-    explicit TFtE2Data(const device::HandleRecord &record) : TEeData(record) {}
+    // An object of the chip that `layout` describes, without or with a device behind it.
+    explicit TFtE2Data(const ChipLayout &layout);
+    TFtE2Data(const device::HandleRecord &record, const ChipLayout &layout);
 
     uint16_t checksum = 0;
     uint16_t eeprom_type = 0;
@@ -121,16 +124,18 @@ public:
     virtual int UserAreaSize();             // words
     virtual bool WriteUserArea(const uint8_t *bytes, uint32_t count);
     virtual void ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got);
-    virtual void EncodeImage(const ChipOptions &options) = 0;
-    virtual FtdevStatus DecodeImage(ProgramData &record) = 0;
+    // These two and the settings pair below build and read the image from the chip's
+    // table (field_table.h); a layout without one overrides them.
+    virtual void EncodeImage(const ChipOptions &options);
+    virtual FtdevStatus DecodeImage(ProgramData &record);
     // False only when a read of the probe was refused (the part is erased by then).
     virtual bool ProbeEepromType() = 0;
     virtual void FitImageToEeprom() = 0;
 
     // FT_EEPROM_Program and FT_EEPROM_Read; `settings` is the layout's own structure,
     // whose size the caller has checked.
-    virtual FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts) = 0;
-    virtual FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers) = 0;
+    virtual FtdevStatus ProgramSettings(const SettingsHeader &settings, const Texts &texts);
+    virtual FtdevStatus ReadSettings(SettingsHeader &settings, const TextBuffers &buffers);
 
     virtual ~TFtE2Data() = default;
 
@@ -162,20 +167,44 @@ public:
     // The text of the descriptor at image byte `offset`, cut to what the image and a
     // text buffer hold.
     void DescriptorToString(char *out, int offset) const;
+    // The same, or an empty text from a blank part.
+    void TextAt(char *out, int offset) const;
 
-    // Whether the three descriptors, placed from `first_offset`, end by byte 122.
+    // Whether the three descriptors, placed from `first_offset`, end by byte `end` (122
+    // unless the layout's string area ends elsewhere).
     static bool StringsFit(int first_offset, const char *manufacturer, const char *description,
-                           const char *serial);
+                           const char *serial, int end = strings_end_limit);
     // Steps 1 to 5 of placing the strings: pointer and length bytes, the descriptors, the
     // offsets in memory, bit 7 of the pointer bytes. False, with the image unchanged,
-    // when they do not fit.
+    // when they do not end by byte `end`.
     bool PlaceStrings(int first_offset, const char *manufacturer, const char *description,
-                      const char *serial);
+                      const char *serial, int end = strings_end_limit);
 
     // Erase, write every word, read back and compare: 13, 12 or 0.
     FtdevStatus WriteSequence();
 
 protected:
+    // The chip's fields and constants, set by the layout's constructor.
+    const ChipLayout *chip = nullptr;
+
+    // The chip's words that neither structure holds, stored after the fields on both
+    // paths; `record` is null on the settings path.
+    virtual void StoreChipWords(const ProgramData *record);
+    // The record fields that the table cannot state, read after it.
+    virtual void DecodeChipWords(ProgramData &record) const;
+    // ProgramSettings' first step on the device, after the image is cleared: the probe,
+    // false when a read of it was refused.
+    virtual bool PrepareSettingsImage();
+    // ProgramSettings' last step: the erase, write and verify of WriteSequence, or for a
+    // part whose probe erases it the probe in place of Erase.
+    virtual FtdevStatus WriteSettingsImage();
+
+    // ReadImage (11), then the vendor word (14, 15).
+    FtdevStatus ReadCheckedImage();
+    // The end of every build: the empty descriptor behind the serial, a tail word of 0,
+    // the checksum.
+    virtual void FinishImage();
+
     // After ReadImage on a part that holds its size code: on a part of 128 words or more
     // the pointer bytes count from the upper half and the checksum covers words 0 to 126;
     // a 64-word part moves only its 64 words.
@@ -183,6 +212,12 @@ protected:
     // The last step of a build for a large part: bytes `from` to 127 move up by 128, where
     // the pointer bytes (offset | 0x80) already point, and the lower half is cleared.
     void MoveStringsToUpperHalf(int from);
+
+    // ReadUserArea of a user area in two pieces: the base's rule for up to `first_piece`
+    // bytes, then up to `second_size` bytes from image byte `second_at` (none when 0) if
+    // the first piece was read whole.
+    void ReadUserPieces(uint8_t *buffer, uint32_t count, uint32_t &got, uint32_t first_piece, int second_at,
+                        uint32_t second_size);
 
     // The user-area rules of the base, for layouts that build on them.
     int BaseUserAreaStart() const;

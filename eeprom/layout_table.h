@@ -3,7 +3,7 @@
 #ifndef CORVANE_EEPROM_LAYOUT_TABLE_H
 #define CORVANE_EEPROM_LAYOUT_TABLE_H
 
-#include "eeprom/image.h"
+#include "eeprom/field_table.h"
 #include "ftdev.h"
 
 #include <cstddef>
@@ -35,16 +35,16 @@ struct DeviceLayouts {
 DeviceLayouts layouts_for_device(uint32_t device_type);
 
 struct LayoutInfo {
-    // A new object of the class (nothrow: nullptr when memory runs out); nullptr here
-    // while the class is not built, which the functions report as status 17.
+    // A new object of the class (nothrow: nullptr when memory runs out).
     TFtE2Data *(*create)(const device::HandleRecord &record, FtdevHandle handle);
     // FT_EE_Program: the class's ChipOptions block from a record, handed to EncodeImage.
     void (*encode_record)(TFtE2Data &layout, const ProgramData &record);
+    // The class's table: where its strings begin, and whether FT_EE_Program probes (and
+    // so erases) an external part first.
+    const ChipLayout *chip;
     uint32_t settings_size;         // the size FT_EEPROM_* require
     uint32_t record_version;        // written into records converted from the unsigned form
     size_t record_span;             // bytes of an unsigned record this class reads and writes
-    int first_string;               // byte offset of the manufacturer descriptor
-    bool probes_before_encoding;    // FT_EE_Program probes (and erases) the part first
 };
 
 const LayoutInfo &layout_info(Layout layout);

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 namespace corvane::eeprom {
 
@@ -66,29 +67,6 @@ constexpr size_t record_span_232h = offsetof(ProgramDataUnsigned, ft232h_w0_bit1
     FIELD(ft232h_w0_bit1) FIELD(ft232h_w0_bit2) FIELD(ft232h_w0_bit3) FIELD(ft232h_w0_bit8) \
     FIELD(ft232h_w0_bit9) FIELD(ft232h_w0_bit10) FIELD(ft232h_driver_type) FIELD(ft232h_w0_bit15)
 
-// The unsigned form is converted field by field: with 64-bit pointers its fields do not
-// lie at a fixed distance from their places in the signed form. Only the fields that
-// end within the caller's `span` bytes are read or written.
-inline void fields_from_unsigned(ProgramData &record, const void *caller, size_t span)
-{
-    const auto *bytes = static_cast<const unsigned char *>(caller);
-#define CORVANE_FIELD_FROM_UNSIGNED(name)                                                        \
-    if (offsetof(ProgramDataUnsigned, name) + sizeof record.name <= span)                        \
-        std::memcpy(&record.name, bytes + offsetof(ProgramDataUnsigned, name), sizeof record.name);
-    CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_FIELD_FROM_UNSIGNED)
-#undef CORVANE_FIELD_FROM_UNSIGNED
-}
-
-inline void fields_to_unsigned(void *caller, size_t span, const ProgramData &record)
-{
-    auto *bytes = static_cast<unsigned char *>(caller);
-#define CORVANE_FIELD_TO_UNSIGNED(name)                                                          \
-    if (offsetof(ProgramDataUnsigned, name) + sizeof record.name <= span)                        \
-        std::memcpy(bytes + offsetof(ProgramDataUnsigned, name), &record.name, sizeof record.name);
-    CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_FIELD_TO_UNSIGNED)
-#undef CORVANE_FIELD_TO_UNSIGNED
-}
-
 // Where a field lies, and where a C compiler would put it after the one before it.
 struct FieldPlace {
     size_t offset;
@@ -127,6 +105,35 @@ constexpr FieldPlace signed_places[] = {CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_SI
 constexpr FieldPlace unsigned_places[] = {CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_UNSIGNED_PLACE)};
 #undef CORVANE_SIGNED_PLACE
 #undef CORVANE_UNSIGNED_PLACE
+
+// The unsigned form is converted field by field: with 64-bit pointers its fields do not
+// lie at a fixed distance from their places in the signed form. Only the fields that
+// end within the caller's `span` bytes are read or written.
+template <typename Copy>
+void for_fields_within(size_t span, Copy copy)
+{
+    for (size_t i = 0; i < std::size(signed_places); ++i)
+        if (unsigned_places[i].offset + unsigned_places[i].size <= span)
+            copy(signed_places[i].offset, unsigned_places[i].offset, unsigned_places[i].size);
+}
+
+inline void fields_from_unsigned(ProgramData &record, const void *caller, size_t span)
+{
+    auto *to = reinterpret_cast<unsigned char *>(&record);
+    const auto *from = static_cast<const unsigned char *>(caller);
+    for_fields_within(span, [&](size_t at, size_t caller_at, size_t size) {
+        std::memcpy(to + at, from + caller_at, size);
+    });
+}
+
+inline void fields_to_unsigned(void *caller, size_t span, const ProgramData &record)
+{
+    auto *to = static_cast<unsigned char *>(caller);
+    const auto *from = reinterpret_cast<const unsigned char *>(&record);
+    for_fields_within(span, [&](size_t at, size_t caller_at, size_t size) {
+        std::memcpy(to + caller_at, from + at, size);
+    });
+}
 
 // The field list names every field of both forms, and both are the table's fields in its
 // order with natural alignment on every build, behind 12 bytes of signature or none.
@@ -172,63 +179,47 @@ static_assert(offsetof(ChipOptions2232, dual_w0_bit11) - offsetof(ChipOptions223
 static_assert(offsetof(ChipOptions232R, r_w0_bit3) - offsetof(ChipOptions232R, r_w0_bit1) ==
               offsetof(ProgramDataUnsigned, r_w0_bit3) - offsetof(ProgramDataUnsigned, r_w0_bit1));
 
-#if defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 4
+#if defined(__SIZEOF_POINTER__) && (__SIZEOF_POINTER__ == 4 || __SIZEOF_POINTER__ == 8)
 // On 32-bit builds the record is the 160-byte layout callers have always filled in, and
-// the unsigned form is that record without its first 12 bytes.
+// the unsigned form is that record without its first 12 bytes. On 64-bit builds the text
+// pointers take 8 bytes each from offset 16, so every field from max_power on lies 16
+// bytes past its 32-bit place; the unsigned form puts its pointers at 8, so its fields
+// from max_power on lie 20 bytes past theirs.
+constexpr size_t pointer_bytes = __SIZEOF_POINTER__;
+constexpr size_t signed_growth = 4 * (pointer_bytes - 4);
+constexpr size_t unsigned_growth = 5 * (pointer_bytes - 4);
 static_assert(offsetof(ProgramData, vendor_id) == 12);
 static_assert(offsetof(ProgramData, product_id) == 14);
 static_assert(offsetof(ProgramData, manufacturer) == 16);
-static_assert(offsetof(ProgramData, manufacturer_id) == 20);
-static_assert(offsetof(ProgramData, description) == 24);
-static_assert(offsetof(ProgramData, serial_number) == 28);
-static_assert(offsetof(ProgramData, max_power) == 32);
-static_assert(offsetof(ProgramData, release_0400) == 40);
-static_assert(offsetof(ProgramData, usb_version) == 46);
-static_assert(offsetof(ProgramData, dual_release_0500) == 48);
-static_assert(offsetof(ProgramData, dual_usb_version) == 56);
-static_assert(offsetof(ProgramData, dual_w0_bit11) == 67);
-static_assert(offsetof(ProgramData, r_w0_bit1) == 68);
-static_assert(offsetof(ProgramData, r_w0_bit3) == 86);
-static_assert(offsetof(ProgramData, ft2232h_option_bit2) == 87);
-static_assert(offsetof(ProgramData, ft4232h_option_bit2) == 110);
-static_assert(offsetof(ProgramData, ft232h_option_bit2) == 132);
-static_assert(offsetof(ProgramData, ft232h_w0_bit15) == 158);
-static_assert(sizeof(ProgramData) == 160);
-static_assert(offsetof(ProgramDataUnsigned, manufacturer) == 4 && offsetof(ProgramDataUnsigned, max_power) == 20);
-static_assert(offsetof(ProgramDataUnsigned, ft232h_w0_bit15) == 146 && sizeof(ProgramDataUnsigned) == 148);
-static_assert(record_span_232b == 36 && record_span_2232 == 56 && record_span_2232h == 98 &&
-              record_span_4232h == 120 && record_span_232h == 147);
+static_assert(offsetof(ProgramData, manufacturer_id) == 16 + pointer_bytes);
+static_assert(offsetof(ProgramData, description) == 16 + 2 * pointer_bytes);
+static_assert(offsetof(ProgramData, serial_number) == 16 + 3 * pointer_bytes);
+static_assert(offsetof(ProgramData, max_power) == 32 + signed_growth);
+static_assert(offsetof(ProgramData, release_0400) == 40 + signed_growth);
+static_assert(offsetof(ProgramData, usb_version) == 46 + signed_growth);
+static_assert(offsetof(ProgramData, dual_release_0500) == 48 + signed_growth);
+static_assert(offsetof(ProgramData, dual_usb_version) == 56 + signed_growth);
+static_assert(offsetof(ProgramData, dual_w0_bit11) == 67 + signed_growth);
+static_assert(offsetof(ProgramData, r_w0_bit1) == 68 + signed_growth);
+static_assert(offsetof(ProgramData, r_w0_bit3) == 86 + signed_growth);
+static_assert(offsetof(ProgramData, ft2232h_option_bit2) == 87 + signed_growth);
+static_assert(offsetof(ProgramData, ft4232h_option_bit2) == 110 + signed_growth);
+static_assert(offsetof(ProgramData, ft232h_option_bit2) == 132 + signed_growth);
+static_assert(offsetof(ProgramData, ft232h_w0_bit15) == 158 + signed_growth);
+static_assert(sizeof(ProgramData) == 160 + signed_growth);
+static_assert(offsetof(ProgramDataUnsigned, vendor_id) == 0 && offsetof(ProgramDataUnsigned, product_id) == 2);
+static_assert(offsetof(ProgramDataUnsigned, manufacturer) == pointer_bytes &&
+              offsetof(ProgramDataUnsigned, max_power) == 20 + unsigned_growth);
+static_assert(offsetof(ProgramDataUnsigned, ft232h_w0_bit15) == 146 + unsigned_growth &&
+              sizeof(ProgramDataUnsigned) == 148 + unsigned_growth);
+static_assert(record_span_232b == 36 + unsigned_growth && record_span_2232 == 56 + unsigned_growth &&
+              record_span_2232h == 98 + unsigned_growth && record_span_4232h == 120 + unsigned_growth &&
+              record_span_232h == 147 + unsigned_growth);
+#if __SIZEOF_POINTER__ == 4
 static_assert(sizeof(ChipOptions232) == 20 && sizeof(ChipOptions2232) == 40 && sizeof(ChipOptions232R) == 32);
 static_assert(offsetof(ChipOptions2232, dual_release_0500) == 20 && offsetof(ChipOptions232R, byte1) == 14);
 static_assert(sizeof(ChipOptions2232H) == 36 && sizeof(ChipOptions4232H) == 36 && sizeof(ChipOptions232H) == 40);
-#elif defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 8
-// On 64-bit builds the text pointers take 8 bytes each from offset 16, so every field
-// from max_power on lies 16 bytes past its 32-bit place; the unsigned form puts its
-// pointers at 8, so its fields from manufacturer on lie 8 bytes before the signed ones.
-static_assert(offsetof(ProgramData, vendor_id) == 12);
-static_assert(offsetof(ProgramData, product_id) == 14);
-static_assert(offsetof(ProgramData, manufacturer) == 16);
-static_assert(offsetof(ProgramData, manufacturer_id) == 24);
-static_assert(offsetof(ProgramData, description) == 32);
-static_assert(offsetof(ProgramData, serial_number) == 40);
-static_assert(offsetof(ProgramData, max_power) == 32 + 16);
-static_assert(offsetof(ProgramData, release_0400) == 40 + 16);
-static_assert(offsetof(ProgramData, usb_version) == 46 + 16);
-static_assert(offsetof(ProgramData, dual_release_0500) == 48 + 16);
-static_assert(offsetof(ProgramData, dual_usb_version) == 56 + 16);
-static_assert(offsetof(ProgramData, dual_w0_bit11) == 67 + 16);
-static_assert(offsetof(ProgramData, r_w0_bit1) == 68 + 16);
-static_assert(offsetof(ProgramData, r_w0_bit3) == 86 + 16);
-static_assert(offsetof(ProgramData, ft2232h_option_bit2) == 87 + 16);
-static_assert(offsetof(ProgramData, ft4232h_option_bit2) == 110 + 16);
-static_assert(offsetof(ProgramData, ft232h_option_bit2) == 132 + 16);
-static_assert(offsetof(ProgramData, ft232h_w0_bit15) == 158 + 16);
-static_assert(sizeof(ProgramData) == 176);
-static_assert(offsetof(ProgramDataUnsigned, vendor_id) == 0 && offsetof(ProgramDataUnsigned, product_id) == 2);
-static_assert(offsetof(ProgramDataUnsigned, manufacturer) == 8 && offsetof(ProgramDataUnsigned, max_power) == 40);
-static_assert(offsetof(ProgramDataUnsigned, ft232h_w0_bit15) == 166 && sizeof(ProgramDataUnsigned) == 168);
-static_assert(record_span_232b == 56 && record_span_2232 == 76 && record_span_2232h == 118 &&
-              record_span_4232h == 140 && record_span_232h == 167);
+#endif
 #endif
 
 } // namespace corvane::eeprom

@@ -136,30 +136,44 @@ void dump_image(RunState &state)
     uint8_t *buffer = transfer_buffer();
     int32_t remaining = state.transfer_size;
     int64_t done = 0;
+    // The cartridge answers whole words: an odd transfer asks for one byte more at its end,
+    // which stays out of the file.
+    const bool padded = (state.transfer_size & 1) != 0;
+    // Of `remaining`, the bytes the headers sent so far ask for. The headers of the next
+    // chunks go out before this chunk is read, so that the cartridge's answers follow each
+    // other closely: a chunk's last bytes then leave the chip in full packets with the next
+    // chunk's first ones, rather than alone once the chip's latency timer runs out. Two
+    // chunks ahead, because a host's IN transfer may end only within the chunk after the
+    // one it completes. The answers form one stream: a short read is followed by a read of
+    // the rest alone.
+    int32_t announced = 0;
 
     while (remaining > 0) {
         int32_t chunk = std::min(SDRAM_CHUNK_LIMIT, remaining);
-        // The cartridge answers whole words: an odd chunk asks for one byte more, which
-        // stays out of the file.
-        uint32_t requested = static_cast<uint32_t>(chunk) + (static_cast<uint32_t>(chunk) & 1u);
-        send_packet(state.device,
-                    transfer_header(CMD_SDRAM_READ, static_cast<uint32_t>(state.sdram_offset) / 2,
-                                    requested / 2),
-                    FAIL_DUMP);
+        const int64_t ahead = std::min<int64_t>(remaining, int64_t{chunk} + int64_t{DUMP_CHUNKS_AHEAD} * SDRAM_CHUNK_LIMIT);
+        while (announced < ahead) {
+            uint32_t piece = static_cast<uint32_t>(std::min(SDRAM_CHUNK_LIMIT, remaining - announced));
+            uint32_t offset = static_cast<uint32_t>(state.sdram_offset) + static_cast<uint32_t>(announced);
+            send_packet(state.device, transfer_header(CMD_SDRAM_READ, offset / 2, (piece + (piece & 1u)) / 2),
+                        FAIL_DUMP);
+            announced += static_cast<int32_t>(piece);
+        }
 
+        uint32_t requested = static_cast<uint32_t>(chunk) + (padded && chunk == remaining ? 1u : 0u);
         uint32_t received = 0;
         if (FT_Read(state.device, buffer, requested, &received) != FTDEV_OK)
             fail_now(FAIL_DUMP);
         if (received == 0)
             fail_timed_out();
 
-        int32_t moved = counted_move(received, chunk, true);
+        int32_t moved = static_cast<int32_t>(std::min(received, static_cast<uint32_t>(chunk)));
         if (std::fwrite(buffer, 1, static_cast<size_t>(moved), state.image) != static_cast<size_t>(moved)) {
             print("\n *** Couldn't write the file\n");
             fail_now(FAIL_DUMP);
         }
         done += moved;
         remaining -= moved;
+        announced -= moved;
         state.sdram_offset = advance(state.sdram_offset, moved);
         draw_progress(done, state.transfer_size);
     }

@@ -12,6 +12,8 @@ namespace corvane::loader {
 
 constexpr int32_t TRANSFER_BUFFER_SIZE = 0x80000;
 constexpr int32_t SDRAM_CHUNK_LIMIT = 0x80000;
+// A dump announces this many chunks beyond the one it reads.
+constexpr int32_t DUMP_CHUNKS_AHEAD = 2;
 
 // The one static transfer buffer of TRANSFER_BUFFER_SIZE bytes, shared with the updates.
 uint8_t *transfer_buffer();

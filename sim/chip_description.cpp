@@ -55,6 +55,17 @@ std::optional<unsigned> parse_decimal(std::string_view text) {
     return value;
 }
 
+// A FIFO rate in MB/s, decimal with an optional fraction; "none" is 0, no limit.
+std::optional<double> parse_rate(std::string_view text) {
+    if (text == "none")
+        return 0.0;
+    double value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !(value > 0) || value > 1000)
+        return std::nullopt;
+    return value;
+}
+
 // "what 'value': why" (built by appending: GCC 12 warns falsely about prepending a
 // literal to a temporary string at -O3).
 std::string refusal(std::string_view what, std::string_view value, std::string_view why) {
@@ -91,6 +102,11 @@ std::string apply_item(ChipDescription &chip, std::string_view key, std::string_
         if (!words || (*words != 0 && *words != 64 && *words != 128 && *words != 256))
             return refusal("eeprom", value, "0, 64, 128 or 256 words");
         chip.eeprom_words = *words;
+    } else if (key == "fifo") {
+        std::optional<double> rate = parse_rate(value);
+        if (!rate)
+            return refusal("fifo", value, "MB/s above 0 and at most 1000, or none");
+        chip.fifo_mbps = *rate;
     } else if (key == "alt") {
         if (value != "0" && value != "1")
             return refusal("alt", value, "0 or 1");

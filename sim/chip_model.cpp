@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 namespace corvane::sim {
 namespace {
@@ -75,6 +76,9 @@ std::unique_ptr<ChipModel> ChipModel::create(const ChipPlacement &placement,
         if (!channel.peer)
             return nullptr;
     }
+    if (placement.chip.usb_timing)
+        chip->timing_ = std::make_unique<UsbTiming>(link_speed_of(placement.chip),
+                                                    static_cast<unsigned>(chip->channels_.size()));
     chip->power_on_channels();
     chip->read_identity();
     return chip;
@@ -122,6 +126,9 @@ void ChipModel::power_on_channels() {
         channel.emptied = false;
         channel.modem_lines = 0;
     }
+    if (timing_)
+        for (unsigned k = 0; k < channels_.size(); ++k)
+            timing_->purge(k);
 }
 
 std::optional<usb::DeviceIdentity> ChipModel::listed_identity() {
@@ -199,10 +206,19 @@ void ChipModel::set_lines(Channel &channel, uint8_t lines) {
 
 usb::Status ChipModel::control(ClientId client, unsigned channel, const usb::ControlSetup &setup,
                                uint8_t *data, uint16_t *transferred) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::unique_lock<std::mutex> guard(lock_);
     *transferred = 0;
     if (!owns(client, channel))
         return usb::Status::no_device;
+    // The request takes its frame whatever the answer; the host waits for it unlocked.
+    if (timing_) {
+        const Clock::time_point done = timing_->control_done(Clock::now());
+        guard.unlock();
+        std::this_thread::sleep_until(done);
+        guard.lock();
+        if (!owns(client, channel))
+            return usb::Status::no_device;
+    }
     if (setup.length > 0 && data == nullptr)
         return usb::Status::invalid;
     Reply reply = answer(setup, data);
@@ -214,6 +230,8 @@ usb::Status ChipModel::control(ClientId client, unsigned channel, const usb::Con
     if (reply.status == usb::Status::ok && setup.request == ftdi::reset_purge && !(setup.request_type & 0x80)) {
         if (Channel *purged = addressed_channel(setup.index)) {
             purged->emptied = true;
+            if (timing_)
+                timing_->purge(static_cast<unsigned>(purged - channels_.data()));
             changed_.notify_all();
         }
     }
@@ -304,6 +322,8 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
         return usb::Status::no_device;
     if (size < ftdi::status_bytes || buffer == nullptr)
         return usb::Status::invalid;
+    if (timing_)
+        return timed_bulk_in(guard, client, channel_number, buffer, size, timeout_ms, transferred);
     const Clock::time_point start = Clock::now();
     const Clock::time_point deadline = start + std::chrono::milliseconds(timeout_ms);
     const uint64_t reads_ended = channels_[channel_number - 1].reads_ended;
@@ -381,6 +401,8 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
         return usb::Status::no_device;
     if (size > 0 && data == nullptr)
         return usb::Status::invalid;
+    if (timing_)
+        return timed_bulk_out(guard, client, channel_number, data, size, timeout_ms, transferred);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     size_t done = 0;
     size_t limit = size;   // lowered once if this transfer spends the cut

@@ -10,6 +10,7 @@
 #include "sim/channel_peer.h"
 #include "sim/chip_kind.h"
 #include "sim/eeprom_part.h"
+#include "sim/usb_timing.h"
 #include "sim/virtual_bus.h"
 #include "usb/transport.h"
 
@@ -136,6 +137,13 @@ private:
     void latch_pins(Channel &channel, const uint8_t *data, size_t size);
     void log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length);
 
+    // Transfers under the USB timing model (chip_timed_transfers.cpp), with the lock held.
+    usb::Status timed_bulk_in(std::unique_lock<std::mutex> &guard, ClientId client, unsigned channel_number,
+                              uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred);
+    usb::Status timed_bulk_out(std::unique_lock<std::mutex> &guard, ClientId client, unsigned channel_number,
+                               const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred);
+    void advance_timed(unsigned channel_number);
+
     // Vendor requests (chip_requests.cpp), with the lock held.
     Reply answer(const usb::ControlSetup &setup, uint8_t *data);
     Channel *addressed_channel(uint16_t index);
@@ -157,6 +165,7 @@ private:
     uint16_t error_correction_word_ = 0;
     bool logging_ = false;
     std::deque<ControlRecord> control_log_;
+    std::unique_ptr<UsbTiming> timing_;   // none: transfers complete as soon as they can
 };
 
 } // namespace corvane::sim

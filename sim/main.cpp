@@ -29,7 +29,7 @@ constexpr int exit_runtime = 2;
 
 constexpr const char *help_text =
     "usage: corvane-sim [--socket PATH] [--state-dir DIR] [--chip DESC]... [--stall ID]... [--unplug ID]...\n"
-    "                   [--cut ID:BYTES]...\n"
+    "                   [--cut ID:BYTES]... [--usb-timing]\n"
     "       corvane-sim [--socket PATH] --send MESSAGE\n"
     "\n"
     "Serves virtual USB devices (a Corvane cartridge and FTDI chips) to the loader and the\n"
@@ -43,11 +43,20 @@ constexpr const char *help_text =
     "                    removed with those files when it stops cleanly; a folder you name is kept)\n"
     "  --chip DESC       a device, in bus order: KIND[,key=value]...; KIND is one of corvane,\n"
     "                    ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h, ftx; keys serial=,\n"
-    "                    description=, location= (hex), eeprom= (0, 64, 128 or 256 words).\n"
+    "                    description=, location= (hex), eeprom= (0, 64, 128 or 256 words),\n"
+    "                    fifo= (MB/s of the chip's FIFO under --usb-timing, or none; default\n"
+    "                    40 for corvane, none for the other kinds).\n"
     "                    Without --chip the bus holds one corvane.\n"
     "  --stall ID        start with device ID stalled (it takes and gives no bytes)\n"
     "  --unplug ID       start with device ID unplugged\n"
     "  --cut ID:BYTES    start with a cut armed on device ID (see cut ID BYTES below)\n"
+    "  --usb-timing      transfers take the time USB 2.0 and the chips give them: at most\n"
+    "                    13 bulk packets of 512 bytes per 125 us microframe (19 of 64 per 1 ms\n"
+    "                    frame at full speed) for all channels and both directions of a device,\n"
+    "                    no faster than the chip's FIFO; an IN packet that is not full waits\n"
+    "                    for the latency timer; transfers end at a frame boundary, control\n"
+    "                    requests take a frame; the chips' buffers are bounded (the corvane's\n"
+    "                    4 KiB each way per channel). Cuts do not apply to timed transfers.\n"
     "  --send MESSAGE    deliver one fault message (below) to the simulator running at --socket\n"
     "                    PATH or the default address, print its answer and exit\n"
     "  --help            this text\n"
@@ -71,6 +80,7 @@ struct Options {
     std::vector<std::string> faults;   // as fault switch texts
     std::optional<std::string> send;   // --send: a message for a running simulator
     bool help = false;
+    bool usb_timing = false;
 };
 
 void complain(const std::string &what, const std::string &why) {
@@ -89,6 +99,10 @@ std::optional<Options> parse_options(int argc, char **argv) {
         }
         if (option == "--help" && !value) {
             options.help = true;
+            continue;
+        }
+        if (option == "--usb-timing" && !value) {
+            options.usb_timing = true;
             continue;
         }
         bool takes_value = option == "--socket" || option == "--state-dir" || option == "--chip" ||
@@ -140,12 +154,15 @@ std::optional<Options> parse_options(int argc, char **argv) {
         complain("--send", "a fault message is at most " + std::to_string(usb::vbus::max_string) + " bytes");
         return std::nullopt;
     }
-    if (options.send && (!options.state_dir.empty() || !options.chips.empty() || !options.faults.empty())) {
+    if (options.send && (!options.state_dir.empty() || !options.chips.empty() || !options.faults.empty() ||
+                         options.usb_timing)) {
         complain("--send", "takes no other option than --socket");
         return std::nullopt;
     }
     if (options.chips.empty())
         options.chips.push_back(sim::ChipDescription{});
+    for (sim::ChipDescription &chip : options.chips)
+        chip.usb_timing = options.usb_timing;
     if (options.socket_path.empty())
         options.socket_path = usb::virtual_bus_address();
     return options;

@@ -25,7 +25,8 @@ namespace corvane::sim {
 enum class ChipKind { corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h, ftx };
 
 // One --chip option: KIND[,key=value]... with keys serial=, description=, location= (hex),
-// eeprom= (0, 64, 128 or 256 words; chips with an external EEPROM only).
+// eeprom= (0, 64, 128 or 256 words; chips with an external EEPROM only), fifo= (MB/s of
+// the chip's FIFO under the USB timing model, or none).
 struct ChipDescription {
     ChipKind kind = ChipKind::corvane;
     std::string serial;                 // empty: a default unique per bus position
@@ -33,6 +34,8 @@ struct ChipDescription {
     std::optional<uint32_t> location;   // empty: from the bus position
     std::optional<unsigned> eeprom_words;
     bool alternate_codes_only = false;  // test setting (key alt=1)
+    std::optional<double> fifo_mbps;    // empty: the kind's default; 0: no FIFO limit
+    bool usb_timing = false;            // transfers take the time USB 2.0 gives them
 };
 
 // Parses one --chip description. On failure returns nullopt and says why in `error`.

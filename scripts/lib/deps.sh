@@ -20,6 +20,9 @@ corvane_missing_packages() {
   if [ "${1:-}" = tests ]; then
     [ -e /usr/include/gtest/gtest.h ] || corvane_missing+=(libgtest-dev)
     [ -e /usr/include/gmock/gmock.h ] || corvane_missing+=(libgmock-dev)
+    # The real USB path's tests: emulated devices behind libusb.
+    pkg-config --exists umockdev-1.0 2>/dev/null || corvane_missing+=(libumockdev-dev)
+    command -v umockdev-run >/dev/null 2>&1 || corvane_missing+=(umockdev)
   fi
 }
 

@@ -63,9 +63,10 @@ inline std::vector<uint8_t> pattern_bytes(size_t size, uint32_t seed)
 class LoaderSession : public ::testing::Test {
 protected:
     // `chips` as corvane-sim --chip takes them; empty: one cartridge.
-    void start_sim(std::vector<std::string> chips = {})
+    void start_sim(std::vector<std::string> chips = {}, std::vector<std::string> options = {})
     {
-        sim_ = std::make_unique<SimProcess>(std::move(chips));
+        sim_ = std::make_unique<SimProcess>(std::move(chips), std::filesystem::path{}, SimProcess::StateDir::given,
+                                            std::move(options));
     }
 
     void SetUp() override

@@ -88,7 +88,8 @@ std::string sim_program_path() {
 #endif
 }
 
-SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path state_dir, StateDir where) {
+SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path state_dir, StateDir where,
+                       std::vector<std::string> options) {
     std::string pattern = (std::filesystem::temp_directory_path() / "corvane-simtest-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder: " + std::string(std::strerror(errno)));
@@ -106,6 +107,7 @@ SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path sta
         args.push_back("--chip");
         args.push_back(chip);
     }
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<char *> argv = pointers(args);
     std::string out_path = (work_dir_ / "stdout").string();
     std::string err_path = (work_dir_ / "stderr").string();

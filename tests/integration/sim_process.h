@@ -19,8 +19,9 @@ public:
     // `chips` are --chip descriptions (empty: one corvane). `state_dir` empty: a temporary
     // folder that the destructor removes. Waits (bounded) for "listening on" and fails the
     // test with the simulator's standard error when it does not come.
+    // `options` are further command-line options (e.g. --usb-timing).
     explicit SimProcess(std::vector<std::string> chips = {}, std::filesystem::path state_dir = {},
-                        StateDir where = StateDir::given);
+                        StateDir where = StateDir::given, std::vector<std::string> options = {});
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;

@@ -83,17 +83,8 @@ TEST_P(CorruptedImage, ReadsAndUserAreaStayInBounds)
                   FTDEV_OK);
         settings_texts.expect_intact();
 
-        uint32_t size = 0;
-        ASSERT_EQ(FT_EE_UASize(handle, &size), FTDEV_OK);
-        ASSERT_LE(size, 2 * words);
-        std::vector<uint8_t> area(2 * image_size + canary, 0x5A);
-        uint32_t got = 0;
-        ASSERT_EQ(FT_EE_UARead(handle, area.data(), 2 * image_size, &got), FTDEV_OK);
-        EXPECT_EQ(got, size);
-        if (size > 0) {
-            std::vector<uint8_t> data(size, 0xC3);
-            ASSERT_EQ(FT_EE_UAWrite(handle, data.data(), size), FTDEV_OK) << round;
-            const auto after = part_words();
+        const auto after = fill_user_area(words, round);
+        if (!after.empty()) {
             EXPECT_EQ(std::vector<uint16_t>(after.begin(), after.begin() + 10), header)
                 << "user data never lands in the header, round " << round;
         }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +57,18 @@ struct Record {
     }
 };
 
+// The record the chip tests program: manufacturer AB, description Cable, serial
+// AB123456, the FTDI vendor id and the chip's product id and current.
+inline Record cable_record_of(uint16_t product_id, uint16_t max_power = 0)
+{
+    Record record;
+    record.set_texts("AB", "AB", "Cable", "AB123456");
+    record.data.vendor_id = 0x0403;
+    record.data.product_id = product_id;
+    record.data.max_power = max_power;
+    return record;
+}
+
 class EepromBusTest : public ::testing::Test {
 protected:
     void open_bus(const std::vector<std::string> &chips)
@@ -87,6 +100,30 @@ protected:
     std::vector<uint16_t> part_words() { return bus->eeprom_words(0); }
 
     void fill_part(uint16_t value) { bus->set_eeprom_words(0, std::vector<uint16_t>(part_words().size(), value)); }
+
+    // The user area of whatever image the part holds: its size at most the part's `words`,
+    // read with room for twice the largest image (nothing written past what was read),
+    // then filled. The part's words afterwards, or none when there is no user area.
+    std::vector<uint16_t> fill_user_area(size_t words, int round)
+    {
+        constexpr size_t room = 2 * 2048;
+        uint32_t size = 0;
+        EXPECT_EQ(FT_EE_UASize(handle, &size), FTDEV_OK) << "round " << round;
+        EXPECT_LE(size, 2 * words) << "round " << round;
+        std::vector<uint8_t> area(room + 16, 0x5A);
+        uint32_t got = 0;
+        EXPECT_EQ(FT_EE_UARead(handle, area.data(), room, &got), FTDEV_OK) << "round " << round;
+        EXPECT_EQ(got, size) << "round " << round;
+        if (got <= room) {
+            EXPECT_TRUE(std::all_of(area.begin() + got, area.end(), [](uint8_t b) { return b == 0x5A; }))
+                << "round " << round;
+        }
+        if (size == 0 || size > 2 * words)
+            return {};
+        std::vector<uint8_t> data(size, 0xC3);
+        EXPECT_EQ(FT_EE_UAWrite(handle, data.data(), size), FTDEV_OK) << "round " << round;
+        return part_words();
+    }
 
     std::unique_ptr<corvane::testing::InprocBus> bus;
     FtdevHandle handle = nullptr;

@@ -10,12 +10,8 @@ class Ft2232hDevice : public LayoutBusTest {
 protected:
     static Record cable_record()
     {
-        Record record;
-        record.set_texts("AB", "AB", "Cable", "AB123456");
+        Record record = cable_record_of(0x6010, 90);
         ProgramData &f = record.data;
-        f.vendor_id = 0x0403;
-        f.product_id = 0x6010;
-        f.max_power = 90;
         f.remote_wakeup = f.tail_flag = f.ft2232h_option_bit3 = 1;
         f.ft2232h_group0_slow_slew = 1;
         f.ft2232h_group0_drive = 4;
@@ -84,11 +80,7 @@ TEST_F(Ft2232hDevice, SettingsOnA256WordPart)
     EXPECT_EQ(words[0], 0x800C) << "bits 2, 3 and 15; driver type B of 2 leaves bit 11 clear";
     EXPECT_EQ(words[5], 0x0008);
     EXPECT_EQ(words[6], 0x0430) << "group 1: 16 mA; group 2: slow slew";
-    const Bytes image = bytes_of(words, 128);
-    Bytes expected_lower(0x80, 0);
-    expected_lower[6 + 12] = 0x02;
-    expected_lower[6 + 12 + 1] = 0x03;
-    EXPECT_EQ(Bytes(image.begin() + 0x1A, image.begin() + 0x9A), expected_lower);
+    expect_strings_moved_out(bytes_of(words, 128), 0x1A, 0x9A);
     expect_settings_round_trip<Settings2232H>(FTDEV_DEVICE_2232H, 128);
     EXPECT_EQ(description_after_replug(), "Cable A");
 }

@@ -14,12 +14,8 @@ protected:
 
     static Record cable_record()
     {
-        Record record;
-        record.set_texts("AB", "AB", "Cable", "AB123456");
+        Record record = cable_record_of(0x6001, 90);
         ProgramData &f = record.data;
-        f.vendor_id = 0x0403;
-        f.product_id = 0x6001;
-        f.max_power = 90;
         f.remote_wakeup = 1;
         f.release_0400 = 1;
         f.option_bit2 = 1;

@@ -10,12 +10,8 @@ class Ft232hDevice : public LayoutBusTest {
 protected:
     static Record cable_record()
     {
-        Record record;
-        record.set_texts("AB", "AB", "Cable", "AB123456");
+        Record record = cable_record_of(0x6014, 100);
         ProgramData &f = record.data;
-        f.vendor_id = 0x0403;
-        f.product_id = 0x6014;
-        f.max_power = 100;
         f.self_powered = f.tail_flag = 1;
         f.ft232h_option_bit2 = f.ft232h_group0_slow_slew = f.ft232h_group1_schmitt = 1;
         f.ft232h_group0_drive = 16;
@@ -74,11 +70,7 @@ TEST_F(Ft232hDevice, SettingsOnA256WordPart)
     EXPECT_EQ(words[0x1A / 2], 0x000C);
     EXPECT_EQ(words[0x1C / 2], 0x0030);
     EXPECT_EQ(words[0x8A / 2], 0x0048);
-    const Bytes image = bytes_of(words, 128);
-    Bytes expected_lower(0x60, 0);
-    expected_lower[6 + 12] = 0x02;
-    expected_lower[6 + 12 + 1] = 0x03;
-    EXPECT_EQ(Bytes(image.begin() + 0x20, image.begin() + 0x80), expected_lower);
+    expect_strings_moved_out(bytes_of(words, 128), 0x20, 0x80);
     expect_settings_round_trip<Settings232H>(FTDEV_DEVICE_232H, 128);
     EXPECT_EQ(description_after_replug(), "Cable");
 }
@@ -96,6 +88,26 @@ TEST_F(Ft232hDevice, NoPartGetsTheUnmovedImageAndFailsTheReadBack)
     EXPECT_EQ(sent.at(15), 0x0056);
     EXPECT_EQ(sent.at(7), 0x06A0);
     EXPECT_EQ(sent.at(0x20 / 2), 0x0306);
+}
+
+// The record path has no range check: each mux code keeps to its nibble, so that a value
+// out of range cannot change its neighbour's pin function.
+TEST_F(Ft232hDevice, RecordMuxCodesKeepToTheirNibbles)
+{
+    open_bus({"ft232h,eeprom=128"});
+    const struct {
+        uint8_t low;
+        uint8_t high;
+        uint8_t byte;   // image byte 0x18
+    } cases[] = {{1, 2, 0x21}, {0x1D, 0x02, 0x2D}, {0x03, 0xF7, 0x73}, {0xFF, 0xFF, 0xFF}};
+    for (const auto &c : cases) {
+        Record record = cable_record();
+        record.data.ft232h_cbus_mux0 = c.low;
+        record.data.ft232h_cbus_mux1 = c.high;
+        ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
+        EXPECT_EQ(read_back(128)[0x18], c.byte) << std::hex << int(c.low) << " " << int(c.high);
+        EXPECT_EQ(read_back(128)[0x19], 0x43) << "mux 2 and 3 untouched";
+    }
 }
 
 TEST_F(Ft232hDevice, ChecksBeforeThePartIsTouched)

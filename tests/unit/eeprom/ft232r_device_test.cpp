@@ -17,12 +17,8 @@ protected:
 
     static Record cable_record()
     {
-        Record record;
-        record.set_texts("AB", "AB", "Cable", "AB123456");
+        Record record = cable_record_of(0x6001, 90);
         ProgramData &f = record.data;
-        f.vendor_id = 0x0403;
-        f.product_id = 0x6001;
-        f.max_power = 90;
         f.r_w0_bit2 = 1;
         f.r_byte1 = 0x77;
         f.r_option_bit3 = 1;
@@ -83,6 +79,28 @@ TEST_F(Ft232rDevice, FactoryWordDecidesBit0OfWord0)
         Record record = cable_record();
         ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
         EXPECT_EQ(part_words()[0] & 1, c.bit0) << std::hex << c.factory;
+    }
+}
+
+// The record path has no range check and ORs each pin function in at its place, cut only
+// to its byte, as images made this way always have been; the settings path refuses them.
+TEST_F(Ft232rDevice, RecordPinFunctionsAreCombinedUnchecked)
+{
+    const struct {
+        uint8_t select[5];
+        uint8_t bytes[3];   // image bytes 20 to 22
+    } cases[] = {
+        {{3, 5, 12, 0, 7}, {0x53, 0x0C, 0x07}},
+        {{0x13, 0x02, 0x00, 0x1F, 0xA5}, {0x33, 0xF0, 0xA5}},
+        {{0xF0, 0x01, 0x2F, 0x00, 0x00}, {0xF0, 0x2F, 0x00}},
+    };
+    for (const auto &c : cases) {
+        Record record = cable_record();
+        std::memcpy(&record.data.r_select0, c.select, sizeof c.select);
+        ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
+        const Bytes image = read_back(64);
+        EXPECT_EQ(Bytes(image.begin() + 20, image.begin() + 23), Bytes(c.bytes, c.bytes + 3))
+            << "select0 " << int(c.select[0]);
     }
 }
 

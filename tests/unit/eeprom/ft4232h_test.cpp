@@ -16,12 +16,8 @@ protected:
 TEST_F(Ft4232hDevice, RecordOnA128WordPart)
 {
     open_bus({"ft4232h,eeprom=128"});
-    Record record;
-    record.set_texts("AB", "AB", "Cable", "AB123456");
+    Record record = cable_record_of(0x6011, 600);
     ProgramData &f = record.data;
-    f.vendor_id = 0x0403;
-    f.product_id = 0x6011;
-    f.max_power = 600;
     f.self_powered = f.remote_wakeup = f.tail_flag = f.ft4232h_option_bit2 = 1;
     f.ft4232h_group0_drive = f.ft4232h_group1_drive = 8;
     f.ft4232h_group1_slow_slew = f.ft4232h_group2_schmitt = 1;

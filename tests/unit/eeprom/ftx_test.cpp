@@ -107,10 +107,7 @@ TEST_F(FtxDevice, ChecksBeforeTheMemoryIsTouched)
     const std::string too_long(35, 'x');
     EXPECT_EQ(program(settings, too_long.c_str()), FTDEV_OTHER_ERROR);
     // The record functions would write an FT232B image over the configuration.
-    Record record;
-    record.set_texts("AB", "AB", "Cable", "AB123456");
-    record.data.vendor_id = 0x0403;
-    record.data.product_id = 0x6015;
+    Record record = cable_record_of(0x6015);
     EXPECT_EQ(FT_EE_Program(handle, &record.data), FTDEV_NOT_SUPPORTED);
     EXPECT_FALSE(device_changed());
     EXPECT_EQ(part_words(), before);

@@ -7,16 +7,14 @@ namespace {
 
 class LayoutChoice : public EepromBusTest {};
 
-// Until their layouts land, the later chips are refused rather than given an image of
-// another family; the FT-X never gets the FT232B image of the record functions.
-TEST_F(LayoutChoice, LaterChipsAreRefusedNotMisprogrammed)
+// The record functions have no layout for the FT-X: they refuse it rather than write the
+// FT232B image over its configuration. A settings structure of another size is refused
+// before the part is touched.
+TEST_F(LayoutChoice, FtxIsRefusedByTheRecordFunctionsNotMisprogrammed)
 {
     open_bus({"ftx"});
     const auto before = part_words();
-    Record record;
-    record.set_texts("AB", "AB", "Cable", "AB123456");
-    record.data.vendor_id = 0x0403;
-    record.data.product_id = 0x6015;
+    Record record = cable_record_of(0x6015);
     EXPECT_EQ(FT_EE_Program(handle, &record.data), FTDEV_NOT_SUPPORTED);
     EXPECT_EQ(FT_EE_Read(handle, &record.data), FTDEV_NOT_SUPPORTED);
     SettingsX settings{};

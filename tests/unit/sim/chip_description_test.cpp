@@ -8,8 +8,8 @@ namespace {
 
 TEST(ChipDescription, ReadsEveryKeyIntoTheSpec) {
     std::string error;
-    auto description = sim::parse_chip_description("ft2232,serial=Ab-9_z,description=Two ports,location=0x1230,eeprom=256,alt=1",
-                                     error);
+    auto description = sim::parse_chip_description(
+        "ft2232,serial=Ab-9_z,description=Two ports,location=0x1230,eeprom=256,alt=1,fifo=12.5", error);
     ASSERT_TRUE(description) << error;
     EXPECT_EQ(description->kind, sim::ChipKind::ft2232);
     EXPECT_EQ(description->serial, "Ab-9_z");
@@ -17,6 +17,8 @@ TEST(ChipDescription, ReadsEveryKeyIntoTheSpec) {
     EXPECT_EQ(description->location, 0x1230u);
     EXPECT_EQ(description->eeprom_words, 256u);
     EXPECT_TRUE(description->alternate_codes_only);
+    EXPECT_EQ(description->fifo_mbps, 12.5);
+    EXPECT_FALSE(description->usb_timing);
 
     description = sim::parse_chip_description("ftx", error);
     ASSERT_TRUE(description);
@@ -24,6 +26,11 @@ TEST(ChipDescription, ReadsEveryKeyIntoTheSpec) {
     EXPECT_TRUE(description->serial.empty());
     EXPECT_FALSE(description->location);
     EXPECT_FALSE(description->eeprom_words);
+    EXPECT_FALSE(description->fifo_mbps);
+
+    description = sim::parse_chip_description("corvane,fifo=none", error);
+    ASSERT_TRUE(description) << error;
+    EXPECT_EQ(description->fifo_mbps, 0.0);
 }
 
 TEST(ChipDescription, RefusesMalformedDescriptionsWithAReason) {
@@ -51,6 +58,11 @@ TEST(ChipDescription, RefusesMalformedDescriptionsWithAReason) {
         {"ft232b,eeprom=32", "64, 128 or 256"},
         {"ft232b,eeprom=sixty", "64, 128 or 256"},
         {"ft232b,alt=yes", "alt"},
+        {"corvane,fifo=0", "fifo"},
+        {"corvane,fifo=-8", "fifo"},
+        {"corvane,fifo=8MB", "fifo"},
+        {"corvane,fifo=1001", "fifo"},
+        {"corvane,fifo=", "fifo"},
     };
     for (const Case &c : cases) {
         std::string error;
