@@ -80,9 +80,14 @@ TEST_F(HandleChecks, NeverIssuedValuesAreRefusedWithoutBeingRead)
 {
     // Values that crash, or trip the sanitizers, if anything reads through them.
     int on_the_stack = 0;
-    auto *freed = new uint64_t[4];
-    delete[] freed;
-    const FtdevHandle never_issued[] = {nullptr, reinterpret_cast<FtdevHandle>(0x10), &on_the_stack, freed,
+    // The freed block's address is kept as a number, which C++ lets a program still use
+    // once the block is gone; the volatile keeps GCC 12 from following the number back to
+    // the freed pointer and warning (-Wuse-after-free) about a handle that is never read.
+    auto *block = new uint64_t[4];
+    const volatile auto freed = reinterpret_cast<uintptr_t>(block);
+    delete[] block;
+    const FtdevHandle never_issued[] = {nullptr, reinterpret_cast<FtdevHandle>(0x10), &on_the_stack,
+                                        reinterpret_cast<FtdevHandle>(freed),
                                         reinterpret_cast<FtdevHandle>(~uintptr_t{0})};
     for (const HandleCall &entry : every_handle_call())
         for (FtdevHandle handle : never_issued)
