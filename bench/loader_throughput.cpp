@@ -59,7 +59,7 @@ struct Finished {
     int status = -1;
     std::string out;
     double seconds = 0;
-    long peak_kib = 0;   // the largest resident set the program reached
+    long peak_kib = 0; // the largest resident set the program reached
 };
 
 Finished run(std::vector<std::string> args, const std::vector<std::string> &environment)
@@ -326,7 +326,8 @@ int main(int argc, char **argv)
         // against each other. The medians over the rounds are shown.
         struct Series {
             std::vector<double> rates, ratios;
-            void add(double rate, double baseline) {
+            void add(double rate, double baseline)
+            {
                 rates.push_back(rate);
                 ratios.push_back(rate / baseline);
             }

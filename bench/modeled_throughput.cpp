@@ -36,7 +36,7 @@ namespace fs = std::filesystem;
 
 constexpr size_t image_bytes = size_t{64} << 20;
 constexpr size_t large_io = size_t{8} << 20;
-constexpr unsigned boot_writes = 32;   // the bootloader's 512 KiB image, 16 KiB of it per write
+constexpr unsigned boot_writes = 32; // the bootloader's 512 KiB image, 16 KiB of it per write
 constexpr uint8_t sdram_write = 0x10, sdram_read = 0x20, config_write = 0x70, flash_cycle = 0x90;
 
 [[noreturn]] void fail(const std::string &why)

@@ -16,8 +16,8 @@ namespace corvane::bench {
 
 class SimChild {
 public:
-    SimChild(const std::string &program, const std::filesystem::path &dir,
-             const std::vector<std::string> &chips = {}, const std::vector<std::string> &options = {})
+    SimChild(const std::string &program, const std::filesystem::path &dir, const std::vector<std::string> &chips = {},
+             const std::vector<std::string> &options = {})
     {
         socket_ = (dir / "vbus.sock").string();
         std::vector<std::string> args{program, "--socket", socket_, "--state-dir", (dir / "sim-state").string()};

@@ -39,19 +39,22 @@ using namespace corvane;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-[[noreturn]] void fail(const std::string &why) {
+[[noreturn]] void fail(const std::string &why)
+{
     std::fprintf(stderr, "bench_vbus_transport: %s\n", why.c_str());
     std::exit(2);
 }
 
 using bench::SimChild;
 
-double seconds_since(Clock::time_point start) {
+double seconds_since(Clock::time_point start)
+{
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // Microseconds per call of `call`, run `count` times after a short warm-up.
-double microseconds_per_call(unsigned count, const std::function<bool()> &call) {
+double microseconds_per_call(unsigned count, const std::function<bool()> &call)
+{
     for (unsigned i = 0; i < count / 20 + 1; ++i)
         if (!call())
             fail("a round trip failed during the warm-up");
@@ -62,7 +65,8 @@ double microseconds_per_call(unsigned count, const std::function<bool()> &call) 
     return seconds_since(start) * 1e6 / count;
 }
 
-std::unique_ptr<usb::Channel> open_first(usb::Transport &transport) {
+std::unique_ptr<usb::Channel> open_first(usb::Transport &transport)
+{
     std::vector<usb::DeviceIdentity> devices;
     if (transport.list(devices) != usb::Status::ok || devices.empty())
         fail(std::string(transport.name()) + ": no device listed");
@@ -72,7 +76,8 @@ std::unique_ptr<usb::Channel> open_first(usb::Transport &transport) {
     return channel;
 }
 
-bool modem_status(usb::Channel &channel) {
+bool modem_status(usb::Channel &channel)
+{
     uint8_t answer[2];
     uint16_t moved = 0;
     return channel.control({usb::ftdi::request_in, usb::ftdi::modem_status, 0, 1, 2}, answer, 1000, &moved) ==
@@ -80,7 +85,8 @@ bool modem_status(usb::Channel &channel) {
            moved == 2;
 }
 
-double ft_modem_status_round_trip(const char *serial, unsigned count) {
+double ft_modem_status_round_trip(const char *serial, unsigned count)
+{
     FtdevHandle handle = nullptr;
     if (FT_OpenEx(const_cast<char *>(serial), FTDEV_OPEN_BY_SERIAL_NUMBER, &handle) != FTDEV_OK)
         fail(std::string("FT_OpenEx cannot open ") + serial);
@@ -94,7 +100,8 @@ double ft_modem_status_round_trip(const char *serial, unsigned count) {
 
 // The floor under any socket transport: a request of the size ours has and an answer of
 // the size ours has, between two threads over a socket pair.
-double bare_socket_round_trip(unsigned count) {
+double bare_socket_round_trip(unsigned count)
+{
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
         fail("socketpair");
@@ -135,7 +142,8 @@ double bare_socket_round_trip(unsigned count) {
 
 // The bytes the loopback writers send: `source` over and over. 251 is prime, so a byte
 // lost, doubled or left in place of a status byte shows at once.
-std::vector<uint8_t> loopback_source() {
+std::vector<uint8_t> loopback_source()
+{
     std::vector<uint8_t> source(size_t{1} << 20);
     for (size_t i = 0; i < source.size(); ++i)
         source[i] = static_cast<uint8_t>(i % 251);
@@ -144,7 +152,8 @@ std::vector<uint8_t> loopback_source() {
 
 // Whether `size` bytes at `data` are the stream's bytes from `offset` on. A comparison of
 // whole runs, so the check costs the reader far less than the transfer it checks.
-bool matches_stream(const std::vector<uint8_t> &source, size_t offset, const uint8_t *data, size_t size) {
+bool matches_stream(const std::vector<uint8_t> &source, size_t offset, const uint8_t *data, size_t size)
+{
     while (size > 0) {
         size_t at = offset % source.size();
         size_t run = std::min(size, source.size() - at);
@@ -159,7 +168,8 @@ bool matches_stream(const std::vector<uint8_t> &source, size_t offset, const uin
 
 // MiB/s of `total` bytes written by one thread and read back by another through a
 // loopback chip; the reader strips each packet's two status bytes and checks the data.
-double loopback_throughput(usb::Transport &transport, size_t total) {
+double loopback_throughput(usb::Transport &transport, size_t total)
+{
     std::vector<usb::DeviceIdentity> devices;
     transport.list(devices);
     std::unique_ptr<usb::Channel> channel = open_first(transport);
@@ -200,7 +210,8 @@ double loopback_throughput(usb::Transport &transport, size_t total) {
 
 // The same through the device library: FT_Write in one thread, FT_Read in another, on the
 // loopback chip with serial number `serial`.
-double ft_loopback_throughput(const char *serial, size_t total) {
+double ft_loopback_throughput(const char *serial, size_t total)
+{
     FtdevHandle handle = nullptr;
     if (FT_OpenEx(const_cast<char *>(serial), FTDEV_OPEN_BY_SERIAL_NUMBER, &handle) != FTDEV_OK)
         fail(std::string("FT_OpenEx cannot open ") + serial);
@@ -237,7 +248,8 @@ double ft_loopback_throughput(const char *serial, size_t total) {
 }
 
 // The middle value (sorts `values`, so that the caller can show the range).
-double median(std::vector<double> &values) {
+double median(std::vector<double> &values)
+{
     std::sort(values.begin(), values.end());
     size_t half = values.size() / 2;
     return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
@@ -245,7 +257,8 @@ double median(std::vector<double> &values) {
 
 // The same stream over a socket pair, checked by its reader as the loopback readers check
 // theirs, so that the two sides differ only in what carries the bytes.
-double bare_socket_throughput(size_t total) {
+double bare_socket_throughput(size_t total)
+{
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
         fail("socketpair");
@@ -278,7 +291,8 @@ double bare_socket_throughput(size_t total) {
     return total / seconds_since(start) / (1 << 20);
 }
 
-std::string default_sim_path() {
+std::string default_sim_path()
+{
     std::error_code error;
     fs::path self = fs::read_symlink("/proc/self/exe", error);
     return (self.parent_path().parent_path() / "sim" / "corvane-sim").string();
@@ -286,7 +300,8 @@ std::string default_sim_path() {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     std::string sim_path = default_sim_path();
     unsigned round_trips = 20000;
     size_t mebibytes = 64;
@@ -335,7 +350,8 @@ int main(int argc, char **argv) {
         row("bare request and answer, socket pair", bare);
         {
             auto channel = open_first(*inproc_rt);
-            row("transport control, in process", microseconds_per_call(round_trips, [&] { return modem_status(*channel); }));
+            row("transport control, in process",
+                microseconds_per_call(round_trips, [&] { return modem_status(*channel); }));
         }
         {
             auto channel = open_first(*client);
@@ -355,13 +371,15 @@ int main(int argc, char **argv) {
             usb::Transport &inner;
             explicit SecondDevice(usb::Transport &t) : inner(t) {}
             std::string_view name() const override { return inner.name(); }
-            usb::Status list(std::vector<usb::DeviceIdentity> &devices) override {
+            usb::Status list(std::vector<usb::DeviceIdentity> &devices) override
+            {
                 usb::Status status = inner.list(devices);
                 if (!devices.empty())
                     devices.erase(devices.begin());
                 return status;
             }
-            usb::Status open(const std::string &id, unsigned channel, std::unique_ptr<usb::Channel> &out) override {
+            usb::Status open(const std::string &id, unsigned channel, std::unique_ptr<usb::Channel> &out) override
+            {
                 return inner.open(id, channel, out);
             }
         } throughput_device(*client);
@@ -393,8 +411,9 @@ int main(int argc, char **argv) {
             measure(through_sim, loopback_throughput(throughput_device, total));
             measure(through_library, ft_loopback_throughput("SIMTP1", total));
         }
-        std::printf("\nloopback bulk write and read, %zu MiB, median of %u     MiB/s   of bare socket   (range of that)\n",
-                    mebibytes, repeats);
+        std::printf(
+            "\nloopback bulk write and read, %zu MiB, median of %u     MiB/s   of bare socket   (range of that)\n",
+            mebibytes, repeats);
         auto rate_row = [&](const char *what, Series &series) {
             double rate = median(series.rates), ratio = median(series.ratios);
             std::printf("  %-44s %8.1f %7.0f%%   (%.0f-%.0f%%)\n", what, rate, 100 * ratio, 100 * series.ratios.front(),

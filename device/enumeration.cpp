@@ -8,8 +8,7 @@ const GUID device_interface_class = {0x219D0508, 0x57A8, 0x4FF5, {0x97, 0xA1, 0x
 
 PresentDevices::PresentDevices()
     : set_(SetupDiGetClassDevsA(&device_interface_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE))
-{
-}
+{}
 
 PresentDevices::~PresentDevices()
 {
@@ -76,7 +75,7 @@ bool property_matches(const PropertyReply &reply, unsigned request_index, const 
         if (text[i] == '\0')
             return true;
     }
-    return false;   // the reply filled all 64 bytes without ending: it cannot equal a text
+    return false; // the reply filled all 64 bytes without ending: it cannot equal a text
 }
 
 } // namespace corvane::device

@@ -45,7 +45,7 @@ struct CreateParameters {
     DWORD share_mode = 0;
     LPSECURITY_ATTRIBUTES security = nullptr;
     DWORD disposition = OPEN_EXISTING;
-    DWORD flags = 0;                // also stored as the record's open flags
+    DWORD flags = 0; // also stored as the record's open flags
     HANDLE template_file = nullptr;
 };
 
@@ -58,7 +58,7 @@ FtdevStatus open_device(DWORD index, const CreateParameters &parameters, FtdevHa
 // goes to the driver as input and output.
 struct PropertyReply {
     unsigned char bytes[64];
-    uint32_t returned;              // what the driver said it wrote
+    uint32_t returned; // what the driver said it wrote
 };
 FtdevStatus read_property(FtdevHandle handle, unsigned request_index, PropertyReply *reply);
 

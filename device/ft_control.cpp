@@ -47,8 +47,7 @@ FtdevStatus get_into(FtdevHandle handle, unsigned index, void *variable, DWORD s
         return FTDEV_INVALID_HANDLE;
     if (variable == nullptr)
         return FTDEV_INVALID_PARAMETER;
-    return send(handle, index, variable_is_input ? variable : nullptr, variable_is_input ? size : 0, variable,
-                size);
+    return send(handle, index, variable_is_input ? variable : nullptr, variable_is_input ? size : 0, variable, size);
 }
 
 // Request indexes of this family.
@@ -137,8 +136,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDataCharacteristics(FtdevHa
     });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetFlowControl(FtdevHandle handle, uint16_t flow,
-                                                                 uint8_t xon_char, uint8_t xoff_char)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetFlowControl(FtdevHandle handle, uint16_t flow, uint8_t xon_char,
+                                                                 uint8_t xoff_char)
 {
     return guarded([&] {
         uint8_t in[4];
@@ -232,8 +231,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetEventStatus(FtdevHandle han
 
 // The three counts reach the caller only when the driver answered, so a failed call
 // never leaves half-written outputs.
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetStatus(FtdevHandle handle, uint32_t *rx_bytes,
-                                                            uint32_t *tx_bytes, uint32_t *event_status)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetStatus(FtdevHandle handle, uint32_t *rx_bytes, uint32_t *tx_bytes,
+                                                            uint32_t *event_status)
 {
     return guarded([&]() -> FtdevStatus {
         if (!is_open(handle))

@@ -152,10 +152,10 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfoList(FtdevDeviceN
     });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags,
-                                                                      uint32_t *type, uint32_t *id,
-                                                                      uint32_t *location_id, char *serial_number,
-                                                                      char *description, FtdevHandle *handle)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32_t *type,
+                                                                      uint32_t *id, uint32_t *location_id,
+                                                                      char *serial_number, char *description,
+                                                                      FtdevHandle *handle)
 {
     return guarded([&]() -> FtdevStatus {
         if (index >= list_count)

@@ -13,10 +13,9 @@ constexpr uint32_t alternate_function_base = 0x800;
 // The caller may pass a code of either driver generation: only the function number in
 // bits 2 to 13 counts, and the handle's table turns it into the code its driver knows.
 // The other generation numbers its functions from 0x800, so that offset is set aside.
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_IoCtl(FtdevHandle handle, uint32_t request_code,
-                                                        void *in_buffer, uint32_t in_size, void *out_buffer,
-                                                        uint32_t out_size, uint32_t *bytes_returned,
-                                                        void *overlapped)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_IoCtl(FtdevHandle handle, uint32_t request_code, void *in_buffer,
+                                                        uint32_t in_size, void *out_buffer, uint32_t out_size,
+                                                        uint32_t *bytes_returned, void *overlapped)
 {
     return guarded([&]() -> FtdevStatus {
         HandleRecord *record = find_open(handle);
@@ -58,8 +57,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Read(FtdevHandle handle, void 
     });
 }
 
-extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Write(FtdevHandle handle, const void *buffer,
-                                                        uint32_t bytes_to_write, uint32_t *bytes_written)
+extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Write(FtdevHandle handle, const void *buffer, uint32_t bytes_to_write,
+                                                        uint32_t *bytes_written)
 {
     return guarded([&]() -> FtdevStatus {
         HandleRecord *record = find_open(handle);

@@ -15,7 +15,7 @@ constexpr uint32_t information_unanswered = FTDEV_NOT_SUPPORTED;
 
 // The reply of the device information request, sent and received in place.
 struct DeviceInformation {
-    uint32_t status;            // set before the request; the driver clears it when it answers
+    uint32_t status; // set before the request; the driver clears it when it answers
     uint32_t chip_code;
     uint32_t id;
     uint32_t reserved;
@@ -113,17 +113,10 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ListDevices(void *first, void 
 
         ListMode mode;
         switch (flags & FTDEV_LIST_MODE_MASK) {
-        case FTDEV_LIST_COUNT_ONLY:
-            mode = ListMode::count_only;
-            break;
-        case FTDEV_LIST_BY_INDEX:
-            mode = ListMode::by_index;
-            break;
-        case FTDEV_LIST_ALL:
-            mode = ListMode::all;
-            break;
-        default:
-            return FTDEV_INVALID_PARAMETER;
+        case FTDEV_LIST_COUNT_ONLY: mode = ListMode::count_only; break;
+        case FTDEV_LIST_BY_INDEX: mode = ListMode::by_index; break;
+        case FTDEV_LIST_ALL: mode = ListMode::all; break;
+        default: return FTDEV_INVALID_PARAMETER;
         }
         if (mode == ListMode::count_only) {
             if (first == nullptr)
@@ -137,8 +130,8 @@ extern "C" FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ListDevices(void *first, void 
             *static_cast<uint32_t *>(second) = count;
 
         const unsigned request = (flags & FTDEV_OPEN_BY_DESCRIPTION) ? description_request
-                                 : (flags & FTDEV_OPEN_BY_LOCATION) ? location_request
-                                                                    : serial_number_request;
+                                 : (flags & FTDEV_OPEN_BY_LOCATION)  ? location_request
+                                                                     : serial_number_request;
         const bool wants_location = request == location_request;
         const DWORD wanted_index = static_cast<DWORD>(reinterpret_cast<uintptr_t>(first));
         // Mode all: the caller's array of text buffers (ended by a null pointer, after which

@@ -14,7 +14,7 @@ using namespace corvane::device;
 
 namespace {
 
-constexpr uint32_t library_version = 0x00030207;   // 3.02.07
+constexpr uint32_t library_version = 0x00030207; // 3.02.07
 
 enum : unsigned {
     driver_version_request = 111,
@@ -36,7 +36,10 @@ const char *restart_text(Restart outcome)
     }
 }
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char upper(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool equal_ignoring_case(const char *a, const char *b, size_t count)
 {
@@ -104,8 +107,8 @@ bool usb_class_guids(std::vector<GUID> &guids)
     guids.resize(16);
     for (;;) {
         DWORD required = 0;
-        if (SetupDiClassGuidsFromNameExA("USB", guids.data(), static_cast<DWORD>(guids.size()), &required,
-                                         nullptr, nullptr)) {
+        if (SetupDiClassGuidsFromNameExA("USB", guids.data(), static_cast<DWORD>(guids.size()), &required, nullptr,
+                                         nullptr)) {
             guids.resize(required);
             return !guids.empty();
         }
@@ -137,8 +140,8 @@ void reenumerate_root_hubs(const GUID &setup_class)
 
 // What a reload pass did, for FT_Reload's status.
 struct PassOutcome {
-    bool completed = false;   // the set was taken and enumerated to its end
-    bool any_failed = false;  // some matching device could not be restarted
+    bool completed = false;  // the set was taken and enumerated to its end
+    bool any_failed = false; // some matching device could not be restarted
 };
 
 // The IDs of one multi-string property; none when it cannot be read.
@@ -146,9 +149,9 @@ std::vector<std::string> read_ids(const DeviceSet &set, SP_DEVINFO_DATA &device,
 {
     std::vector<char> buffer(8192);
     DWORD type = 0, required = 0;
-    BOOL read = SetupDiGetDeviceRegistryPropertyA(set.get(), &device, property, &type,
-                                                  reinterpret_cast<PBYTE>(buffer.data()),
-                                                  static_cast<DWORD>(buffer.size()), &required);
+    BOOL read =
+        SetupDiGetDeviceRegistryPropertyA(set.get(), &device, property, &type, reinterpret_cast<PBYTE>(buffer.data()),
+                                          static_cast<DWORD>(buffer.size()), &required);
     if (!read && GetLastError() == ERROR_INSUFFICIENT_BUFFER && type == REG_MULTI_SZ && required > buffer.size()) {
         buffer.resize(required);
         read = SetupDiGetDeviceRegistryPropertyA(set.get(), &device, property, &type,
@@ -166,7 +169,7 @@ std::vector<std::string> read_ids(const DeviceSet &set, SP_DEVINFO_DATA &device,
         if (at < size && buffer[at] != '\0')
             continue;
         if (at == start)
-            break;   // the empty string that ends the list
+            break; // the empty string that ends the list
         ids.emplace_back(buffer.data() + start, at - start);
         start = at + 1;
     }

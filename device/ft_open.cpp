@@ -80,9 +80,9 @@ FtdevStatus open_device(DWORD index, const CreateParameters &parameters, FtdevHa
     if (!present.instance_at(index, &instance))
         instance = 0;
 
-    HANDLE driver_handle = CreateFileA(path_block->DevicePath, parameters.access, parameters.share_mode,
-                                       parameters.security, parameters.disposition, parameters.flags,
-                                       parameters.template_file);
+    HANDLE driver_handle =
+        CreateFileA(path_block->DevicePath, parameters.access, parameters.share_mode, parameters.security,
+                    parameters.disposition, parameters.flags, parameters.template_file);
     if (driver_handle == INVALID_HANDLE_VALUE || driver_handle == nullptr) {
         std::free(path_block);
         return FTDEV_DEVICE_NOT_OPENED;

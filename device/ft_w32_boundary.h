@@ -46,8 +46,8 @@ inline FtdevBool send_comm(const HandleRecord *record, unsigned index, void *in,
                            DWORD out_size, LPOVERLAPPED overlapped = nullptr)
 {
     DWORD returned = 0;
-    return DeviceIoControl(record->driver_handle, record->request_table[index], in, in_size, out, out_size,
-                           &returned, overlapped);
+    return DeviceIoControl(record->driver_handle, record->request_table[index], in, in_size, out, out_size, &returned,
+                           overlapped);
 }
 
 // Request indexes of the COM-style calls.

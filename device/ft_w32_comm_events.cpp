@@ -33,7 +33,7 @@ extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommMask(FtdevHandle hand
 // An overlapped wait writes the events into the caller's variable when it completes;
 // the caller keeps the variable alive until then.
 extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_WaitCommEvent(FtdevHandle handle, uint32_t *events,
-                                                                 struct _OVERLAPPED *overlapped)
+                                                                  struct _OVERLAPPED *overlapped)
 {
     return guarded_bool([&]() -> FtdevBool {
         const HandleRecord *record = open_record(handle);
@@ -46,7 +46,7 @@ extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_WaitCommEvent(FtdevHandle ha
 // The reply (the errors word, then the COMSTAT) reaches the caller only when the request
 // succeeded; either output may be null.
 extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ClearCommError(FtdevHandle handle, uint32_t *errors,
-                                                                  struct _COMSTAT *status)
+                                                                   struct _COMSTAT *status)
 {
     return guarded_bool([&]() -> FtdevBool {
         const HandleRecord *record = open_record(handle);

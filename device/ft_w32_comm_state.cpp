@@ -126,14 +126,14 @@ extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_GetCommTimeouts(FtdevHandle 
 }
 
 extern "C" FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetCommTimeouts(FtdevHandle handle,
-                                                                   const struct _COMMTIMEOUTS *timeouts)
+                                                                    const struct _COMMTIMEOUTS *timeouts)
 {
     return guarded_bool([&]() -> FtdevBool {
         const HandleRecord *record = open_record(handle);
         if (record == nullptr)
             return FALSE;
-        return send_comm(record, comm_set_timeouts, const_cast<COMMTIMEOUTS *>(timeouts), sizeof(COMMTIMEOUTS),
-                         nullptr, 0);
+        return send_comm(record, comm_set_timeouts, const_cast<COMMTIMEOUTS *>(timeouts), sizeof(COMMTIMEOUTS), nullptr,
+                         0);
     });
 }
 

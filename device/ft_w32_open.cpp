@@ -53,10 +53,9 @@ FtdevHandle create_file(const void *name, const CreateParameters &parameters, un
 
 } // namespace
 
-extern "C" FTDEV_EXPORT FtdevHandle FTDEV_CALL FT_W32_CreateFile(const void *name, uint32_t access,
-                                                                 uint32_t share_mode, void *security_attributes,
-                                                                 uint32_t disposition, uint32_t flags_and_attributes,
-                                                                 void *template_file)
+extern "C" FTDEV_EXPORT FtdevHandle FTDEV_CALL FT_W32_CreateFile(const void *name, uint32_t access, uint32_t share_mode,
+                                                                 void *security_attributes, uint32_t disposition,
+                                                                 uint32_t flags_and_attributes, void *template_file)
 {
     try {
         unsigned request;

@@ -31,11 +31,23 @@ HandleRecord *find_locked(const void *address)
 
 } // namespace
 
-HandleLock::HandleLock() { WaitForSingleObject(handle_mutex(), INFINITE); }
-HandleLock::~HandleLock() { ReleaseMutex(handle_mutex()); }
+HandleLock::HandleLock()
+{
+    WaitForSingleObject(handle_mutex(), INFINITE);
+}
+HandleLock::~HandleLock()
+{
+    ReleaseMutex(handle_mutex());
+}
 
-DeviceListLock::DeviceListLock() { WaitForSingleObject(device_list_mutex(), INFINITE); }
-DeviceListLock::~DeviceListLock() { ReleaseMutex(device_list_mutex()); }
+DeviceListLock::DeviceListLock()
+{
+    WaitForSingleObject(device_list_mutex(), INFINITE);
+}
+DeviceListLock::~DeviceListLock()
+{
+    ReleaseMutex(device_list_mutex());
+}
 
 bool is_open(FtdevHandle handle)
 {

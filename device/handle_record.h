@@ -10,17 +10,17 @@
 
 namespace corvane::device {
 
-constexpr unsigned request_count = 119;        // request indexes 0 to 118
+constexpr unsigned request_count = 119; // request indexes 0 to 118
 using RequestTable = uint32_t[request_count];
 
 // Zero-filled when created; fields in the order the library has always kept them.
 struct HandleRecord {
     HandleRecord *next;
     HANDLE driver_handle;
-    uint32_t open_flags;                 // FT_W32_CreateFile's flags-and-attributes; 0 from FT_Open
-    SP_DEVICE_INTERFACE_DETAIL_DATA_A *path_block;  // owned, freed at close
+    uint32_t open_flags;                           // FT_W32_CreateFile's flags-and-attributes; 0 from FT_Open
+    SP_DEVICE_INTERFACE_DETAIL_DATA_A *path_block; // owned, freed at close
     uint32_t device_type;
-    const uint32_t *request_table;       // primary_requests or alternate_requests
+    const uint32_t *request_table; // primary_requests or alternate_requests
     uint32_t listed_device_type;
     uint32_t id;
     char serial_number[16];
@@ -34,7 +34,10 @@ extern const RequestTable primary_requests;
 extern const RequestTable alternate_requests;
 
 // The I/O control code of a request index in the primary table's generation.
-constexpr uint32_t request_code(unsigned index) { return 0x00220000u + 4u * index; }
+constexpr uint32_t request_code(unsigned index)
+{
+    return 0x00220000u + 4u * index;
+}
 
 // The record of an open device handle, or nullptr when the handle is not in the list.
 // Takes the handle lock for the walk.

@@ -15,7 +15,7 @@ constexpr bool is_supported(unsigned index)
     struct Range {
         unsigned first, last;
     };
-    constexpr Range supported[] = {{0, 3},   {16, 16}, {32, 41}, {65, 65},   {67, 69},   {71, 74},
+    constexpr Range supported[] = {{0, 3},   {16, 16}, {32, 41}, {65, 65},  {67, 69},  {71, 74},
                                    {76, 77}, {81, 83}, {86, 87}, {89, 107}, {111, 118}};
     for (const Range &range : supported)
         if (index >= range.first && index <= range.last)
@@ -23,8 +23,14 @@ constexpr bool is_supported(unsigned index)
     return false;
 }
 
-constexpr uint32_t primary(unsigned index) { return is_supported(index) ? 0x00220000u + 4u * index : no_request; }
-constexpr uint32_t alternate(unsigned index) { return is_supported(index) ? 0x00222000u + 4u * index : no_request; }
+constexpr uint32_t primary(unsigned index)
+{
+    return is_supported(index) ? 0x00220000u + 4u * index : no_request;
+}
+constexpr uint32_t alternate(unsigned index)
+{
+    return is_supported(index) ? 0x00222000u + 4u * index : no_request;
+}
 
 constexpr unsigned supported_count()
 {
@@ -39,16 +45,15 @@ static_assert(supported_count() == 57);
 
 // The tables are plain arrays so that the EEPROM library can take entries straight
 // from a handle record; ten entries a row.
-#define CORVANE_TEN(entry, first)                                                                  \
-    entry(first), entry(first + 1), entry(first + 2), entry(first + 3), entry(first + 4),          \
-        entry(first + 5), entry(first + 6), entry(first + 7), entry(first + 8), entry(first + 9)
-#define CORVANE_TABLE(entry)                                                                       \
-    {                                                                                              \
-        CORVANE_TEN(entry, 0), CORVANE_TEN(entry, 10), CORVANE_TEN(entry, 20), CORVANE_TEN(entry, 30), \
-            CORVANE_TEN(entry, 40), CORVANE_TEN(entry, 50), CORVANE_TEN(entry, 60),                \
-            CORVANE_TEN(entry, 70), CORVANE_TEN(entry, 80), CORVANE_TEN(entry, 90),                \
-            CORVANE_TEN(entry, 100), entry(110), entry(111), entry(112), entry(113), entry(114),   \
-            entry(115), entry(116), entry(117), entry(118)                                         \
+#define CORVANE_TEN(entry, first)                                                                                      \
+    entry(first), entry(first + 1), entry(first + 2), entry(first + 3), entry(first + 4), entry(first + 5),            \
+        entry(first + 6), entry(first + 7), entry(first + 8), entry(first + 9)
+#define CORVANE_TABLE(entry)                                                                                           \
+    {                                                                                                                  \
+        CORVANE_TEN(entry, 0), CORVANE_TEN(entry, 10), CORVANE_TEN(entry, 20), CORVANE_TEN(entry, 30),                 \
+            CORVANE_TEN(entry, 40), CORVANE_TEN(entry, 50), CORVANE_TEN(entry, 60), CORVANE_TEN(entry, 70),            \
+            CORVANE_TEN(entry, 80), CORVANE_TEN(entry, 90), CORVANE_TEN(entry, 100), entry(110), entry(111),           \
+            entry(112), entry(113), entry(114), entry(115), entry(116), entry(117), entry(118)                         \
     }
 
 const RequestTable primary_requests = CORVANE_TABLE(primary);

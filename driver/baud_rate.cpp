@@ -7,8 +7,8 @@ namespace corvane::driver {
 
 namespace {
 
-constexpr double base_clock_hz = 3'000'000.0;    // 48 MHz / 16
-constexpr double high_clock_hz = 12'000'000.0;   // 120 MHz / 10, high-speed chips only
+constexpr double base_clock_hz = 3'000'000.0;  // 48 MHz / 16
+constexpr double high_clock_hz = 12'000'000.0; // 120 MHz / 10, high-speed chips only
 constexpr uint32_t high_clock_flag = 1u << 17;
 constexpr unsigned fraction_shift = 14;
 constexpr uint32_t integer_mask = 0x3FFF;
@@ -29,13 +29,15 @@ struct Candidate {
     double error = 1e300;
 };
 
-void consider(Candidate &best, uint32_t encoded, double rate, uint32_t baud) {
+void consider(Candidate &best, uint32_t encoded, double rate, uint32_t baud)
+{
     double error = std::fabs(rate - baud) / baud;
     if (error < best.error)
         best = {encoded, rate, error};
 }
 
-Candidate best_on_clock(double clock_hz, uint32_t flag, bool coarse, uint32_t baud) {
+Candidate best_on_clock(double clock_hz, uint32_t flag, bool coarse, uint32_t baud)
+{
     Candidate best;
     // Integer parts 0 and 1 stand for the two fastest rates and take no fraction.
     consider(best, flag | 0, clock_hz, baud);
@@ -49,8 +51,8 @@ Candidate best_on_clock(double clock_hz, uint32_t flag, bool coarse, uint32_t ba
     for (uint32_t integer = base; integer <= base + 1; ++integer) {
         if (integer < 2)
             continue;
-        for (uint32_t eighths : coarse ? std::span<const uint32_t>(coarse_fractions)
-                                       : std::span<const uint32_t>(all_fractions)) {
+        for (uint32_t eighths :
+             coarse ? std::span<const uint32_t>(coarse_fractions) : std::span<const uint32_t>(all_fractions)) {
             uint32_t divisor_eighths = integer * 8 + eighths;
             if (divisor_eighths > largest_divisor_eighths)
                 continue;
@@ -63,7 +65,8 @@ Candidate best_on_clock(double clock_hz, uint32_t flag, bool coarse, uint32_t ba
 
 } // namespace
 
-std::optional<BaudDivisor> choose_baud_divisor(Family family, uint32_t baud) {
+std::optional<BaudDivisor> choose_baud_divisor(Family family, uint32_t baud)
+{
     if (baud == 0)
         return std::nullopt;
     Candidate best = best_on_clock(base_clock_hz, 0, has_coarse_divisor_fraction(family), baud);
@@ -77,7 +80,8 @@ std::optional<BaudDivisor> choose_baud_divisor(Family family, uint32_t baud) {
     return BaudDivisor{best.encoded, static_cast<uint32_t>(std::lround(best.rate))};
 }
 
-uint32_t rate_of_divisor(uint32_t encoded) {
+uint32_t rate_of_divisor(uint32_t encoded)
+{
     const double clock_hz = (encoded & high_clock_flag) ? high_clock_hz : base_clock_hz;
     const uint32_t integer = encoded & integer_mask;
     if (integer == 0)
@@ -88,7 +92,8 @@ uint32_t rate_of_divisor(uint32_t encoded) {
     return static_cast<uint32_t>(std::lround(clock_hz * 8.0 / eighths));
 }
 
-BaudRequestFields baud_request_fields(uint32_t encoded, bool index_carries_channel, unsigned channel) {
+BaudRequestFields baud_request_fields(uint32_t encoded, bool index_carries_channel, unsigned channel)
+{
     BaudRequestFields fields;
     fields.value = static_cast<uint16_t>(encoded & 0xFFFF);
     uint32_t upper = encoded >> 16;

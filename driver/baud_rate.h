@@ -10,8 +10,8 @@
 namespace corvane::driver {
 
 struct BaudDivisor {
-    uint32_t encoded = 0;       // integer in bits 0-13, fraction code in 14-16, clock in 17
-    uint32_t actual_rate = 0;   // the rate the chip runs at with it
+    uint32_t encoded = 0;     // integer in bits 0-13, fraction code in 14-16, clock in 17
+    uint32_t actual_rate = 0; // the rate the chip runs at with it
 };
 
 // The divisor that comes closest to `baud` on this family, or nothing when no divisor

@@ -48,7 +48,7 @@ constexpr unsigned reading_poll_ms = 50;
 constexpr unsigned write_slice_ms = 1000;
 constexpr size_t receive_queue_capacity = 256 * 1024;
 constexpr uint32_t largest_in_transfer = 64 * 1024;
-constexpr uint32_t default_deadman_ms = 5000;   // control transfer time-out
+constexpr uint32_t default_deadman_ms = 5000; // control transfer time-out
 constexpr uint32_t default_pipe_retries = 50;
 constexpr unsigned pipe_retry_pause_ms = 10;
 
@@ -58,16 +58,16 @@ struct RequestBuffers {
     uint32_t in_size = 0;
     uint8_t *out = nullptr;
     uint32_t out_size = 0;
-    uint32_t returned = 0;      // bytes written to `out`
-    const OverlappedCall *call = nullptr;   // the overlapped call, if the request is one
+    uint32_t returned = 0;                // bytes written to `out`
+    const OverlappedCall *call = nullptr; // the overlapped call, if the request is one
 };
 
 // How long a read may wait, from the comm time-outs (see reads.cpp).
 struct ReadLimits {
-    std::optional<Clock::time_point> deadline;            // the total time-out; none: no limit
-    std::optional<std::chrono::milliseconds> interval;    // the longest gap between bytes
-    bool immediate = false;         // return at once with what is queued
-    bool first_bytes_end = false;   // return as soon as any bytes came
+    std::optional<Clock::time_point> deadline;         // the total time-out; none: no limit
+    std::optional<std::chrono::milliseconds> interval; // the longest gap between bytes
+    bool immediate = false;                            // return at once with what is queued
+    bool first_bytes_end = false;                      // return as soon as any bytes came
 };
 
 class ChannelFile final : public DeviceFile {
@@ -86,9 +86,12 @@ public:
     uint32_t read(void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call) override;
     uint32_t write(const void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call) override;
     void close() override;
-    void wake_cancelled() override {
+    void wake_cancelled() override
+    {
         // Taking the lock orders the raise before the waiter's next look at its flag.
-        { std::lock_guard<std::mutex> lock(mutex_); }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+        }
         consumers_.notify_all();
     }
 
@@ -176,10 +179,10 @@ private:
 
     // Immutable after construction.
     std::unique_ptr<usb::Channel> link_;
-    const SignalEvent signal_event_;   // the platform's, for the registered event
+    const SignalEvent signal_event_; // the platform's, for the registered event
     const usb::DeviceIdentity identity_;
     const unsigned channel_;
-    const usb::ftdi::ChipIdentity *chip_;   // nullptr for a chip the table does not know
+    const usb::ftdi::ChipIdentity *chip_; // nullptr for a chip the table does not know
     const Family family_;
     const size_t packet_size_;
     std::unique_ptr<uint8_t[]> transfer_buffer_;
@@ -188,23 +191,23 @@ private:
     std::mutex link_mutex_;
 
     mutable std::mutex mutex_;
-    std::condition_variable consumers_;    // readers and mask waiters: data, events, the end
-    std::condition_variable task_;         // the reading task: room, restart, the end
+    std::condition_variable consumers_; // readers and mask waiters: data, events, the end
+    std::condition_variable task_;      // the reading task: room, restart, the end
     std::thread reader_;
 
     // Guarded by mutex_.
     ReceiveQueue queue_;
-    uint64_t drops_ = 0;                   // drop_received calls so far
-    uint64_t transfer_drops_ = 0;          // drops_ as the task's current transfer began
+    uint64_t drops_ = 0;          // drop_received calls so far
+    uint64_t transfer_drops_ = 0; // drops_ as the task's current transfer began
     bool closed_ = false;
     bool vanished_ = false;
-    uint32_t task_error_ = 0;              // the failure that stopped the task, 0 while it runs
+    uint32_t task_error_ = 0; // the failure that stopped the task, 0 while it runs
     bool task_stop_requested_ = false;
     bool task_in_transfer_ = false;
     // A lone plain read waits for `reader_wants_` bytes; the reading task wakes it only when
     // the queue holds them or cannot take a whole transfer more (see take_transfer).
     unsigned readers_waiting_ = 0;
-    size_t reader_wants_ = 0;              // 0: wake the readers on every transfer
+    size_t reader_wants_ = 0; // 0: wake the readers on every transfer
     // A lone read waiting on an empty queue lends its own buffer: the reading task puts
     // the data of the packets there directly, sparing it a pass through the queue.
     struct LentBuffer {
@@ -221,10 +224,10 @@ private:
     uint32_t event_status_ = 0;
     uint32_t wait_mask_ = 0;
     uint32_t wait_events_ = 0;
-    uint64_t wait_generation_ = 0;         // advanced by every new wait mask
+    uint64_t wait_generation_ = 0; // advanced by every new wait mask
     Timeouts timeouts_{0, 0, default_timeout_ms, 0, default_timeout_ms};
     uint32_t in_transfer_size_ = largest_in_transfer;
-    uint32_t out_transfer_size_ = 0;       // kept for the caller; writes are not split
+    uint32_t out_transfer_size_ = 0; // kept for the caller; writes are not split
     uint32_t deadman_ms_ = default_deadman_ms;
     uint32_t pipe_retries_ = default_pipe_retries;
     CommState comm_;
@@ -232,22 +235,29 @@ private:
 
 // Little-endian access to request buffers.
 // The end of a total time-out of `total` ms from now; none for 0 (no limit).
-inline std::optional<Clock::time_point> deadline_after(uint64_t total) {
+inline std::optional<Clock::time_point> deadline_after(uint64_t total)
+{
     if (total == 0)
         return std::nullopt;
     return Clock::now() + std::chrono::milliseconds(std::min(total, longest_timeout_ms));
 }
 
-inline uint16_t load_u16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t load_u32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+inline uint16_t load_u16(const uint8_t *p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
 }
-inline void store_u16(uint8_t *p, uint16_t v) {
+inline uint32_t load_u32(const uint8_t *p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+inline void store_u16(uint8_t *p, uint16_t v)
+{
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
 }
-inline void store_u32(uint8_t *p, uint32_t v) {
+inline void store_u32(uint8_t *p, uint32_t v)
+{
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<uint8_t>(v >> (8 * i));
 }

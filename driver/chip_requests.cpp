@@ -15,12 +15,14 @@ constexpr uint8_t erase_guard[4] = {0xAD, 0x0B, 0xEE, 0xAD};
 } // namespace
 
 // The dead-man time-out bounds every control transfer; 0 stands for a device that is gone.
-unsigned ChannelFile::control_timeout_ms() {
+unsigned ChannelFile::control_timeout_ms()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return vanished_ ? 0 : deadman_ms_;
 }
 
-uint32_t ChannelFile::vendor_out(uint8_t request, uint16_t value, uint16_t index) {
+uint32_t ChannelFile::vendor_out(uint8_t request, uint16_t value, uint16_t index)
+{
     unsigned timeout = control_timeout_ms();
     if (timeout == 0)
         return ERROR_DEVICE_NOT_CONNECTED;
@@ -35,8 +37,8 @@ uint32_t ChannelFile::vendor_out(uint8_t request, uint16_t value, uint16_t index
     return win32_error(status);
 }
 
-uint32_t ChannelFile::vendor_in(uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
-                                uint16_t length) {
+uint32_t ChannelFile::vendor_in(uint8_t request, uint16_t value, uint16_t index, uint8_t *data, uint16_t length)
+{
     unsigned timeout = control_timeout_ms();
     if (timeout == 0)
         return ERROR_DEVICE_NOT_CONNECTED;
@@ -49,25 +51,27 @@ uint32_t ChannelFile::vendor_in(uint8_t request, uint16_t value, uint16_t index,
     if (status == usb::Status::no_device)
         mark_vanished();
     if (status == usb::Status::ok && transferred != length)
-        return ERROR_GEN_FAILURE;   // a short answer is no answer
+        return ERROR_GEN_FAILURE; // a short answer is no answer
     return win32_error(status);
 }
 
-uint32_t ChannelFile::reset_channel() {
+uint32_t ChannelFile::reset_channel()
+{
     uint32_t error = vendor_out(ftdi::reset_purge, ftdi::reset_channel, channel_index());
     if (error == ERROR_SUCCESS)
         drop_received();
     return error;
 }
 
-uint32_t ChannelFile::set_baud_rate(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_baud_rate(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
     std::optional<BaudDivisor> divisor = choose_baud_divisor(family_, load_u32(buffers.in));
     if (!divisor)
         return ERROR_INVALID_PARAMETER;
-    BaudRequestFields fields = baud_request_fields(
-        divisor->encoded, baud_index_carries_channel(family_, identity_.channels), channel_);
+    BaudRequestFields fields =
+        baud_request_fields(divisor->encoded, baud_index_carries_channel(family_, identity_.channels), channel_);
     uint32_t error = vendor_out(ftdi::baud_rate, fields.value, fields.index);
     if (error == ERROR_SUCCESS) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -76,11 +80,12 @@ uint32_t ChannelFile::set_baud_rate(const RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::set_divisor(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_divisor(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 2)
         return ERROR_INVALID_PARAMETER;
-    BaudRequestFields fields = baud_request_fields(
-        load_u16(buffers.in), baud_index_carries_channel(family_, identity_.channels), channel_);
+    BaudRequestFields fields =
+        baud_request_fields(load_u16(buffers.in), baud_index_carries_channel(family_, identity_.channels), channel_);
     uint32_t error = vendor_out(ftdi::baud_rate, fields.value, fields.index);
     if (error == ERROR_SUCCESS) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -89,7 +94,8 @@ uint32_t ChannelFile::set_divisor(const RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::set_data_characteristics(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_data_characteristics(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 3)
         return ERROR_INVALID_PARAMETER;
     uint8_t stop_bits = buffers.in[0], parity = buffers.in[1], word_length = buffers.in[2];
@@ -108,7 +114,8 @@ uint32_t ChannelFile::set_data_characteristics(const RequestBuffers &buffers) {
 
 // Break is a bit of the data characteristics request, so the chip is sent the
 // characteristics it already has along with it.
-uint32_t ChannelFile::set_break(bool on) {
+uint32_t ChannelFile::set_break(bool on)
+{
     uint16_t value;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -117,7 +124,8 @@ uint32_t ChannelFile::set_break(bool on) {
     return vendor_out(ftdi::data_characteristics, value, channel_index());
 }
 
-uint32_t ChannelFile::set_flow_control(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_flow_control(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
     uint16_t mode = load_u16(buffers.in);
@@ -132,24 +140,27 @@ uint32_t ChannelFile::set_flow_control(const RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::set_modem_line(uint16_t value) {
+uint32_t ChannelFile::set_modem_line(uint16_t value)
+{
     return vendor_out(ftdi::modem_control, value, channel_index());
 }
 
-uint32_t ChannelFile::get_modem_status(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_modem_status(RequestBuffers &buffers)
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     uint8_t reply[2] = {};
     uint32_t error = vendor_in(ftdi::modem_status, 0, channel_index(), reply, sizeof reply);
     if (error != ERROR_SUCCESS)
         return error;
-    store_u32(buffers.out, static_cast<uint32_t>(reply[0] & ~ftdi::modem_reserved_mask) |
-                               static_cast<uint32_t>(reply[1]) << 8);
+    store_u32(buffers.out,
+              static_cast<uint32_t>(reply[0] & ~ftdi::modem_reserved_mask) | static_cast<uint32_t>(reply[1]) << 8);
     buffers.returned = 4;
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::set_special_characters(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_special_characters(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
     auto event = static_cast<uint16_t>(buffers.in[0] | (buffers.in[1] ? 0x100 : 0));
@@ -164,7 +175,8 @@ uint32_t ChannelFile::set_special_characters(const RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::purge(const RequestBuffers &buffers) {
+uint32_t ChannelFile::purge(const RequestBuffers &buffers)
+{
     constexpr uint32_t purge_receive = 1, purge_transmit = 2;
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
@@ -182,18 +194,20 @@ uint32_t ChannelFile::purge(const RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::set_latency_timer(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_latency_timer(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 1)
         return ERROR_INVALID_PARAMETER;
     uint8_t timer = buffers.in[0];
     if (!has_latency_timer(family_))
         return timer == ftdi::default_latency_ms ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
     if (timer == 0)
-        return ERROR_INVALID_PARAMETER;   // the timer runs from 1 to 255 ms
+        return ERROR_INVALID_PARAMETER; // the timer runs from 1 to 255 ms
     return vendor_out(ftdi::set_latency, timer, channel_index());
 }
 
-uint32_t ChannelFile::get_latency_timer(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_latency_timer(RequestBuffers &buffers)
+{
     if (buffers.out_size < 1)
         return ERROR_INVALID_PARAMETER;
     if (!has_latency_timer(family_)) {
@@ -207,7 +221,8 @@ uint32_t ChannelFile::get_latency_timer(RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::set_bit_mode(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_bit_mode(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 2)
         return ERROR_INVALID_PARAMETER;
     if (!has_bit_modes(family_))
@@ -216,7 +231,8 @@ uint32_t ChannelFile::set_bit_mode(const RequestBuffers &buffers) {
     return vendor_out(ftdi::set_bit_mode, value, channel_index());
 }
 
-uint32_t ChannelFile::read_pins(RequestBuffers &buffers) {
+uint32_t ChannelFile::read_pins(RequestBuffers &buffers)
+{
     if (buffers.out_size < 1)
         return ERROR_INVALID_PARAMETER;
     if (!has_bit_modes(family_))
@@ -227,12 +243,13 @@ uint32_t ChannelFile::read_pins(RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::read_eeprom_word(RequestBuffers &buffers) {
+uint32_t ChannelFile::read_eeprom_word(RequestBuffers &buffers)
+{
     if (buffers.in_size < 4 || buffers.out_size < 2)
         return ERROR_INVALID_PARAMETER;
     uint32_t address = load_u32(buffers.in);
     if (address > 0xFFFF)
-        return ERROR_INVALID_PARAMETER;   // the request carries a 16-bit word address
+        return ERROR_INVALID_PARAMETER; // the request carries a 16-bit word address
     uint8_t reply[2] = {};
     uint32_t error = vendor_in(ftdi::read_eeprom, 0, static_cast<uint16_t>(address), reply, sizeof reply);
     if (error != ERROR_SUCCESS)
@@ -243,7 +260,8 @@ uint32_t ChannelFile::read_eeprom_word(RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::write_eeprom_word(const RequestBuffers &buffers) {
+uint32_t ChannelFile::write_eeprom_word(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
     uint16_t address = load_u16(buffers.in);
@@ -252,7 +270,8 @@ uint32_t ChannelFile::write_eeprom_word(const RequestBuffers &buffers) {
 }
 
 // The guard keeps a stray request from wiping the chip's configuration.
-uint32_t ChannelFile::erase_eeprom(const RequestBuffers &buffers) {
+uint32_t ChannelFile::erase_eeprom(const RequestBuffers &buffers)
+{
     if (buffers.in_size < sizeof erase_guard)
         return ERROR_INVALID_PARAMETER;
     for (size_t i = 0; i < sizeof erase_guard; ++i)
@@ -264,7 +283,8 @@ uint32_t ChannelFile::erase_eeprom(const RequestBuffers &buffers) {
 // The configuration byte and error-correction word have no public vendor request on real
 // chips; only the chip models of the simulator answer them, and a real chip is never
 // sent an undocumented request.
-uint32_t ChannelFile::read_config_byte(RequestBuffers &buffers) {
+uint32_t ChannelFile::read_config_byte(RequestBuffers &buffers)
+{
     if (!identity_.virtual_model)
         return ERROR_NOT_SUPPORTED;
     if (buffers.in_size < 1 || buffers.out_size < 1)
@@ -275,7 +295,8 @@ uint32_t ChannelFile::read_config_byte(RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::write_config_byte(const RequestBuffers &buffers) {
+uint32_t ChannelFile::write_config_byte(const RequestBuffers &buffers)
+{
     if (!identity_.virtual_model)
         return ERROR_NOT_SUPPORTED;
     if (buffers.in_size < 2)
@@ -283,7 +304,8 @@ uint32_t ChannelFile::write_config_byte(const RequestBuffers &buffers) {
     return vendor_out(ftdi::model_write_config, buffers.in[1], buffers.in[0]);
 }
 
-uint32_t ChannelFile::read_ecc_word(RequestBuffers &buffers) {
+uint32_t ChannelFile::read_ecc_word(RequestBuffers &buffers)
+{
     if (!identity_.virtual_model)
         return ERROR_NOT_SUPPORTED;
     if (buffers.in_size < 1 || buffers.out_size < 2)
@@ -294,7 +316,8 @@ uint32_t ChannelFile::read_ecc_word(RequestBuffers &buffers) {
     return error;
 }
 
-uint32_t ChannelFile::reset_port() {
+uint32_t ChannelFile::reset_port()
+{
     std::lock_guard<std::mutex> link_lock(link_mutex_);
     if (!link_)
         return ERROR_INVALID_HANDLE;
@@ -304,7 +327,8 @@ uint32_t ChannelFile::reset_port() {
     return win32_error(status);
 }
 
-uint32_t ChannelFile::cycle_port() {
+uint32_t ChannelFile::cycle_port()
+{
     std::lock_guard<std::mutex> link_lock(link_mutex_);
     if (!link_)
         return ERROR_INVALID_HANDLE;

@@ -15,11 +15,12 @@ namespace ftdi = usb::ftdi;
 namespace {
 
 constexpr uint32_t power_on_baud_rate = 9600;
-constexpr uint32_t known_comm_events = EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD |
-                                       EV_BREAK | EV_ERR | EV_RING;
+constexpr uint32_t known_comm_events =
+    EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
 constexpr uint8_t line_errors = ftdi::line_overrun | ftdi::line_parity | ftdi::line_framing;
 
-uint32_t comm_errors_of(uint8_t line) {
+uint32_t comm_errors_of(uint8_t line)
+{
     uint32_t errors = 0;
     if (line & ftdi::line_overrun)
         errors |= CE_OVERRUN;
@@ -36,14 +37,15 @@ uint32_t comm_errors_of(uint8_t line) {
 // DCB the chip cannot follow changes nothing.
 struct ChipSettings {
     uint32_t baud_rate = 0;
-    uint8_t characteristics[3] = {};    // as request 67 takes them: stop bits, parity, word length
-    uint8_t flow[4] = {};               // as request 89 takes them: mode (2 bytes), XON, XOFF
-    std::optional<uint16_t> dtr;        // modem control value, when the DCB sets the line
+    uint8_t characteristics[3] = {}; // as request 67 takes them: stop bits, parity, word length
+    uint8_t flow[4] = {};            // as request 89 takes them: mode (2 bytes), XON, XOFF
+    std::optional<uint16_t> dtr;     // modem control value, when the DCB sets the line
     std::optional<uint16_t> rts;
     bool cts_flow = false, dsr_flow = false;
 };
 
-std::optional<ChipSettings> settings_of(const uint8_t *state, Family family) {
+std::optional<ChipSettings> settings_of(const uint8_t *state, Family family)
+{
     ChipSettings chip;
     chip.baud_rate = load_u32(state + dcb::baud_rate);
     const uint32_t flags = load_u32(state + dcb::flags);
@@ -80,14 +82,16 @@ std::optional<ChipSettings> settings_of(const uint8_t *state, Family family) {
     return chip;
 }
 
-void store_buffer(RequestBuffers &buffers, const uint8_t *bytes, uint32_t size) {
+void store_buffer(RequestBuffers &buffers, const uint8_t *bytes, uint32_t size)
+{
     std::memcpy(buffers.out, bytes, size);
     buffers.returned = size;
 }
 
 } // namespace
 
-CommState::CommState() {
+CommState::CommState()
+{
     store_u32(state.data() + dcb::length, comm_state_size);
     store_u32(state.data() + dcb::baud_rate, power_on_baud_rate);
     store_u32(state.data() + dcb::flags, dcb::binary);
@@ -96,21 +100,25 @@ CommState::CommState() {
     state[dcb::xoff_char] = 0x13;
 }
 
-void CommState::set_baud_rate(uint32_t baud) {
+void CommState::set_baud_rate(uint32_t baud)
+{
     store_u32(state.data() + dcb::baud_rate, baud);
 }
 
-void CommState::set_characteristics(const uint8_t *bytes) {
+void CommState::set_characteristics(const uint8_t *bytes)
+{
     state[dcb::stop_bits] = bytes[0];
     state[dcb::parity] = bytes[1];
     state[dcb::byte_size] = bytes[2];
 }
 
-uint16_t CommState::characteristics() const {
+uint16_t CommState::characteristics() const
+{
     return static_cast<uint16_t>(state[dcb::byte_size] | state[dcb::parity] << 8 | state[dcb::stop_bits] << 11);
 }
 
-void CommState::set_flow(uint16_t mode, uint8_t xon, uint8_t xoff) {
+void CommState::set_flow(uint16_t mode, uint8_t xon, uint8_t xoff)
+{
     constexpr uint32_t control_mask = 3;
     uint32_t flags = load_u32(state.data() + dcb::flags) &
                      ~(dcb::out_cts_flow | dcb::out_dsr_flow | dcb::out_xon_xoff | dcb::in_xon_xoff);
@@ -141,7 +149,8 @@ void CommState::set_flow(uint16_t mode, uint8_t xon, uint8_t xoff) {
     state[dcb::xoff_char] = xoff;
 }
 
-void CommState::set_special_characters(uint8_t event, bool event_enabled, uint8_t error, bool error_enabled) {
+void CommState::set_special_characters(uint8_t event, bool event_enabled, uint8_t error, bool error_enabled)
+{
     state[dcb::event_char] = event;
     state[dcb::error_char] = error;
     event_char_enabled = event_enabled;
@@ -149,7 +158,8 @@ void CommState::set_special_characters(uint8_t event, bool event_enabled, uint8_
     store_u32(state.data() + dcb::flags, flags | (error_enabled ? dcb::error_char_enabled : 0));
 }
 
-uint32_t ChannelFile::set_comm_state(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_comm_state(const RequestBuffers &buffers)
+{
     if (buffers.in_size < comm_state_size)
         return ERROR_INVALID_PARAMETER;
     std::optional<ChipSettings> chip = settings_of(buffers.in, family_);
@@ -205,7 +215,8 @@ uint32_t ChannelFile::set_comm_state(const RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_comm_state(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_comm_state(RequestBuffers &buffers)
+{
     if (buffers.out_size < comm_state_size)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -213,7 +224,8 @@ uint32_t ChannelFile::get_comm_state(RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_comm_timeouts(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_comm_timeouts(RequestBuffers &buffers)
+{
     if (buffers.out_size < comm_timeouts_size)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -226,7 +238,8 @@ uint32_t ChannelFile::get_comm_timeouts(RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::set_comm_mask(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_comm_mask(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
     {
@@ -240,7 +253,8 @@ uint32_t ChannelFile::set_comm_mask(const RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_comm_mask(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_comm_mask(RequestBuffers &buffers)
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -251,7 +265,8 @@ uint32_t ChannelFile::get_comm_mask(RequestBuffers &buffers) {
 
 // Events seen while no wait was under way are kept for the next wait, which then
 // returns at once, so that none is lost between two waits.
-uint32_t ChannelFile::wait_comm_event(RequestBuffers &buffers) {
+uint32_t ChannelFile::wait_comm_event(RequestBuffers &buffers)
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     std::unique_lock<std::mutex> lock(mutex_);
@@ -280,7 +295,8 @@ uint32_t ChannelFile::wait_comm_event(RequestBuffers &buffers) {
 
 // The errors word combines what the packets' line status showed since the last call with
 // the line status the chip reports now, and is cleared by being read.
-uint32_t ChannelFile::get_comm_errors(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_comm_errors(RequestBuffers &buffers)
+{
     if (buffers.out_size < comm_errors_reply_size)
         return ERROR_INVALID_PARAMETER;
     uint8_t reply[2] = {};
@@ -301,12 +317,13 @@ uint32_t ChannelFile::get_comm_errors(RequestBuffers &buffers) {
     store_u32(buffers.out, errors);
     store_u32(buffers.out + 4, holds);
     store_u32(buffers.out + 8, static_cast<uint32_t>(queue_.size()));
-    store_u32(buffers.out + 12, 0);   // writes are synchronous: nothing waits to go out
+    store_u32(buffers.out + 12, 0); // writes are synchronous: nothing waits to go out
     buffers.returned = comm_errors_reply_size;
     return ERROR_SUCCESS;
 }
 
-void ChannelFile::note_comm_packet_locked(uint8_t modem, uint8_t line, const uint8_t *data, size_t size) {
+void ChannelFile::note_comm_packet_locked(uint8_t modem, uint8_t line, const uint8_t *data, size_t size)
+{
     uint32_t events = 0;
     if (line_state_known_) {
         const auto changed = static_cast<uint8_t>(modem ^ modem_status_);
@@ -334,7 +351,8 @@ void ChannelFile::note_comm_packet_locked(uint8_t modem, uint8_t line, const uin
     comm_.events |= events & comm_.mask;
 }
 
-void ChannelFile::note_comm_sent() {
+void ChannelFile::note_comm_sent()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!(comm_.mask & EV_TXEMPTY))

@@ -19,16 +19,16 @@ enum CommRequestIndex : unsigned {
     request_get_comm_mask = 112,
 };
 
-constexpr uint32_t comm_state_size = 28;      // DCB
-constexpr uint32_t comm_timeouts_size = 20;   // COMMTIMEOUTS
-constexpr uint32_t comm_status_size = 12;     // COMSTAT
+constexpr uint32_t comm_state_size = 28;    // DCB
+constexpr uint32_t comm_timeouts_size = 20; // COMMTIMEOUTS
+constexpr uint32_t comm_status_size = 12;   // COMSTAT
 constexpr uint32_t comm_errors_reply_size = 4 + comm_status_size;
 
 // Byte offsets of the DCB fields the driver reads.
 namespace dcb {
 constexpr unsigned length = 0;
 constexpr unsigned baud_rate = 4;
-constexpr unsigned flags = 8;            // the bit fields, in one 32-bit word
+constexpr unsigned flags = 8; // the bit fields, in one 32-bit word
 constexpr unsigned byte_size = 18;
 constexpr unsigned parity = 19;
 constexpr unsigned stop_bits = 20;
@@ -42,11 +42,11 @@ constexpr uint32_t binary = 1u << 0;
 constexpr uint32_t parity_check = 1u << 1;
 constexpr uint32_t out_cts_flow = 1u << 2;
 constexpr uint32_t out_dsr_flow = 1u << 3;
-constexpr unsigned dtr_control_shift = 4;   // 2 bits
+constexpr unsigned dtr_control_shift = 4; // 2 bits
 constexpr uint32_t out_xon_xoff = 1u << 8;
 constexpr uint32_t in_xon_xoff = 1u << 9;
 constexpr uint32_t error_char_enabled = 1u << 10;
-constexpr unsigned rts_control_shift = 12;  // 2 bits
+constexpr unsigned rts_control_shift = 12; // 2 bits
 constexpr uint32_t control_disable = 0, control_enable = 1, control_handshake = 2, control_toggle = 3;
 } // namespace dcb
 
@@ -58,13 +58,13 @@ struct CommState {
     // their own. Starts as the chip after power-on: 9600 baud, 8 data bits, no parity,
     // one stop bit, no flow control, DTR and RTS off.
     std::array<uint8_t, comm_state_size> state{};
-    bool event_char_enabled = false;   // the DCB has no place for it
-    uint32_t mask = 0;          // comm events asked for
-    uint32_t events = 0;        // comm events seen since the last wait took them
-    uint64_t mask_serial = 0;   // advanced by every new mask: a wait under the old one ends
-    bool waiting = false;       // one comm event wait at a time, as on a serial port
-    uint32_t errors = 0;        // CE_* bits seen since the last read of the errors
-    bool cts_flow = false;      // the flow control of the comm state, for the COMSTAT holds
+    bool event_char_enabled = false; // the DCB has no place for it
+    uint32_t mask = 0;               // comm events asked for
+    uint32_t events = 0;             // comm events seen since the last wait took them
+    uint64_t mask_serial = 0;        // advanced by every new mask: a wait under the old one ends
+    bool waiting = false;            // one comm event wait at a time, as on a serial port
+    uint32_t errors = 0;             // CE_* bits seen since the last read of the errors
+    bool cts_flow = false;           // the flow control of the comm state, for the COMSTAT holds
     bool dsr_flow = false;
 
     CommState();

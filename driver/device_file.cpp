@@ -8,37 +8,40 @@ namespace corvane::driver {
 
 namespace {
 
-Family family_of(const usb::ftdi::ChipIdentity *chip) { return chip ? chip->family : Family::unknown; }
+Family family_of(const usb::ftdi::ChipIdentity *chip)
+{
+    return chip ? chip->family : Family::unknown;
+}
 
 // A bulk endpoint never has fewer bytes than the two status bytes and one of data; a
 // device that says otherwise gets the full-speed size rather than a division by zero.
-size_t usable_packet_size(uint16_t reported) { return reported > usb::ftdi::status_bytes ? reported : 64; }
+size_t usable_packet_size(uint16_t reported)
+{
+    return reported > usb::ftdi::status_bytes ? reported : 64;
+}
 
 } // namespace
 
-std::unique_ptr<DeviceFile> DeviceFile::open(std::unique_ptr<usb::Channel> link,
-                                             const usb::DeviceIdentity &identity, unsigned channel,
-                                             SignalEvent signal_event) {
+std::unique_ptr<DeviceFile> DeviceFile::open(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity,
+                                             unsigned channel, SignalEvent signal_event)
+{
     if (!link || channel < 1 || channel > identity.channels || !signal_event)
         return nullptr;
-    std::unique_ptr<ChannelFile> file(
-        new (std::nothrow) ChannelFile(std::move(link), identity, channel, signal_event));
+    std::unique_ptr<ChannelFile> file(new (std::nothrow) ChannelFile(std::move(link), identity, channel, signal_event));
     if (!file || !file->start())
         return nullptr;
     return file;
 }
 
-ChannelFile::ChannelFile(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity,
-                         unsigned channel, SignalEvent signal_event)
-    : link_(std::move(link)),
-      signal_event_(signal_event),
-      identity_(identity),
-      channel_(channel),
-      chip_(usb::ftdi::find_chip(identity.bcd_device)),
-      family_(family_of(chip_)),
-      packet_size_(usable_packet_size(identity.packet_size)) {}
+ChannelFile::ChannelFile(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity, unsigned channel,
+                         SignalEvent signal_event)
+    : link_(std::move(link)), signal_event_(signal_event), identity_(identity), channel_(channel),
+      chip_(usb::ftdi::find_chip(identity.bcd_device)), family_(family_of(chip_)),
+      packet_size_(usable_packet_size(identity.packet_size))
+{}
 
-bool ChannelFile::start() {
+bool ChannelFile::start()
+{
     size_t packets = largest_in_transfer / packet_size_;
     transfer_buffer_size_ = (packets ? packets : 1) * packet_size_;
     transfer_buffer_.reset(new (std::nothrow) uint8_t[transfer_buffer_size_]);
@@ -52,9 +55,13 @@ bool ChannelFile::start() {
     return true;
 }
 
-ChannelFile::~ChannelFile() { close(); }
+ChannelFile::~ChannelFile()
+{
+    close();
+}
 
-void ChannelFile::close() {
+void ChannelFile::close()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_)

@@ -30,7 +30,8 @@ public:
 
     void cancel() { cancelled_.store(true, std::memory_order_release); }
     bool cancelled() const { return cancelled_.load(std::memory_order_acquire); }
-    void queued() const {
+    void queued() const
+    {
         if (on_queued_)
             on_queued_();
     }
@@ -40,8 +41,12 @@ private:
     const std::function<void()> on_queued_;
 };
 
-inline bool is_cancelled(const OverlappedCall *call) { return call != nullptr && call->cancelled(); }
-inline void mark_queued(const OverlappedCall *call) {
+inline bool is_cancelled(const OverlappedCall *call)
+{
+    return call != nullptr && call->cancelled();
+}
+inline void mark_queued(const OverlappedCall *call)
+{
     if (call != nullptr)
         call->queued();
 }
@@ -54,8 +59,7 @@ using SignalEvent = bool (*)(HANDLE event);
 class DeviceFile {
 public:
     // `identity` is the device as its transport listed it; `channel` is 1 for A.
-    static std::unique_ptr<DeviceFile> open(std::unique_ptr<usb::Channel> link,
-                                            const usb::DeviceIdentity &identity,
+    static std::unique_ptr<DeviceFile> open(std::unique_ptr<usb::Channel> link, const usb::DeviceIdentity &identity,
                                             unsigned channel, SignalEvent signal_event);
     virtual ~DeviceFile() = default;
 
@@ -63,15 +67,14 @@ public:
     // (0x00220000 + 4 * index or 0x00222000 + 4 * index). `returned` receives the
     // bytes written to `out`. A request that waits (a wait for a comm event) ends with
     // ERROR_OPERATION_ABORTED once its `call` is cancelled.
-    virtual uint32_t io_control(uint32_t code, const void *in, uint32_t in_size, void *out,
-                                uint32_t out_size, uint32_t *returned, const OverlappedCall *call = nullptr) = 0;
+    virtual uint32_t io_control(uint32_t code, const void *in, uint32_t in_size, void *out, uint32_t out_size,
+                                uint32_t *returned, const OverlappedCall *call = nullptr) = 0;
 
     // Data calls honouring the time-outs of request 71. A call that reaches its time-out
     // succeeds with the count that moved; one whose `call` is cancelled ends with
     // ERROR_OPERATION_ABORTED and the count that moved before.
     virtual uint32_t read(void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call = nullptr) = 0;
-    virtual uint32_t write(const void *buffer, uint32_t size, uint32_t *done,
-                           const OverlappedCall *call = nullptr) = 0;
+    virtual uint32_t write(const void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call = nullptr) = 0;
 
     // Some OverlappedCall was cancelled: calls that wait look at theirs again.
     virtual void wake_cancelled() {}

@@ -22,14 +22,16 @@ constexpr uint32_t description_field = 64;
 constexpr uint32_t text_reply_limit = 64;
 
 // Zero-fills `field` and puts as much of `text` as fits with its terminator.
-void put_text(uint8_t *field, uint32_t field_size, const std::string &text) {
+void put_text(uint8_t *field, uint32_t field_size, const std::string &text)
+{
     std::memset(field, 0, field_size);
     std::memcpy(field, text.data(), std::min<size_t>(text.size(), field_size - 1));
 }
 
 } // namespace
 
-std::string ChannelFile::serial_number() const {
+std::string ChannelFile::serial_number() const
+{
     // One listed device per channel: the channel letter tells them apart, so it is the
     // serial string that gives way when the field is short.
     if (identity_.channels <= 1)
@@ -37,13 +39,15 @@ std::string ChannelFile::serial_number() const {
     return identity_.serial.substr(0, serial_field - 2) + static_cast<char>('A' + channel_ - 1);
 }
 
-std::string ChannelFile::description() const {
+std::string ChannelFile::description() const
+{
     if (identity_.channels <= 1)
         return identity_.product.substr(0, description_field - 1);
     return identity_.product.substr(0, description_field - 3) + ' ' + static_cast<char>('A' + channel_ - 1);
 }
 
-uint32_t ChannelFile::get_device_information(RequestBuffers &buffers) const {
+uint32_t ChannelFile::get_device_information(RequestBuffers &buffers) const
+{
     if (buffers.out_size < information_size)
         return ERROR_INVALID_PARAMETER;
     uint8_t *reply = buffers.out;
@@ -59,7 +63,8 @@ uint32_t ChannelFile::get_device_information(RequestBuffers &buffers) const {
 
 // The text and its terminator; the count returned leaves the terminator out, so that a
 // caller that appends one to what came back stays within the 64 bytes.
-uint32_t ChannelFile::get_text(RequestBuffers &buffers, const std::string &text) const {
+uint32_t ChannelFile::get_text(RequestBuffers &buffers, const std::string &text) const
+{
     if (buffers.out_size < 1)
         return ERROR_INVALID_PARAMETER;
     uint32_t field = std::min(buffers.out_size, text_reply_limit);
@@ -68,7 +73,8 @@ uint32_t ChannelFile::get_text(RequestBuffers &buffers, const std::string &text)
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_location(RequestBuffers &buffers) const {
+uint32_t ChannelFile::get_location(RequestBuffers &buffers) const
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     store_u32(buffers.out, identity_.location + channel_);
@@ -76,7 +82,8 @@ uint32_t ChannelFile::get_location(RequestBuffers &buffers) const {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_packet_size(RequestBuffers &buffers) const {
+uint32_t ChannelFile::get_packet_size(RequestBuffers &buffers) const
+{
     if (buffers.out_size < 2)
         return ERROR_INVALID_PARAMETER;
     store_u16(buffers.out, identity_.packet_size);

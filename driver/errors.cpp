@@ -4,7 +4,8 @@
 
 namespace corvane::driver {
 
-uint32_t win32_error(usb::Status status) {
+uint32_t win32_error(usb::Status status)
+{
     switch (status) {
     case usb::Status::ok: return ERROR_SUCCESS;
     case usb::Status::timeout: return ERROR_SEM_TIMEOUT;

@@ -22,7 +22,8 @@ struct NotificationRecord {
 };
 constexpr uint32_t packed_record_size = 2 * sizeof(uintptr_t) + sizeof(uint32_t);
 
-uintptr_t load_pointer(const uint8_t *p) {
+uintptr_t load_pointer(const uint8_t *p)
+{
     uintptr_t value = 0;
     for (size_t i = 0; i < sizeof value; ++i)
         value |= static_cast<uintptr_t>(p[i]) << (8 * i);
@@ -31,7 +32,8 @@ uintptr_t load_pointer(const uint8_t *p) {
 
 } // namespace
 
-uint32_t ChannelFile::set_event_notification(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_event_notification(const RequestBuffers &buffers)
+{
     uint32_t mask;
     uintptr_t parameter;
     if (buffers.in_size >= sizeof(NotificationRecord)) {
@@ -50,7 +52,8 @@ uint32_t ChannelFile::set_event_notification(const RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_event_status(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_event_status(RequestBuffers &buffers)
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -60,19 +63,21 @@ uint32_t ChannelFile::get_event_status(RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_status(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_status(RequestBuffers &buffers)
+{
     if (buffers.out_size < 12)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
     store_u32(buffers.out, static_cast<uint32_t>(queue_.size()));
-    store_u32(buffers.out + 4, 0);   // writes are synchronous: nothing waits to go out
+    store_u32(buffers.out + 4, 0); // writes are synchronous: nothing waits to go out
     store_u32(buffers.out + 8, event_status_);
     event_status_ = 0;
     buffers.returned = 12;
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::set_wait_mask(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_wait_mask(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
     {
@@ -86,16 +91,15 @@ uint32_t ChannelFile::set_wait_mask(const RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::wait_on_mask(RequestBuffers &buffers) {
+uint32_t ChannelFile::wait_on_mask(RequestBuffers &buffers)
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     std::unique_lock<std::mutex> lock(mutex_);
     if (wait_mask_ == 0)
-        return ERROR_INVALID_PARAMETER;   // nothing could ever end the wait
+        return ERROR_INVALID_PARAMETER; // nothing could ever end the wait
     uint64_t generation = wait_generation_;
-    consumers_.wait(lock, [&] {
-        return wait_events_ != 0 || closed_ || vanished_ || generation != wait_generation_;
-    });
+    consumers_.wait(lock, [&] { return wait_events_ != 0 || closed_ || vanished_ || generation != wait_generation_; });
     if (closed_)
         return ERROR_OPERATION_ABORTED;
     uint32_t events = generation == wait_generation_ ? wait_events_ : 0;
@@ -108,7 +112,8 @@ uint32_t ChannelFile::wait_on_mask(RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-HANDLE ChannelFile::raise_events_locked(uint32_t events) {
+HANDLE ChannelFile::raise_events_locked(uint32_t events)
+{
     wait_events_ |= events & wait_mask_;
     uint32_t noticed = events & event_mask_;
     event_status_ |= noticed;

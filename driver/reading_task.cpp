@@ -12,20 +12,23 @@ namespace corvane::driver {
 
 namespace ftdi = usb::ftdi;
 
-bool ChannelFile::task_may_read_locked() const {
+bool ChannelFile::task_may_read_locked() const
+{
     // Nothing is ever dropped: the task reads only when the queue can take the data of
     // at least one whole packet.
     return !task_stop_requested_ && task_error_ == 0 && queue_.room() >= packet_size_ - ftdi::status_bytes;
 }
 
-size_t ChannelFile::next_transfer_size_locked() const {
+size_t ChannelFile::next_transfer_size_locked() const
+{
     size_t data_per_packet = packet_size_ - ftdi::status_bytes;
-    size_t packets = std::min({queue_.room() / data_per_packet, in_transfer_size_ / packet_size_,
-                               transfer_buffer_size_ / packet_size_});
+    size_t packets = std::min(
+        {queue_.room() / data_per_packet, in_transfer_size_ / packet_size_, transfer_buffer_size_ / packet_size_});
     return std::max<size_t>(packets, 1) * packet_size_;
 }
 
-void ChannelFile::run_reading_task() {
+void ChannelFile::run_reading_task()
+{
     unsigned failures = 0;
     for (;;) {
         size_t request;
@@ -78,7 +81,8 @@ void ChannelFile::run_reading_task() {
     }
 }
 
-void ChannelFile::take_transfer(const uint8_t *packets, size_t transferred) {
+void ChannelFile::take_transfer(const uint8_t *packets, size_t transferred)
+{
     HANDLE to_signal = nullptr;
     bool wake = true;
     {
@@ -87,7 +91,7 @@ void ChannelFile::take_transfer(const uint8_t *packets, size_t transferred) {
         for (size_t offset = 0; offset < transferred; offset += packet_size_) {
             size_t length = std::min(packet_size_, transferred - offset);
             if (length < ftdi::status_bytes)
-                break;   // a torn packet carries neither status nor data
+                break; // a torn packet carries neither status nor data
             const uint8_t *packet = packets + offset;
             auto modem = static_cast<uint8_t>(packet[0] & ~ftdi::modem_reserved_mask);
             if (line_state_known_ && modem != modem_status_)
@@ -126,7 +130,8 @@ void ChannelFile::take_transfer(const uint8_t *packets, size_t transferred) {
         signal_event_(to_signal);
 }
 
-void ChannelFile::mark_vanished() {
+void ChannelFile::mark_vanished()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         vanished_ = true;
@@ -135,7 +140,8 @@ void ChannelFile::mark_vanished() {
     task_.notify_all();
 }
 
-void ChannelFile::drop_received() {
+void ChannelFile::drop_received()
+{
     // The transport forgets what it fetched ahead first: then only the transfer the task
     // is in may still bring bytes from before the purge, and waiting for it below catches
     // those. The other way round, the task's next transfer could hand them out after the

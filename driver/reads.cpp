@@ -18,7 +18,8 @@ namespace {
 constexpr uint32_t all_ones = 0xFFFFFFFFu;
 }
 
-ReadLimits ChannelFile::read_limits_locked(uint32_t size) const {
+ReadLimits ChannelFile::read_limits_locked(uint32_t size) const
+{
     const Timeouts &t = timeouts_;
     ReadLimits limits;
     if (t.read_interval == all_ones && t.read_multiplier == all_ones && t.read_constant > 0 &&
@@ -35,7 +36,8 @@ ReadLimits ChannelFile::read_limits_locked(uint32_t size) const {
     return limits;
 }
 
-uint32_t ChannelFile::read(void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call) {
+uint32_t ChannelFile::read(void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call)
+{
     uint32_t ignored;
     if (!done)
         done = &ignored;

@@ -6,14 +6,16 @@
 
 namespace corvane::driver {
 
-bool ReceiveQueue::allocate(size_t capacity) {
+bool ReceiveQueue::allocate(size_t capacity)
+{
     storage_.reset(new (std::nothrow) uint8_t[capacity]);
     capacity_ = storage_ ? capacity : 0;
     clear();
     return storage_ != nullptr;
 }
 
-size_t ReceiveQueue::push(const uint8_t *data, size_t count) {
+size_t ReceiveQueue::push(const uint8_t *data, size_t count)
+{
     count = std::min(count, room());
     if (count == 0)
         return 0;
@@ -25,7 +27,8 @@ size_t ReceiveQueue::push(const uint8_t *data, size_t count) {
     return count;
 }
 
-size_t ReceiveQueue::pop(uint8_t *out, size_t count) {
+size_t ReceiveQueue::pop(uint8_t *out, size_t count)
+{
     count = std::min(count, size_);
     if (count == 0)
         return 0;

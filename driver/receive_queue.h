@@ -26,7 +26,7 @@ public:
 private:
     std::unique_ptr<uint8_t[]> storage_;
     size_t capacity_ = 0;
-    size_t head_ = 0;   // the oldest byte
+    size_t head_ = 0; // the oldest byte
     size_t size_ = 0;
 };
 

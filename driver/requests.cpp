@@ -10,7 +10,8 @@ namespace {
 
 // The request index of an I/O control code, or nothing when the code is of neither
 // generation of the request tables.
-std::optional<unsigned> decode_request(uint32_t code, bool alternate_only) {
+std::optional<unsigned> decode_request(uint32_t code, bool alternate_only)
+{
     for (uint32_t base : {primary_code_base, alternate_code_base}) {
         if (code < base || (code - base) % 4 != 0)
             continue;
@@ -25,7 +26,8 @@ std::optional<unsigned> decode_request(uint32_t code, bool alternate_only) {
 }
 
 // A 32-bit answer the driver gives from its own knowledge.
-uint32_t answer_u32(RequestBuffers &buffers, uint32_t value) {
+uint32_t answer_u32(RequestBuffers &buffers, uint32_t value)
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     store_u32(buffers.out, value);
@@ -38,8 +40,9 @@ constexpr uint32_t no_com_port = 0;
 
 } // namespace
 
-uint32_t ChannelFile::io_control(uint32_t code, const void *in, uint32_t in_size, void *out,
-                                 uint32_t out_size, uint32_t *returned, const OverlappedCall *call) {
+uint32_t ChannelFile::io_control(uint32_t code, const void *in, uint32_t in_size, void *out, uint32_t out_size,
+                                 uint32_t *returned, const OverlappedCall *call)
+{
     if (returned)
         *returned = 0;
     std::optional<unsigned> index = decode_request(code, identity_.alternate_codes_only);
@@ -66,7 +69,8 @@ uint32_t ChannelFile::io_control(uint32_t code, const void *in, uint32_t in_size
     return error;
 }
 
-uint32_t ChannelFile::answer(unsigned index, RequestBuffers &buffers) {
+uint32_t ChannelFile::answer(unsigned index, RequestBuffers &buffers)
+{
     switch (index) {
     case request_reset: return reset_channel();
     case request_cycle_port: return cycle_port();
@@ -126,7 +130,8 @@ uint32_t ChannelFile::answer(unsigned index, RequestBuffers &buffers) {
     }
 }
 
-uint32_t ChannelFile::set_timeouts(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_timeouts(const RequestBuffers &buffers)
+{
     constexpr uint32_t short_form = 8, long_form = 20;
     if (buffers.in_size < short_form)
         return ERROR_INVALID_PARAMETER;
@@ -146,7 +151,8 @@ uint32_t ChannelFile::set_timeouts(const RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::set_transfer_sizes(const RequestBuffers &buffers) {
+uint32_t ChannelFile::set_transfer_sizes(const RequestBuffers &buffers)
+{
     if (buffers.in_size < 8)
         return ERROR_INVALID_PARAMETER;
     uint32_t in_size = load_u32(buffers.in);
@@ -160,7 +166,8 @@ uint32_t ChannelFile::set_transfer_sizes(const RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::set_driver_word(const RequestBuffers &buffers, uint32_t &setting, uint32_t minimum) {
+uint32_t ChannelFile::set_driver_word(const RequestBuffers &buffers, uint32_t &setting, uint32_t minimum)
+{
     if (buffers.in_size < 4)
         return ERROR_INVALID_PARAMETER;
     uint32_t value = load_u32(buffers.in);
@@ -171,7 +178,8 @@ uint32_t ChannelFile::set_driver_word(const RequestBuffers &buffers, uint32_t &s
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::get_queue_bytes(RequestBuffers &buffers) {
+uint32_t ChannelFile::get_queue_bytes(RequestBuffers &buffers)
+{
     if (buffers.out_size < 4)
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -180,7 +188,8 @@ uint32_t ChannelFile::get_queue_bytes(RequestBuffers &buffers) {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::stop_reading() {
+uint32_t ChannelFile::stop_reading()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     task_stop_requested_ = true;
     // Once this returns no bulk IN is in flight, so a purge that follows leaves nothing
@@ -189,7 +198,8 @@ uint32_t ChannelFile::stop_reading() {
     return ERROR_SUCCESS;
 }
 
-uint32_t ChannelFile::restart_reading() {
+uint32_t ChannelFile::restart_reading()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (vanished_)

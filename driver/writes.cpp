@@ -10,11 +10,13 @@
 
 namespace corvane::driver {
 
-std::optional<Clock::time_point> ChannelFile::write_deadline_locked(uint32_t size) const {
+std::optional<Clock::time_point> ChannelFile::write_deadline_locked(uint32_t size) const
+{
     return deadline_after(static_cast<uint64_t>(timeouts_.write_multiplier) * size + timeouts_.write_constant);
 }
 
-uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call) {
+uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done, const OverlappedCall *call)
+{
     uint32_t ignored;
     if (!done)
         done = &ignored;
@@ -59,7 +61,7 @@ uint32_t ChannelFile::write(const void *buffer, uint32_t size, uint32_t *done, c
         sent += moved;
         *done = static_cast<uint32_t>(sent);
         if (status == usb::Status::ok && moved == 0)
-            break;   // a transport that takes nothing and says so has nothing more to give
+            break; // a transport that takes nothing and says so has nothing more to give
         if (status == usb::Status::ok || status == usb::Status::timeout)
             continue;
         if (status == usb::Status::no_device)

@@ -58,7 +58,7 @@ struct ChipOptions232R {
     ChipOptions texts;
     uint8_t r_w0_bit1;
     uint8_t r_w0_bit2;
-    uint8_t byte1;          // where the record keeps r_byte1: always 0x40 here
+    uint8_t byte1; // where the record keeps r_byte1: always 0x40 here
     uint8_t r_option_bit2;
     uint8_t r_option_bit3;
     uint8_t r_byte11_bit0;
@@ -80,25 +80,21 @@ struct ChipOptions232R {
 // The H-series blocks, field for field the record's (ProgramData, ftdev.h).
 struct ChipOptions2232H {
     ChipOptions texts;
-    uint8_t block[offsetof(ProgramData, ft2232h_w0_bit15) + 1 -
-                  offsetof(ProgramData, ft2232h_option_bit2)];
+    uint8_t block[offsetof(ProgramData, ft2232h_w0_bit15) + 1 - offsetof(ProgramData, ft2232h_option_bit2)];
 };
 struct ChipOptions4232H {
     ChipOptions texts;
-    uint8_t block[offsetof(ProgramData, ft4232h_driver_type_d) + 1 -
-                  offsetof(ProgramData, ft4232h_option_bit2)];
+    uint8_t block[offsetof(ProgramData, ft4232h_driver_type_d) + 1 - offsetof(ProgramData, ft4232h_option_bit2)];
 };
 struct ChipOptions232H {
     ChipOptions texts;
-    uint8_t block[offsetof(ProgramData, ft232h_w0_bit15) + 1 -
-                  offsetof(ProgramData, ft232h_option_bit2)];
+    uint8_t block[offsetof(ProgramData, ft232h_w0_bit15) + 1 - offsetof(ProgramData, ft232h_option_bit2)];
 };
 
 // Copies the record's bytes from field `first` through field `last` into the block
 // from its member at `block_first`: the block mirrors the record there byte for byte.
 template <typename Block>
-void copy_record_block(Block &block, size_t block_first, const ProgramData &record, size_t first,
-                       size_t end)
+void copy_record_block(Block &block, size_t block_first, const ProgramData &record, size_t first, size_t end)
 {
     std::memcpy(reinterpret_cast<unsigned char *>(&block) + block_first,
                 reinterpret_cast<const unsigned char *>(&record) + first, end - first);

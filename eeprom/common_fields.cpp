@@ -66,8 +66,8 @@ void apply_settings_header(TFtE2Data &image, const SettingsHeader &settings)
 
 FtdevStatus check_buffers(const TextBuffers &buffers)
 {
-    if (buffers.manufacturer == nullptr || buffers.manufacturer_id == nullptr ||
-        buffers.description == nullptr || buffers.serial_number == nullptr)
+    if (buffers.manufacturer == nullptr || buffers.manufacturer_id == nullptr || buffers.description == nullptr ||
+        buffers.serial_number == nullptr)
         return FTDEV_INVALID_PARAMETER;
     return FTDEV_OK;
 }

@@ -18,7 +18,7 @@ constexpr int max_power_limit = 500;
 // What the 64-word layouts' EncodeImage writes before FT_EE_Program sets the caller's values.
 constexpr uint16_t ftdi_vendor_id = 0x0403;
 constexpr uint8_t default_attributes = 0xA0;
-constexpr uint8_t default_power = 0x2D;     // 90 mA
+constexpr uint8_t default_power = 0x2D; // 90 mA
 // The USB release the settings path writes into word 6 of those layouts.
 constexpr uint16_t usb_release_2_0 = 0x0200;
 

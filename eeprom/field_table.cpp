@@ -77,22 +77,17 @@ uint32_t extract(const TFtE2Data &image, const Field &field)
 uint32_t stored_value(const Field &field, Side side, uint32_t value, bool &first_taken)
 {
     switch (field.rule) {
-    case Rule::flag:
-        return value != 0;
-    case Rule::flag_one:
-        return side == Side::settings ? value == 1 : value != 0;
-    case Rule::flag_inverted:
-        return side == Side::settings ? value == 0 : value != 0;
+    case Rule::flag: return value != 0;
+    case Rule::flag_one: return side == Side::settings ? value == 1 : value != 0;
+    case Rule::flag_inverted: return side == Side::settings ? value == 0 : value != 0;
     case Rule::first_flag:
         if (value == 0 || first_taken)
             return 0;
         first_taken = true;
         return 1;
-    case Rule::code:
-        return value & mask_of(field);
+    case Rule::code: return value & mask_of(field);
     case Rule::unchecked:
-    case Rule::pin_group:
-        break;
+    case Rule::pin_group: break;
     }
     return value;
 }

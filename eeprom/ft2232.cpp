@@ -34,8 +34,12 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft2232_layout = {
-    .fields = fields, .word_count = 128, .first_string = ft2232_first_string, .release = release_2232,
-    .product_id = ft2232_product_id, .usb_version = usb_release_2_0,
+    .fields = fields,
+    .word_count = 128,
+    .first_string = ft2232_first_string,
+    .release = release_2232,
+    .product_id = ft2232_product_id,
+    .usb_version = usb_release_2_0,
     .record = later_block(offsetof(ProgramData, dual_release_0500), offsetof(ProgramData, dual_w0_bit11) + 1,
                           offsetof(ChipOptions2232, dual_release_0500)),
     .part_code_word = part_code_word,

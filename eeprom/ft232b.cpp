@@ -8,7 +8,7 @@ namespace {
 
 constexpr uint16_t release_bm = 0x0400;
 constexpr uint16_t release_am = 0x0200;
-constexpr uint16_t usb_1_1 = 0x0110;     // what older images are reported to speak
+constexpr uint16_t usb_1_1 = 0x0110; // what older images are reported to speak
 constexpr uint16_t part_93c46 = 0x46;
 
 // The settings structure has only its header: every row is the record's.
@@ -24,10 +24,14 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft232b_layout = {
-    .fields = fields, .first_string = ft232b_first_string, .release = release_bm,
-    .product_id = ft232b_product_id, .usb_version = usb_release_2_0,
+    .fields = fields,
+    .first_string = ft232b_first_string,
+    .release = release_bm,
+    .product_id = ft232b_product_id,
+    .usb_version = usb_release_2_0,
     .record = {{offsetof(ProgramData, release_0400), offsetof(ProgramData, dual_release_0500)},
-               offsetof(ChipOptions232, release_0400), {ft2232_release_cleared, ft2232_fields_cleared}},
+               offsetof(ChipOptions232, release_0400),
+               {ft2232_release_cleared, ft2232_fields_cleared}},
 };
 
 bool FixedPartLayout::ProbeEepromType()

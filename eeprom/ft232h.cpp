@@ -66,8 +66,12 @@ constexpr Field fields[] = {
 } // namespace
 
 constinit const ChipLayout ft232h_layout = {
-    .fields = fields, .word_count = 128, .checksum_span = 254, .first_string = ft232h_first_string,
-    .release = release_232h, .record = later_block<ChipOptions232H>(offsetof(ProgramData, ft232h_option_bit2)),
+    .fields = fields,
+    .word_count = 128,
+    .checksum_span = 254,
+    .first_string = ft232h_first_string,
+    .release = release_232h,
+    .record = later_block<ChipOptions232H>(offsetof(ProgramData, ft232h_option_bit2)),
     .part_code_word = part_code_word,
 };
 

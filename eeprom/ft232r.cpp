@@ -44,10 +44,14 @@ constexpr Field fields[] = {
 
 // The FT232B block's reader clears the same bytes.
 constinit const ChipLayout ft232r_layout = {
-    .fields = fields, .first_string = ft232r_first_string, .release = release_r,
-    .product_id = ft232b_product_id, .usb_version = usb_release_2_0,
+    .fields = fields,
+    .first_string = ft232r_first_string,
+    .release = release_r,
+    .product_id = ft232b_product_id,
+    .usb_version = usb_release_2_0,
     .record = {{offsetof(ProgramData, r_w0_bit1), offsetof(ProgramData, r_w0_bit3) + 1},
-               offsetof(ChipOptions232R, r_w0_bit1), {ft2232_release_cleared, ft2232_fields_cleared}},
+               offsetof(ChipOptions232R, r_w0_bit1),
+               {ft2232_release_cleared, ft2232_fields_cleared}},
 };
 
 FtdevStatus TFtEE232R::ReadFactoryWord(uint16_t &value)

@@ -8,7 +8,7 @@ namespace corvane::eeprom {
 
 constexpr int ft232r_first_string = 24;
 constexpr uint8_t ft232r_select_max = 12;
-constexpr uint8_t ft232r_programmed_byte1 = 0x40;   // what every programmed image holds in byte 1
+constexpr uint8_t ft232r_programmed_byte1 = 0x40; // what every programmed image holds in byte 1
 
 extern const ChipLayout ft232r_layout;
 
@@ -17,8 +17,7 @@ public:
     TFtEE232R() : FixedPartLayout(ft232r_layout) {}
     TFtEE232R(const device::HandleRecord &record, FtdevHandle handle_)
         : FixedPartLayout(record, ft232r_layout), handle(handle_)
-    {
-    }
+    {}
 
     // The device handle the object was made for, for the latency timer calls.
     FtdevHandle handle = nullptr;

@@ -131,8 +131,7 @@ FtdevStatus ee_read(FtdevHandle handle, ProgramData *data)
 
 // The Ex variants put the four texts into the record where its own form keeps them.
 template <typename Record>
-void store_texts(Record &record, char *manufacturer, char *manufacturer_id, char *description,
-                 char *serial_number)
+void store_texts(Record &record, char *manufacturer, char *manufacturer_id, char *description, char *serial_number)
 {
     record.manufacturer = manufacturer;
     record.manufacturer_id = manufacturer_id;
@@ -140,8 +139,7 @@ void store_texts(Record &record, char *manufacturer, char *manufacturer_id, char
     record.serial_number = serial_number;
 }
 
-void store_texts(ProgramData *data, char *manufacturer, char *manufacturer_id, char *description,
-                 char *serial_number)
+void store_texts(ProgramData *data, char *manufacturer, char *manufacturer_id, char *description, char *serial_number)
 {
     if (is_signed(data))
         store_texts(*data, manufacturer, manufacturer_id, description, serial_number);
@@ -182,8 +180,7 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_Program(FtdevHandle handle, ProgramDat
 }
 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ProgramEx(FtdevHandle handle, ProgramData *data, char *manufacturer,
-                                                    char *manufacturer_id, char *description,
-                                                    char *serial_number)
+                                                    char *manufacturer_id, char *description, char *serial_number)
 {
     return guarded([&]() -> FtdevStatus {
         if (data == nullptr)

@@ -10,9 +10,9 @@ using corvane::device::HandleRecord;
 
 namespace {
 
-constexpr uint32_t read_config_request = 0x2201CC;     // request index 115
-constexpr uint32_t write_config_request = 0x2201D0;    // request index 116
-constexpr uint32_t read_ecc_request = 0x2201D4;        // request index 117
+constexpr uint32_t read_config_request = 0x2201CC;  // request index 115
+constexpr uint32_t write_config_request = 0x2201D0; // request index 116
+constexpr uint32_t read_ecc_request = 0x2201D4;     // request index 117
 
 // The layout for a settings call, after the checks that refuse the structure.
 std::unique_ptr<TFtE2Data> settings_layout(FtdevHandle handle, const SettingsHeader *settings, uint32_t size,
@@ -69,10 +69,9 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Read(FtdevHandle handle, SettingsH
     });
 }
 
-FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const SettingsHeader *settings,
-                                                      uint32_t size, const char *manufacturer,
-                                                      const char *manufacturer_id, const char *description,
-                                                      const char *serial_number)
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const SettingsHeader *settings, uint32_t size,
+                                                      const char *manufacturer, const char *manufacturer_id,
+                                                      const char *description, const char *serial_number)
 {
     return guarded([&]() -> FtdevStatus {
         FtdevStatus status = FTDEV_OK;

@@ -1,6 +1,5 @@
 #include "eeprom/ftx.h"
 
-
 #include <algorithm>
 #include <cstring>
 
@@ -24,7 +23,7 @@ constexpr WordRange checksummed[] = {{0, 18}, {64, 127}};
 constexpr WordRange kept_words[] = {{18, 64}, {64, 80}, {128, max_words}};
 
 constexpr int user_start_word = 18;
-constexpr uint32_t first_stretch = 2 * (64 - user_start_word);     // bytes 0x24 to 0x7F
+constexpr uint32_t first_stretch = 2 * (64 - user_start_word); // bytes 0x24 to 0x7F
 constexpr int second_stretch_at = 0x100;
 constexpr uint32_t second_stretch = image_size - second_stretch_at;
 constexpr int user_area_words = static_cast<int>((first_stretch + second_stretch) / 2);
@@ -74,8 +73,12 @@ constexpr Field fields[] = {
 
 // Every string offset is 0xA0 or more, so bit 7 of each pointer byte is set already.
 constinit const ChipLayout ftx_layout = {
-    .fields = fields, .word_count = max_words, .checksum_span = 254, .first_string = ftx_first_string,
-    .strings_end = ftx_strings_end, .release = release_x,
+    .fields = fields,
+    .word_count = max_words,
+    .checksum_span = 254,
+    .first_string = ftx_first_string,
+    .strings_end = ftx_strings_end,
+    .release = release_x,
 };
 
 // The pointer bytes hold the real offsets, all in the upper half of the first 128 words.

@@ -59,8 +59,12 @@ constexpr auto fields_4232h = joined(
 template <typename Options>
 constexpr ChipLayout high_speed_layout(std::span<const Field> fields, uint16_t release, size_t record_first)
 {
-    return {.fields = fields, .word_count = 128, .first_string = high_speed_first_string, .release = release,
-            .record = later_block<Options>(record_first), .part_code_word = high_speed_part_code_word};
+    return {.fields = fields,
+            .word_count = 128,
+            .first_string = high_speed_first_string,
+            .release = release,
+            .record = later_block<Options>(record_first),
+            .part_code_word = high_speed_part_code_word};
 }
 
 } // namespace

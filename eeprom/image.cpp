@@ -51,8 +51,7 @@ bool make_descriptor(const char *text, Descriptor &out)
 TEeData::TEeData()
     : image{}, cursor(0), blank(1), word_count(64), device(nullptr), read_word_request(no_request),
       write_word_request(no_request), erase_request(no_request)
-{
-}
+{}
 
 TEeData::TEeData(const device::HandleRecord &record) : TEeData()
 {
@@ -124,8 +123,8 @@ bool TEeData::WriteWord(uint16_t address, uint16_t value)
 {
     if (device == nullptr)
         return false;
-    uint8_t buffer[4] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
-                         static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    uint8_t buffer[4] = {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(value),
+                         static_cast<uint8_t>(value >> 8)};
     DWORD returned = 0;
     DeviceIoControl(device, write_word_request, buffer, sizeof buffer, buffer, sizeof buffer, &returned, nullptr);
     return true;
@@ -250,8 +249,8 @@ int TFtE2Data::TailWordOffset() const
     return p;
 }
 
-void TFtE2Data::ReadUserPieces(uint8_t *buffer, uint32_t count, uint32_t &got, uint32_t first_piece,
-                               int second_at, uint32_t second_size)
+void TFtE2Data::ReadUserPieces(uint8_t *buffer, uint32_t count, uint32_t &got, uint32_t first_piece, int second_at,
+                               uint32_t second_size)
 {
     const uint32_t first = std::min(count, first_piece);
     TFtE2Data::ReadUserArea(buffer, first, got);
@@ -470,16 +469,14 @@ void TFtE2Data::SetTailWord(uint16_t value)
     image[p + 1] = static_cast<uint8_t>(value >> 8);
 }
 
-bool TFtE2Data::StringsFit(int first_offset, const char *manufacturer, const char *description,
-                           const char *serial, int end)
+bool TFtE2Data::StringsFit(int first_offset, const char *manufacturer, const char *description, const char *serial,
+                           int end)
 {
-    return first_offset + descriptor_size(manufacturer) + descriptor_size(description) +
-               descriptor_size(serial) <=
-           end;
+    return first_offset + descriptor_size(manufacturer) + descriptor_size(description) + descriptor_size(serial) <= end;
 }
 
-bool TFtE2Data::PlaceStrings(int first_offset, const char *manufacturer, const char *description,
-                             const char *serial, int end)
+bool TFtE2Data::PlaceStrings(int first_offset, const char *manufacturer, const char *description, const char *serial,
+                             int end)
 {
     if (!StringsFit(first_offset, manufacturer, description, serial, end))
         return false;

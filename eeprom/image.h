@@ -26,7 +26,7 @@ constexpr int max_words = image_size / 2;
 constexpr int manufacturer_pointer = 14;
 constexpr int description_pointer = 16;
 constexpr int serial_pointer = 18;
-constexpr uint8_t pointer_flag = 0x80;     // bit 7 of a pointer byte; bits 0-6 the offset
+constexpr uint8_t pointer_flag = 0x80; // bit 7 of a pointer byte; bits 0-6 the offset
 
 // The string area of the 64-word layouts (and the lower half of the larger ones) ends
 // where the appended empty descriptor must end; the serial descriptor ends 2 bytes before.
@@ -43,7 +43,7 @@ constexpr int max_descriptor_chars = 126;
 // A USB string descriptor built outside the image.
 struct Descriptor {
     uint8_t bytes[2 + 2 * max_descriptor_chars];
-    int size;   // bytes in use, the same as bytes[0]
+    int size; // bytes in use, the same as bytes[0]
 };
 
 // Builds the descriptor of `text` (see TFtE2Data::StringToDescriptor for the code units);
@@ -120,8 +120,8 @@ public:
     // The ten operations, in the order every layout lists them.
     virtual bool ReadImage();
     virtual void UpdateChecksum();
-    virtual int UserAreaStart();            // word index, 0 when there is no user area
-    virtual int UserAreaSize();             // words
+    virtual int UserAreaStart(); // word index, 0 when there is no user area
+    virtual int UserAreaSize();  // words
     virtual bool WriteUserArea(const uint8_t *bytes, uint32_t count);
     virtual void ReadUserArea(uint8_t *buffer, uint32_t count, uint32_t &got);
     // These two and the settings pair below build and read the image from the chip's
@@ -172,13 +172,13 @@ public:
 
     // Whether the three descriptors, placed from `first_offset`, end by byte `end` (122
     // unless the layout's string area ends elsewhere).
-    static bool StringsFit(int first_offset, const char *manufacturer, const char *description,
-                           const char *serial, int end = strings_end_limit);
+    static bool StringsFit(int first_offset, const char *manufacturer, const char *description, const char *serial,
+                           int end = strings_end_limit);
     // Steps 1 to 5 of placing the strings: pointer and length bytes, the descriptors, the
     // offsets in memory, bit 7 of the pointer bytes. False, with the image unchanged,
     // when they do not end by byte `end`.
-    bool PlaceStrings(int first_offset, const char *manufacturer, const char *description,
-                      const char *serial, int end = strings_end_limit);
+    bool PlaceStrings(int first_offset, const char *manufacturer, const char *description, const char *serial,
+                      int end = strings_end_limit);
 
     // Erase, write every word, read back and compare: 13, 12 or 0.
     FtdevStatus WriteSequence();

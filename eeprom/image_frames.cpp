@@ -14,8 +14,7 @@ TFtE2Data::TFtE2Data(const ChipLayout &layout) : chip(&layout)
     checksum_span = layout.checksum_span;
 }
 
-TFtE2Data::TFtE2Data(const device::HandleRecord &record, const ChipLayout &layout)
-    : TEeData(record), chip(&layout)
+TFtE2Data::TFtE2Data(const device::HandleRecord &record, const ChipLayout &layout) : TEeData(record), chip(&layout)
 {
     word_count = layout.word_count;
     checksum_span = layout.checksum_span;

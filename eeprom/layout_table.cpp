@@ -73,18 +73,21 @@ TFtE2Data *create_ft232r(const device::HandleRecord &record, FtdevHandle handle)
 const LayoutInfo layout_infos[] = {
     /* ft232b */ {&create_plain<TFtEE232>, &encode_options<ChipOptions232, ft232b_layout>, &ft232b_layout,
                   sizeof(Settings232B), FTDEV_PROGRAM_VERSION_232B, record_span_232b},
-    /* ft232r */ {&create_ft232r, &encode_ft232r_options, &ft232r_layout, sizeof(Settings232R),
-                  FTDEV_PROGRAM_VERSION_232B, 0},
-    /* ft2232 */ {&create_plain<TFtEE2232>, &encode_options<ChipOptions2232, ft2232_layout>, &ft2232_layout,
-                  sizeof(Settings2232), FTDEV_PROGRAM_VERSION_2232, record_span_2232},
-    /* ft2232h */ {&create_plain<TFtEE2232H>, &encode_options<ChipOptions2232H, ft2232h_layout>, &ft2232h_layout,
-                   sizeof(Settings2232H), FTDEV_PROGRAM_VERSION_2232H, record_span_2232h},
-    /* ft4232h */ {&create_plain<TFtEE4232H>, &encode_options<ChipOptions4232H, ft4232h_layout>, &ft4232h_layout,
-                   sizeof(Settings4232H), FTDEV_PROGRAM_VERSION_4232H, record_span_4232h},
-    /* ft232h */ {&create_plain<TFtEE232H>, &encode_options<ChipOptions232H, ft232h_layout>, &ft232h_layout,
-                  sizeof(Settings232H), FTDEV_PROGRAM_VERSION_232H, record_span_232h},
-    /* ftx */ {&create_plain<TFtEEFTX>, &encode_nothing, &ftx_layout, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B,
-               0},
+    /* ft232r */
+    {&create_ft232r, &encode_ft232r_options, &ft232r_layout, sizeof(Settings232R), FTDEV_PROGRAM_VERSION_232B, 0},
+    /* ft2232 */
+    {&create_plain<TFtEE2232>, &encode_options<ChipOptions2232, ft2232_layout>, &ft2232_layout, sizeof(Settings2232),
+     FTDEV_PROGRAM_VERSION_2232, record_span_2232},
+    /* ft2232h */
+    {&create_plain<TFtEE2232H>, &encode_options<ChipOptions2232H, ft2232h_layout>, &ft2232h_layout,
+     sizeof(Settings2232H), FTDEV_PROGRAM_VERSION_2232H, record_span_2232h},
+    /* ft4232h */
+    {&create_plain<TFtEE4232H>, &encode_options<ChipOptions4232H, ft4232h_layout>, &ft4232h_layout,
+     sizeof(Settings4232H), FTDEV_PROGRAM_VERSION_4232H, record_span_4232h},
+    /* ft232h */
+    {&create_plain<TFtEE232H>, &encode_options<ChipOptions232H, ft232h_layout>, &ft232h_layout, sizeof(Settings232H),
+     FTDEV_PROGRAM_VERSION_232H, record_span_232h},
+    /* ftx */ {&create_plain<TFtEEFTX>, &encode_nothing, &ftx_layout, sizeof(SettingsX), FTDEV_PROGRAM_VERSION_232B, 0},
 };
 static_assert(std::size(layout_infos) == static_cast<size_t>(Layout::ftx) + 1);
 

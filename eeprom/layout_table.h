@@ -20,8 +20,8 @@ enum class Layout {
     ft4232h,
     ft232h,
     ftx,
-    invalid,        // the function does not serve this device type: status 6
-    unsupported,    // the library has no fitting layout for this device type: status 17
+    invalid,     // the function does not serve this device type: status 6
+    unsupported, // the library has no fitting layout for this device type: status 17
 };
 
 // The classes for FT_EE_Program/FT_EE_Read, for the user-area functions and for
@@ -42,9 +42,9 @@ struct LayoutInfo {
     // The class's table: where its strings begin, and whether FT_EE_Program probes (and
     // so erases) an external part first.
     const ChipLayout *chip;
-    uint32_t settings_size;         // the size FT_EEPROM_* require
-    uint32_t record_version;        // written into records converted from the unsigned form
-    size_t record_span;             // bytes of an unsigned record this class reads and writes
+    uint32_t settings_size;  // the size FT_EEPROM_* require
+    uint32_t record_version; // written into records converted from the unsigned form
+    size_t record_span;      // bytes of an unsigned record this class reads and writes
 };
 
 const LayoutInfo &layout_info(Layout layout);

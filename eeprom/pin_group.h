@@ -10,7 +10,7 @@ namespace corvane::eeprom {
 struct PinGroup {
     uint8_t slow_slew;
     uint8_t schmitt;
-    uint8_t drive;      // mA: 4, 8, 12 or 16
+    uint8_t drive; // mA: 4, 8, 12 or 16
 };
 
 // 4, 8, 12 and 16 mA are codes 0 to 3; any other current is stored as the weakest.

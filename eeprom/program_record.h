@@ -32,40 +32,62 @@ constexpr size_t record_span_4232h = offsetof(ProgramDataUnsigned, ft4232h_drive
 constexpr size_t record_span_232h = offsetof(ProgramDataUnsigned, ft232h_w0_bit15) + 1;
 
 // Every field of both forms, in the order callers declare them.
-#define CORVANE_PROGRAM_RECORD_FIELDS(FIELD) \
-    FIELD(vendor_id) FIELD(product_id) FIELD(manufacturer) FIELD(manufacturer_id) FIELD(description) \
-    FIELD(serial_number) FIELD(max_power) FIELD(tail_flag) FIELD(self_powered) FIELD(remote_wakeup) \
-    FIELD(release_0400) FIELD(option_bit0) FIELD(option_bit1) FIELD(option_bit2) FIELD(option_bit3) \
-    FIELD(option_bit4) FIELD(usb_version) FIELD(dual_release_0500) FIELD(dual_option_bit0) \
-    FIELD(dual_option_bit5) FIELD(dual_option_bit1) FIELD(dual_option_bit6) FIELD(dual_option_bit2) \
-    FIELD(dual_option_bit3) FIELD(dual_option_bit4) FIELD(dual_usb_version) FIELD(dual_w0_bit4) \
-    FIELD(dual_w0_bit12) FIELD(dual_w0_bit0) FIELD(dual_w0_bit1) FIELD(dual_w0_bit2) FIELD(dual_w0_bit3) \
-    FIELD(dual_w0_bit8) FIELD(dual_w0_bit9) FIELD(dual_w0_bit10) FIELD(dual_w0_bit11) FIELD(r_w0_bit1) \
-    FIELD(r_w0_bit2) FIELD(r_byte1) FIELD(r_option_bit2) FIELD(r_option_bit3) FIELD(r_byte11_bit0) \
-    FIELD(r_byte11_bit1) FIELD(r_byte11_bit2) FIELD(r_byte11_bit3) FIELD(r_byte11_bit4) FIELD(r_byte11_bit5) \
-    FIELD(r_byte11_bit6) FIELD(r_byte11_bit7) FIELD(r_select0) FIELD(r_select1) FIELD(r_select2) \
-    FIELD(r_select3) FIELD(r_select4) FIELD(r_w0_bit3) FIELD(ft2232h_option_bit2) FIELD(ft2232h_option_bit3) \
-    FIELD(ft2232h_group0_slow_slew) FIELD(ft2232h_group0_schmitt) FIELD(ft2232h_group0_drive) \
-    FIELD(ft2232h_group1_slow_slew) FIELD(ft2232h_group1_schmitt) FIELD(ft2232h_group1_drive) \
-    FIELD(ft2232h_group2_slow_slew) FIELD(ft2232h_group2_schmitt) FIELD(ft2232h_group2_drive) \
-    FIELD(ft2232h_group3_slow_slew) FIELD(ft2232h_group3_schmitt) FIELD(ft2232h_group3_drive) \
-    FIELD(ft2232h_w0_bit0) FIELD(ft2232h_w0_bit1) FIELD(ft2232h_w0_bit2) FIELD(ft2232h_driver_type_a) \
-    FIELD(ft2232h_w0_bit8) FIELD(ft2232h_w0_bit9) FIELD(ft2232h_w0_bit10) FIELD(ft2232h_driver_type_b) \
-    FIELD(ft2232h_w0_bit15) FIELD(ft4232h_option_bit2) FIELD(ft4232h_option_bit3) \
-    FIELD(ft4232h_group0_slow_slew) FIELD(ft4232h_group0_schmitt) FIELD(ft4232h_group0_drive) \
-    FIELD(ft4232h_group1_slow_slew) FIELD(ft4232h_group1_schmitt) FIELD(ft4232h_group1_drive) \
-    FIELD(ft4232h_group2_slow_slew) FIELD(ft4232h_group2_schmitt) FIELD(ft4232h_group2_drive) \
-    FIELD(ft4232h_group3_slow_slew) FIELD(ft4232h_group3_schmitt) FIELD(ft4232h_group3_drive) \
-    FIELD(ft4232h_byte11_bit4) FIELD(ft4232h_byte11_bit5) FIELD(ft4232h_byte11_bit6) \
-    FIELD(ft4232h_byte11_bit7) FIELD(ft4232h_driver_type_a) FIELD(ft4232h_driver_type_b) \
-    FIELD(ft4232h_driver_type_c) FIELD(ft4232h_driver_type_d) FIELD(ft232h_option_bit2) \
-    FIELD(ft232h_option_bit3) FIELD(ft232h_group0_slow_slew) FIELD(ft232h_group0_schmitt) \
-    FIELD(ft232h_group0_drive) FIELD(ft232h_group1_slow_slew) FIELD(ft232h_group1_schmitt) \
-    FIELD(ft232h_group1_drive) FIELD(ft232h_cbus_mux0) FIELD(ft232h_cbus_mux1) FIELD(ft232h_cbus_mux2) \
-    FIELD(ft232h_cbus_mux3) FIELD(ft232h_cbus_mux4) FIELD(ft232h_cbus_mux5) FIELD(ft232h_cbus_mux6) \
-    FIELD(ft232h_cbus_mux7) FIELD(ft232h_cbus_mux8) FIELD(ft232h_cbus_mux9) FIELD(ft232h_w0_bit0) \
-    FIELD(ft232h_w0_bit1) FIELD(ft232h_w0_bit2) FIELD(ft232h_w0_bit3) FIELD(ft232h_w0_bit8) \
-    FIELD(ft232h_w0_bit9) FIELD(ft232h_w0_bit10) FIELD(ft232h_driver_type) FIELD(ft232h_w0_bit15)
+#define CORVANE_PROGRAM_RECORD_FIELDS(FIELD)                                                                                        \
+    FIELD(vendor_id)                                                                                                                \
+    FIELD(product_id) FIELD(manufacturer) FIELD(manufacturer_id) FIELD(description) FIELD(serial_number) FIELD(                     \
+        max_power) FIELD(tail_flag) FIELD(self_powered) FIELD(remote_wakeup) FIELD(release_0400) FIELD(option_bit0)                 \
+        FIELD(option_bit1) FIELD(option_bit2) FIELD(option_bit3) FIELD(option_bit4) FIELD(usb_version) FIELD(                       \
+            dual_release_0500) FIELD(dual_option_bit0) FIELD(dual_option_bit5) FIELD(dual_option_bit1)                              \
+            FIELD(dual_option_bit6) FIELD(dual_option_bit2) FIELD(dual_option_bit3) FIELD(dual_option_bit4) FIELD(                  \
+                dual_usb_version) FIELD(dual_w0_bit4) FIELD(dual_w0_bit12) FIELD(dual_w0_bit0) FIELD(dual_w0_bit1)                  \
+                FIELD(dual_w0_bit2) FIELD(dual_w0_bit3) FIELD(dual_w0_bit8) FIELD(dual_w0_bit9) FIELD(                              \
+                    dual_w0_bit10) FIELD(dual_w0_bit11) FIELD(r_w0_bit1) FIELD(r_w0_bit2) FIELD(r_byte1)                            \
+                    FIELD(r_option_bit2) FIELD(r_option_bit3) FIELD(r_byte11_bit0) FIELD(r_byte11_bit1) FIELD(                      \
+                        r_byte11_bit2) FIELD(r_byte11_bit3) FIELD(r_byte11_bit4) FIELD(r_byte11_bit5) FIELD(r_byte11_bit6)          \
+                        FIELD(r_byte11_bit7) FIELD(r_select0) FIELD(r_select1) FIELD(r_select2) FIELD(r_select3) FIELD(             \
+                            r_select4) FIELD(r_w0_bit3) FIELD(ft2232h_option_bit2) FIELD(ft2232h_option_bit3)                       \
+                            FIELD(ft2232h_group0_slow_slew) FIELD(ft2232h_group0_schmitt) FIELD(                                    \
+                                ft2232h_group0_drive) FIELD(ft2232h_group1_slow_slew) FIELD(ft2232h_group1_schmitt)                 \
+                                FIELD(ft2232h_group1_drive) FIELD(ft2232h_group2_slow_slew) FIELD(                                  \
+                                    ft2232h_group2_schmitt) FIELD(ft2232h_group2_drive) FIELD(ft2232h_group3_slow_slew)             \
+                                    FIELD(ft2232h_group3_schmitt) FIELD(ft2232h_group3_drive) FIELD(ft2232h_w0_bit0) FIELD(         \
+                                        ft2232h_w0_bit1) FIELD(ft2232h_w0_bit2) FIELD(ft2232h_driver_type_a)                        \
+                                        FIELD(ft2232h_w0_bit8) FIELD(ft2232h_w0_bit9) FIELD(ft2232h_w0_bit10) FIELD(                \
+                                            ft2232h_driver_type_b) FIELD(ft2232h_w0_bit15) FIELD(ft4232h_option_bit2)               \
+                                            FIELD(ft4232h_option_bit3) FIELD(ft4232h_group0_slow_slew) FIELD(                       \
+                                                ft4232h_group0_schmitt) FIELD(ft4232h_group0_drive)                                 \
+                                                FIELD(ft4232h_group1_slow_slew) FIELD(ft4232h_group1_schmitt) FIELD(                \
+                                                    ft4232h_group1_drive) FIELD(ft4232h_group2_slow_slew)                           \
+                                                    FIELD(ft4232h_group2_schmitt) FIELD(ft4232h_group2_drive) FIELD(                \
+                                                        ft4232h_group3_slow_slew) FIELD(ft4232h_group3_schmitt)                     \
+                                                        FIELD(ft4232h_group3_drive) FIELD(ft4232h_byte11_bit4) FIELD(               \
+                                                            ft4232h_byte11_bit5) FIELD(ft4232h_byte11_bit6)                         \
+                                                            FIELD(ft4232h_byte11_bit7) FIELD(ft4232h_driver_type_a) FIELD(          \
+                                                                ft4232h_driver_type_b) FIELD(ft4232h_driver_type_c)                 \
+                                                                FIELD(ft4232h_driver_type_d) FIELD(ft232h_option_bit2) FIELD(       \
+                                                                    ft232h_option_bit3) FIELD(ft232h_group0_slow_slew)              \
+                                                                    FIELD(ft232h_group0_schmitt) FIELD(ft232h_group0_drive) FIELD(  \
+                                                                        ft232h_group1_slow_slew) FIELD(ft232h_group1_schmitt)       \
+                                                                        FIELD(ft232h_group1_drive) FIELD(ft232h_cbus_mux0) FIELD(   \
+                                                                            ft232h_cbus_mux1) FIELD(ft232h_cbus_mux2)               \
+                                                                            FIELD(                                                  \
+                                                                                ft232h_cbus_mux3) FIELD(ft232h_cbus_mux4)           \
+                                                                                FIELD(                                              \
+                                                                                    ft232h_cbus_mux5) FIELD(ft232h_cbus_mux6)       \
+                                                                                    FIELD(                                          \
+                                                                                        ft232h_cbus_mux7) FIELD(ft232h_cbus_mux8)   \
+                                                                                        FIELD(                                      \
+                                                                                            ft232h_cbus_mux9) FIELD(ft232h_w0_bit0) \
+                                                                                            FIELD(ft232h_w0_bit1) FIELD(            \
+                                                                                                ft232h_w0_bit2)                     \
+                                                                                                FIELD(ft232h_w0_bit3) FIELD(        \
+                                                                                                    ft232h_w0_bit8)                 \
+                                                                                                    FIELD(ft232h_w0_bit9) FIELD(    \
+                                                                                                        ft232h_w0_bit10)            \
+                                                                                                        FIELD(                      \
+                                                                                                            ft232h_driver_type)     \
+                                                                                                            FIELD(                  \
+                                                                                                                ft232h_w0_bit15)
 
 // Where a field lies, and where a C compiler would put it after the one before it.
 struct FieldPlace {
@@ -83,8 +105,7 @@ constexpr size_t aligned_up(size_t offset, size_t align)
 // on, and the record ends where its widest alignment (`widest` for what lies before
 // `first`) rounds the last one up.
 template <size_t count>
-constexpr bool laid_out_in_order(const FieldPlace (&places)[count], size_t first, size_t widest,
-                                 size_t record_size)
+constexpr bool laid_out_in_order(const FieldPlace (&places)[count], size_t first, size_t widest, size_t record_size)
 {
     size_t next = first;
     for (const FieldPlace &place : places) {
@@ -96,10 +117,10 @@ constexpr bool laid_out_in_order(const FieldPlace (&places)[count], size_t first
     return record_size == aligned_up(next, widest);
 }
 
-#define CORVANE_SIGNED_PLACE(name) \
+#define CORVANE_SIGNED_PLACE(name)                                                                                     \
     FieldPlace{offsetof(ProgramData, name), sizeof(ProgramData::name), alignof(decltype(ProgramData::name))},
-#define CORVANE_UNSIGNED_PLACE(name)                                                                              \
-    FieldPlace{offsetof(ProgramDataUnsigned, name), sizeof(ProgramDataUnsigned::name),                            \
+#define CORVANE_UNSIGNED_PLACE(name)                                                                                   \
+    FieldPlace{offsetof(ProgramDataUnsigned, name), sizeof(ProgramDataUnsigned::name),                                 \
                alignof(decltype(ProgramDataUnsigned::name))},
 constexpr FieldPlace signed_places[] = {CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_SIGNED_PLACE)};
 constexpr FieldPlace unsigned_places[] = {CORVANE_PROGRAM_RECORD_FIELDS(CORVANE_UNSIGNED_PLACE)};
@@ -121,18 +142,16 @@ inline void fields_from_unsigned(ProgramData &record, const void *caller, size_t
 {
     auto *to = reinterpret_cast<unsigned char *>(&record);
     const auto *from = static_cast<const unsigned char *>(caller);
-    for_fields_within(span, [&](size_t at, size_t caller_at, size_t size) {
-        std::memcpy(to + at, from + caller_at, size);
-    });
+    for_fields_within(span,
+                      [&](size_t at, size_t caller_at, size_t size) { std::memcpy(to + at, from + caller_at, size); });
 }
 
 inline void fields_to_unsigned(void *caller, size_t span, const ProgramData &record)
 {
     auto *to = static_cast<unsigned char *>(caller);
     const auto *from = reinterpret_cast<const unsigned char *>(&record);
-    for_fields_within(span, [&](size_t at, size_t caller_at, size_t size) {
-        std::memcpy(to + caller_at, from + at, size);
-    });
+    for_fields_within(span,
+                      [&](size_t at, size_t caller_at, size_t size) { std::memcpy(to + caller_at, from + at, size); });
 }
 
 // The field list names every field of both forms, and both are the table's fields in its

@@ -9,8 +9,8 @@ namespace corvane::eeprom {
 
 struct CalendarTime {
     int years_since_1900;
-    int month;      // 0-11
-    int day;        // 1-31
+    int month; // 0-11
+    int day;   // 1-31
     int hour;
     int minute;
     int second;

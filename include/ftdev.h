@@ -35,10 +35,10 @@ extern "C" {
 typedef uint32_t FtdevStatus;
 enum {
     FTDEV_OK = 0,
-    FTDEV_INVALID_HANDLE = 1,      /* the handle is not in the handle list */
+    FTDEV_INVALID_HANDLE = 1, /* the handle is not in the handle list */
     FTDEV_DEVICE_NOT_FOUND = 2,
-    FTDEV_DEVICE_NOT_OPENED = 3,   /* opening the device failed */
-    FTDEV_IO_ERROR = 4,            /* a driver request, read or write failed */
+    FTDEV_DEVICE_NOT_OPENED = 3, /* opening the device failed */
+    FTDEV_IO_ERROR = 4,          /* a driver request, read or write failed */
     FTDEV_INSUFFICIENT_RESOURCES = 5,
     FTDEV_INVALID_PARAMETER = 6,
     FTDEV_INVALID_BAUD_RATE = 7,
@@ -60,10 +60,10 @@ typedef void *FtdevHandle;
 
 /* Device type codes, derived from the chip code the driver reports for a device. */
 enum {
-    FTDEV_DEVICE_232B = 0,      /* FT232B / FT245B family */
-    FTDEV_DEVICE_232AM = 1,     /* older AM parts */
-    FTDEV_DEVICE_LEGACY = 2,    /* an older chip with no layout of its own */
-    FTDEV_DEVICE_UNKNOWN = 3,   /* a chip code the library does not know */
+    FTDEV_DEVICE_232B = 0,    /* FT232B / FT245B family */
+    FTDEV_DEVICE_232AM = 1,   /* older AM parts */
+    FTDEV_DEVICE_LEGACY = 2,  /* an older chip with no layout of its own */
+    FTDEV_DEVICE_UNKNOWN = 3, /* a chip code the library does not know */
     FTDEV_DEVICE_2232 = 4,
     FTDEV_DEVICE_232R = 5,
     FTDEV_DEVICE_2232H = 6,
@@ -75,28 +75,25 @@ enum {
 /* FT_OpenEx: what the value names. Serial number wins over description, description
  * over location when several are given. */
 enum {
-    FTDEV_OPEN_BY_SERIAL_NUMBER = 1,   /* value: NUL-terminated text */
-    FTDEV_OPEN_BY_DESCRIPTION = 2,     /* value: NUL-terminated text */
-    FTDEV_OPEN_BY_LOCATION = 4         /* value: the 32-bit location identifier itself */
+    FTDEV_OPEN_BY_SERIAL_NUMBER = 1, /* value: NUL-terminated text */
+    FTDEV_OPEN_BY_DESCRIPTION = 2,   /* value: NUL-terminated text */
+    FTDEV_OPEN_BY_LOCATION = 4       /* value: the 32-bit location identifier itself */
 };
 
 /* FT_ListDevices: one mode in the top three bits, ORed with the property to report
  * (FTDEV_OPEN_BY_* values; serial number when none is given). */
-#define FTDEV_LIST_COUNT_ONLY 0x80000000u   /* first: out uint32_t count */
-#define FTDEV_LIST_BY_INDEX 0x40000000u     /* first: the index itself; second: destination */
-#define FTDEV_LIST_ALL 0x20000000u          /* first: array of destinations; second: out count */
+#define FTDEV_LIST_COUNT_ONLY 0x80000000u /* first: out uint32_t count */
+#define FTDEV_LIST_BY_INDEX 0x40000000u   /* first: the index itself; second: destination */
+#define FTDEV_LIST_ALL 0x20000000u        /* first: array of destinations; second: out count */
 #define FTDEV_LIST_MODE_MASK 0xE0000000u
 
 /* Purge mask of FT_Purge. */
-enum {
-    FTDEV_PURGE_RX = 1,
-    FTDEV_PURGE_TX = 2
-};
+enum { FTDEV_PURGE_RX = 1, FTDEV_PURGE_TX = 2 };
 
 /* Flags of a device list node. */
 enum {
-    FTDEV_NODE_OPEN = 1,        /* the device could not be opened while the list was built */
-    FTDEV_NODE_HIGH_SPEED = 2   /* bulk packets above 64 bytes */
+    FTDEV_NODE_OPEN = 1,      /* the device could not be opened while the list was built */
+    FTDEV_NODE_HIGH_SPEED = 2 /* bulk packets above 64 bytes */
 };
 
 /* One attached device as FT_CreateDeviceInfoList found it. The handle is pointer-sized,
@@ -108,7 +105,7 @@ typedef struct FtdevDeviceNode {
     uint32_t location_id;
     char serial_number[16];
     char description[64];
-    FtdevHandle handle;         /* this process's open handle for the device, or NULL */
+    FtdevHandle handle; /* this process's open handle for the device, or NULL */
 } FtdevDeviceNode;
 
 /* Handles and data. */
@@ -127,8 +124,8 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetBaudRate(FtdevHandle handle, uint32_t 
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDivisor(FtdevHandle handle, uint16_t divisor);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDataCharacteristics(FtdevHandle handle, uint8_t word_length,
                                                               uint8_t stop_bits, uint8_t parity);
-FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetFlowControl(FtdevHandle handle, uint16_t flow_control,
-                                                      uint8_t xon_char, uint8_t xoff_char);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetFlowControl(FtdevHandle handle, uint16_t flow_control, uint8_t xon_char,
+                                                      uint8_t xoff_char);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetDtr(FtdevHandle handle);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ClrDtr(FtdevHandle handle);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetRts(FtdevHandle handle);
@@ -141,8 +138,7 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetTimeouts(FtdevHandle handle, uint32_t 
                                                    uint32_t write_timeout_ms);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetQueueStatus(FtdevHandle handle, uint32_t *rx_bytes);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetQueueStatusEx(FtdevHandle handle, uint32_t *rx_bytes);
-FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetEventNotification(FtdevHandle handle, uint32_t event_mask,
-                                                            void *parameter);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_SetEventNotification(FtdevHandle handle, uint32_t event_mask, void *parameter);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetEventStatus(FtdevHandle handle, uint32_t *event_status);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetStatus(FtdevHandle handle, uint32_t *rx_bytes, uint32_t *tx_bytes,
                                                  uint32_t *event_status);
@@ -171,16 +167,14 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_Open(uint32_t device_index, FtdevHandle *
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_OpenEx(void *value, uint32_t flags, FtdevHandle *handle);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_ListDevices(void *first, void *second, uint32_t flags);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfo(FtdevHandle handle, uint32_t *type, uint32_t *id,
-                                                     char *serial_number, char *description,
-                                                     uint32_t *reserved);
+                                                     char *serial_number, char *description, uint32_t *reserved);
 
 /* The device list: a snapshot of every attached device. */
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_CreateDeviceInfoList(uint32_t *device_count);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfoList(FtdevDeviceNode *nodes, uint32_t *device_count);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetDeviceInfoDetail(uint32_t index, uint32_t *flags, uint32_t *type,
-                                                           uint32_t *id, uint32_t *location_id,
-                                                           char *serial_number, char *description,
-                                                           FtdevHandle *handle);
+                                                           uint32_t *id, uint32_t *location_id, char *serial_number,
+                                                           char *description, FtdevHandle *handle);
 
 /* Bus and driver maintenance. FT_Reload restarts every device whose hardware or compatible
  * IDs name the vendor and product (the low 16 bits of each), or every USB root hub when
@@ -197,8 +191,8 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_GetComPortNumber(FtdevHandle handle, int3
  * FT_GetEventStatus, FT_GetStatus and FT_WaitOnMask report. FT_SetEventNotification's
  * parameter is an event handle, signalled when one of its events happens. */
 enum {
-    FTDEV_EVENT_RX_CHAR = 1,        /* bytes arrived in the receive queue */
-    FTDEV_EVENT_MODEM_STATUS = 2    /* CTS, DSR, RI or DCD changed */
+    FTDEV_EVENT_RX_CHAR = 1,     /* bytes arrived in the receive queue */
+    FTDEV_EVENT_MODEM_STATUS = 2 /* CTS, DSR, RI or DCD changed */
 };
 
 /* ---- COM-style functions ---------------------------------------------------------
@@ -239,8 +233,7 @@ FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetupComm(FtdevHandle handle, uint32_t 
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_SetCommBreak(FtdevHandle handle);
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ClearCommBreak(FtdevHandle handle);
 /* Either output may be null. */
-FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ClearCommError(FtdevHandle handle, uint32_t *errors,
-                                                        struct _COMSTAT *status);
+FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_ClearCommError(FtdevHandle handle, uint32_t *errors, struct _COMSTAT *status);
 /* Codes that drive no line (the XON/XOFF and device reset codes) fail with
  * ERROR_INVALID_PARAMETER. */
 FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_EscapeCommFunction(FtdevHandle handle, uint32_t function);
@@ -278,27 +271,27 @@ FTDEV_EXPORT FtdevBool FTDEV_CALL FT_W32_WaitCommEvent(FtdevHandle handle, uint3
 typedef struct ProgramData {
     uint32_t signature_1;
     uint32_t signature_2;
-    uint32_t version;               /* which chip blocks the caller filled */
-    uint16_t vendor_id;             /* must not be 0 when programming */
-    uint16_t product_id;            /* must not be 0 when programming; bits 0-1 seed an automatic serial */
+    uint32_t version;    /* which chip blocks the caller filled */
+    uint16_t vendor_id;  /* must not be 0 when programming */
+    uint16_t product_id; /* must not be 0 when programming; bits 0-1 seed an automatic serial */
     char *manufacturer;
-    char *manufacturer_id;          /* prefix of an automatic serial; reading gives the serial's first two characters */
+    char *manufacturer_id; /* prefix of an automatic serial; reading gives the serial's first two characters */
     char *description;
-    char *serial_number;            /* NULL or empty asks for an automatic serial */
-    uint16_t max_power;             /* mA; above 500 counts as 500 */
-    uint16_t tail_flag;             /* stored inverted in the word behind the strings */
+    char *serial_number; /* NULL or empty asks for an automatic serial */
+    uint16_t max_power;  /* mA; above 500 counts as 500 */
+    uint16_t tail_flag;  /* stored inverted in the word behind the strings */
     uint16_t self_powered;
     uint16_t remote_wakeup;
     /* FT232B family */
-    uint8_t release_0400;           /* release 0x0400 when set, else 0x0200 */
+    uint8_t release_0400; /* release 0x0400 when set, else 0x0200 */
     uint8_t option_bit0;
     uint8_t option_bit1;
     uint8_t option_bit2;
     uint8_t option_bit3;
     uint8_t option_bit4;
-    uint16_t usb_version;           /* BCD */
+    uint16_t usb_version; /* BCD */
     /* FT2232 */
-    uint8_t dual_release_0500;      /* set by reading, ignored by programming */
+    uint8_t dual_release_0500; /* set by reading, ignored by programming */
     uint8_t dual_option_bit0;
     uint8_t dual_option_bit5;
     uint8_t dual_option_bit1;
@@ -320,7 +313,7 @@ typedef struct ProgramData {
     /* FT232R */
     uint8_t r_w0_bit1;
     uint8_t r_w0_bit2;
-    uint8_t r_byte1;                /* as read; programming always writes 0x40 */
+    uint8_t r_byte1; /* as read; programming always writes 0x40 */
     uint8_t r_option_bit2;
     uint8_t r_option_bit3;
     uint8_t r_byte11_bit0;
@@ -331,7 +324,7 @@ typedef struct ProgramData {
     uint8_t r_byte11_bit5;
     uint8_t r_byte11_bit6;
     uint8_t r_byte11_bit7;
-    uint8_t r_select0;              /* 4-bit pin functions */
+    uint8_t r_select0; /* 4-bit pin functions */
     uint8_t r_select1;
     uint8_t r_select2;
     uint8_t r_select3;
@@ -342,7 +335,7 @@ typedef struct ProgramData {
     uint8_t ft2232h_option_bit3;
     uint8_t ft2232h_group0_slow_slew;
     uint8_t ft2232h_group0_schmitt;
-    uint8_t ft2232h_group0_drive;   /* mA: 4, 8, 12 or 16 */
+    uint8_t ft2232h_group0_drive; /* mA: 4, 8, 12 or 16 */
     uint8_t ft2232h_group1_slow_slew;
     uint8_t ft2232h_group1_schmitt;
     uint8_t ft2232h_group1_drive;
@@ -421,26 +414,26 @@ typedef struct ProgramData {
  * reads and writes it field by field, and no further than the end of the block of the
  * device's chip, so a record may end there. */
 typedef struct ProgramDataUnsigned {
-    uint16_t vendor_id;             /* must not be 0 when programming */
-    uint16_t product_id;            /* must not be 0 when programming; bits 0-1 seed an automatic serial */
+    uint16_t vendor_id;  /* must not be 0 when programming */
+    uint16_t product_id; /* must not be 0 when programming; bits 0-1 seed an automatic serial */
     char *manufacturer;
-    char *manufacturer_id;          /* prefix of an automatic serial; reading gives the serial's first two characters */
+    char *manufacturer_id; /* prefix of an automatic serial; reading gives the serial's first two characters */
     char *description;
-    char *serial_number;            /* NULL or empty asks for an automatic serial */
-    uint16_t max_power;             /* mA; above 500 counts as 500 */
-    uint16_t tail_flag;             /* stored inverted in the word behind the strings */
+    char *serial_number; /* NULL or empty asks for an automatic serial */
+    uint16_t max_power;  /* mA; above 500 counts as 500 */
+    uint16_t tail_flag;  /* stored inverted in the word behind the strings */
     uint16_t self_powered;
     uint16_t remote_wakeup;
     /* FT232B family */
-    uint8_t release_0400;           /* release 0x0400 when set, else 0x0200 */
+    uint8_t release_0400; /* release 0x0400 when set, else 0x0200 */
     uint8_t option_bit0;
     uint8_t option_bit1;
     uint8_t option_bit2;
     uint8_t option_bit3;
     uint8_t option_bit4;
-    uint16_t usb_version;           /* BCD */
+    uint16_t usb_version; /* BCD */
     /* FT2232 */
-    uint8_t dual_release_0500;      /* set by reading, ignored by programming */
+    uint8_t dual_release_0500; /* set by reading, ignored by programming */
     uint8_t dual_option_bit0;
     uint8_t dual_option_bit5;
     uint8_t dual_option_bit1;
@@ -462,7 +455,7 @@ typedef struct ProgramDataUnsigned {
     /* FT232R */
     uint8_t r_w0_bit1;
     uint8_t r_w0_bit2;
-    uint8_t r_byte1;                /* as read; programming always writes 0x40 */
+    uint8_t r_byte1; /* as read; programming always writes 0x40 */
     uint8_t r_option_bit2;
     uint8_t r_option_bit3;
     uint8_t r_byte11_bit0;
@@ -473,7 +466,7 @@ typedef struct ProgramDataUnsigned {
     uint8_t r_byte11_bit5;
     uint8_t r_byte11_bit6;
     uint8_t r_byte11_bit7;
-    uint8_t r_select0;              /* 4-bit pin functions */
+    uint8_t r_select0; /* 4-bit pin functions */
     uint8_t r_select1;
     uint8_t r_select2;
     uint8_t r_select3;
@@ -484,7 +477,7 @@ typedef struct ProgramDataUnsigned {
     uint8_t ft2232h_option_bit3;
     uint8_t ft2232h_group0_slow_slew;
     uint8_t ft2232h_group0_schmitt;
-    uint8_t ft2232h_group0_drive;   /* mA: 4, 8, 12 or 16 */
+    uint8_t ft2232h_group0_drive; /* mA: 4, 8, 12 or 16 */
     uint8_t ft2232h_group1_slow_slew;
     uint8_t ft2232h_group1_schmitt;
     uint8_t ft2232h_group1_drive;
@@ -559,8 +552,8 @@ typedef struct ProgramDataUnsigned {
 #define FTDEV_PROGRAM_SIGNATURE_1 0x00000000u
 #define FTDEV_PROGRAM_SIGNATURE_2 0xFFFFFFFFu
 enum {
-    FTDEV_PROGRAM_VERSION_232B = 0,     /* FT232B block only */
-    FTDEV_PROGRAM_VERSION_2232 = 1,     /* adds the FT2232 block (and the FT232R block) */
+    FTDEV_PROGRAM_VERSION_232B = 0, /* FT232B block only */
+    FTDEV_PROGRAM_VERSION_2232 = 1, /* adds the FT2232 block (and the FT232R block) */
     FTDEV_PROGRAM_VERSION_2232H = 3,
     FTDEV_PROGRAM_VERSION_4232H = 4,
     FTDEV_PROGRAM_VERSION_232H = 5
@@ -569,12 +562,12 @@ enum {
 /* FT_EEPROM_Read / FT_EEPROM_Program: every settings structure begins with this header;
  * the caller passes the whole structure's size, which must match its chip. */
 typedef struct SettingsHeader {
-    uint32_t device_type;           /* must equal the open device's type */
-    uint16_t vendor_id;             /* must not be 0 when programming */
-    uint16_t product_id;            /* must not be 0 when programming */
+    uint32_t device_type; /* must equal the open device's type */
+    uint16_t vendor_id;   /* must not be 0 when programming */
+    uint16_t product_id;  /* must not be 0 when programming */
     uint8_t option_bit3;
     uint8_t reserved_9;
-    uint16_t max_power;             /* mA; above 500 counts as 500 */
+    uint16_t max_power; /* mA; above 500 counts as 500 */
     uint8_t self_powered;
     uint8_t remote_wakeup;
     uint8_t option_bit2;
@@ -597,8 +590,8 @@ typedef struct Settings2232 {
     uint8_t w0_bit8;
     uint8_t w0_bit9;
     uint8_t w0_bit10;
-    uint8_t w0_bit3;                /* only the value 1 sets it */
-    uint8_t w0_bit11;               /* only the value 1 sets it */
+    uint8_t w0_bit3;  /* only the value 1 sets it */
+    uint8_t w0_bit11; /* only the value 1 sets it */
     uint8_t reserved[2];
 } Settings2232;
 
@@ -615,12 +608,12 @@ typedef struct Settings232R {
     uint8_t byte11_bit5;
     uint8_t byte11_bit6;
     uint8_t byte11_bit7;
-    uint8_t select0;                /* pin functions 0 to 12 */
+    uint8_t select0; /* pin functions 0 to 12 */
     uint8_t select1;
     uint8_t select2;
     uint8_t select3;
     uint8_t select4;
-    uint8_t w0_bit3_clear;          /* word 0 bit 3 is set when this is 0 */
+    uint8_t w0_bit3_clear; /* word 0 bit 3 is set when this is 0 */
 } Settings232R;
 
 /* FT2232H (device type 6). Drive currents in mA: 4, 8, 12 or 16. */
@@ -645,8 +638,8 @@ typedef struct Settings2232H {
     uint8_t w0_bit9;
     uint8_t w0_bit10;
     uint8_t w0_bit15;
-    uint8_t driver_type_a;          /* only the value 1 sets it */
-    uint8_t driver_type_b;          /* only the value 1 sets it */
+    uint8_t driver_type_a; /* only the value 1 sets it */
+    uint8_t driver_type_b; /* only the value 1 sets it */
     uint8_t reserved[3];
 } Settings2232H;
 
@@ -684,7 +677,7 @@ typedef struct Settings232H {
     uint8_t group1_slow_slew;
     uint8_t group1_schmitt;
     uint8_t group1_drive;
-    uint8_t cbus_mux0;              /* pin functions 0 to 12 */
+    uint8_t cbus_mux0; /* pin functions 0 to 12 */
     uint8_t cbus_mux1;
     uint8_t cbus_mux2;
     uint8_t cbus_mux3;
@@ -702,7 +695,7 @@ typedef struct Settings232H {
     uint8_t w0_bit2;
     uint8_t w0_bit3;
     uint8_t w0_bit15;
-    uint8_t driver_type;            /* only the value 1 sets it */
+    uint8_t driver_type; /* only the value 1 sets it */
     uint8_t reserved[3];
 } Settings232H;
 
@@ -715,7 +708,7 @@ typedef struct SettingsX {
     uint8_t group0_slow_slew;
     uint8_t group0_schmitt;
     uint8_t group0_drive;
-    uint8_t cbus_mux0;              /* pin functions 0 to 21 */
+    uint8_t cbus_mux0; /* pin functions 0 to 21 */
     uint8_t cbus_mux1;
     uint8_t cbus_mux2;
     uint8_t cbus_mux3;
@@ -735,26 +728,24 @@ typedef struct SettingsX {
     uint8_t w0_bit2;
     uint16_t aux_value16;
     uint8_t reserved_42[2];
-    uint32_t aux_value24;           /* bits 24-31 are not stored */
+    uint32_t aux_value24; /* bits 24-31 are not stored */
     uint8_t option_bit7;
     uint8_t option_bit4;
     uint8_t option_bit5;
     uint8_t option_bit6;
     uint8_t w0_bit3;
     uint8_t w0_bit6;
-    uint8_t driver_type;            /* only the value 1 sets it */
+    uint8_t driver_type; /* only the value 1 sets it */
     uint8_t reserved_55;
 } SettingsX;
 
 /* Read and program the EEPROM through a ProgramData record (signed or unsigned form). */
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_Program(FtdevHandle handle, ProgramData *data);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ProgramEx(FtdevHandle handle, ProgramData *data, char *manufacturer,
-                                                    char *manufacturer_id, char *description,
-                                                    char *serial_number);
+                                                    char *manufacturer_id, char *description, char *serial_number);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_Read(FtdevHandle handle, ProgramData *data);
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadEx(FtdevHandle handle, ProgramData *data, char *manufacturer,
-                                                 char *manufacturer_id, char *description,
-                                                 char *serial_number);
+                                                 char *manufacturer_id, char *description, char *serial_number);
 
 /* The user area: the free words behind the strings. Sizes and counts in bytes. */
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UASize(FtdevHandle handle, uint32_t *size);
@@ -765,12 +756,11 @@ FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_UARead(FtdevHandle handle, uint8_t *bu
 /* Read and program the EEPROM through a settings structure of the device's chip. Text
  * buffers of the read hold 64 bytes each. */
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Read(FtdevHandle handle, SettingsHeader *settings, uint32_t size,
-                                                   char *manufacturer, char *manufacturer_id,
-                                                   char *description, char *serial_number);
-FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const SettingsHeader *settings,
-                                                      uint32_t size, const char *manufacturer,
-                                                      const char *manufacturer_id, const char *description,
-                                                      const char *serial_number);
+                                                   char *manufacturer, char *manufacturer_id, char *description,
+                                                   char *serial_number);
+FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EEPROM_Program(FtdevHandle handle, const SettingsHeader *settings, uint32_t size,
+                                                      const char *manufacturer, const char *manufacturer_id,
+                                                      const char *description, const char *serial_number);
 
 /* Configuration byte and error-correction word of the FT232H and FT-X series. */
 FTDEV_EXPORT FtdevStatus FTDEV_CALL FT_EE_ReadConfig(FtdevHandle handle, uint8_t address, uint8_t *value);

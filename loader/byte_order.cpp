@@ -26,12 +26,9 @@ ByteOrder byte_order_of(const uint8_t *first_bytes, size_t size)
 int32_t word_size(ByteOrder order)
 {
     switch (order) {
-    case ByteOrder::swapped_halves:
-        return 2;
-    case ByteOrder::reversed_words:
-        return 4;
-    case ByteOrder::big_endian:
-        break;
+    case ByteOrder::swapped_halves: return 2;
+    case ByteOrder::reversed_words: return 4;
+    case ByteOrder::big_endian: break;
     }
     return 1;
 }
@@ -49,8 +46,7 @@ void to_big_endian(uint8_t *bytes, size_t size, ByteOrder order)
             std::swap(bytes[at + 1], bytes[at + 2]);
         }
         break;
-    case ByteOrder::big_endian:
-        break;
+    case ByteOrder::big_endian: break;
     }
 }
 

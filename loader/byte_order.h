@@ -9,9 +9,9 @@
 namespace corvane::loader {
 
 enum class ByteOrder {
-    big_endian,       // 80 37 12 40 (.z64), and every file without a known signature
-    swapped_halves,   // 37 80 40 12 (.v64): the two bytes of each 16-bit word swapped
-    reversed_words,   // 40 12 37 80 (.n64): the four bytes of each 32-bit word reversed
+    big_endian,     // 80 37 12 40 (.z64), and every file without a known signature
+    swapped_halves, // 37 80 40 12 (.v64): the two bytes of each 16-bit word swapped
+    reversed_words, // 40 12 37 80 (.n64): the four bytes of each 32-bit word reversed
 };
 
 // The order that an image's first `size` bytes announce.

@@ -21,8 +21,8 @@ uint32_t count_unreadable_nodes(std::span<const FtdevDeviceNode> nodes)
     for (const FtdevDeviceNode &node : nodes) {
         // What the list shows of a device it could not open and that this process does
         // not hold: no type, no texts.
-        if ((node.flags & FTDEV_NODE_OPEN) != 0 && node.type == FTDEV_DEVICE_UNKNOWN &&
-            node.description[0] == '\0' && node.serial_number[0] == '\0')
+        if ((node.flags & FTDEV_NODE_OPEN) != 0 && node.type == FTDEV_DEVICE_UNKNOWN && node.description[0] == '\0' &&
+            node.serial_number[0] == '\0')
             ++count;
     }
     return count;
@@ -32,8 +32,7 @@ std::optional<uint32_t> find_cartridge_node(std::span<const FtdevDeviceNode> nod
 {
     for (uint32_t index = 0; index < nodes.size(); ++index) {
         // The terminator is compared too: a longer description is another device.
-        if (std::memcmp(nodes[index].description, CARTRIDGE_DESCRIPTION,
-                        sizeof CARTRIDGE_DESCRIPTION) == 0)
+        if (std::memcmp(nodes[index].description, CARTRIDGE_DESCRIPTION, sizeof CARTRIDGE_DESCRIPTION) == 0)
             return index;
     }
     return std::nullopt;
@@ -73,7 +72,8 @@ uint32_t find_cartridge()
                   " it may be the Corvane\n");
         else if (unreadable > 1)
             print(" - %u devices are in use by another program or not accessible (see the udev rules);"
-                  " one may be the Corvane\n", unreadable);
+                  " one may be the Corvane\n",
+                  unreadable);
         print(" - No attached devices are Corvanes\n");
         std::exit(EXIT_FAILED);
     }

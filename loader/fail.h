@@ -21,7 +21,7 @@ constexpr uint32_t FAIL_FIRMWARE_REFUSED = 32;
 // Exit statuses of the process.
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_USAGE = 1;
-constexpr int EXIT_FAILED = -1;    // 255 as a POSIX exit status
+constexpr int EXIT_FAILED = -1; // 255 as a POSIX exit status
 
 // Does nothing for 0, so that any device library status can be passed straight in.
 void fail_exit(uint32_t code);

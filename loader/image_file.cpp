@@ -61,8 +61,7 @@ void note_byte_order(RunState &state)
     if (order == ByteOrder::big_endian)
         return;
 
-    const char *name = order == ByteOrder::swapped_halves ? "byte-swapped order (.v64)"
-                                                          : "little-endian order (.n64)";
+    const char *name = order == ByteOrder::swapped_halves ? "byte-swapped order (.v64)" : "little-endian order (.n64)";
     int32_t word = word_size(order);
     // Part of a word cannot be turned; such a file may be no image at all.
     if (state.transfer_size % word != 0) {

@@ -36,14 +36,10 @@ void print_banner()
 void refuse_arguments(const ArgumentsResult &result)
 {
     switch (result.verdict) {
-    case ArgumentsVerdict::run:
-        return;
-    case ArgumentsVerdict::usage:
-        print_usage();
-        break;
+    case ArgumentsVerdict::run: return;
+    case ArgumentsVerdict::usage: print_usage(); break;
     case ArgumentsVerdict::name_too_long:
-        print(" *** File name too long (%zu characters; at most %zu)\n", result.name_length,
-              FILE_NAME_CAPACITY - 1);
+        print(" *** File name too long (%zu characters; at most %zu)\n", result.name_length, FILE_NAME_CAPACITY - 1);
         break;
     case ArgumentsVerdict::load_and_dump:
         // Both would share the one file, which the dump opens for writing: the image

@@ -10,8 +10,7 @@ namespace corvane::loader {
 namespace {
 
 constexpr const char *save_type_labels[SAVE_TYPE_COUNT] = {
-    "None (default)", "EEPROM 4k", "EEPROM 16k", "SRAM 256kbit", "FlashRAM 1Mbit",
-    "SRAM 768Kbit (for Dezaemon 3D)",
+    "None (default)", "EEPROM 4k", "EEPROM 16k", "SRAM 256kbit", "FlashRAM 1Mbit", "SRAM 768Kbit (for Dezaemon 3D)",
 };
 
 constexpr char NO_OPTION = '\0';
@@ -37,12 +36,9 @@ bool takes_value(char option)
 const char *value_name(char option)
 {
     switch (option) {
-    case 'a':
-        return "an SDRAM offset";
-    case 's':
-        return "a save type";
-    default:
-        return "a file name";
+    case 'a': return "an SDRAM offset";
+    case 's': return "a save type";
+    default: return "a file name";
     }
 }
 
@@ -109,14 +105,13 @@ std::optional<int32_t> parse_decimal(const char *text)
     return static_cast<int32_t>(value);
 }
 
-ArgumentsResult parse_arguments(std::span<const char *const> arguments, RunState &state,
-                                FileDialog show_dialog)
+ArgumentsResult parse_arguments(std::span<const char *const> arguments, RunState &state, FileDialog show_dialog)
 {
     ArgumentsResult result;
-    char option = NO_OPTION;            // the last dash option still waiting for its value
-    const char *option_text = nullptr;  // that option as given, for a refusal
+    char option = NO_OPTION;           // the last dash option still waiting for its value
+    const char *option_text = nullptr; // that option as given, for a refusal
     const char *offset_option = nullptr;
-    const char *offset_text = nullptr;  // the value of the last "-a"
+    const char *offset_text = nullptr; // the value of the last "-a"
 
     for (size_t index = 0; index < arguments.size(); ++index) {
         const char *argument = arguments[index];
@@ -181,8 +176,7 @@ ArgumentsResult parse_arguments(std::span<const char *const> arguments, RunState
             state.mode |= MODE_SAVE_TYPE;
             break;
         }
-        default:
-            break;
+        default: break;
         }
         option = NO_OPTION;
     }
@@ -225,12 +219,10 @@ void print_value_refusal(const ArgumentsResult &result)
         else
             print(" *** %s needs an SDRAM offset in hexadecimal (at most FFFFFFFF), not \"%s\"\n", option, value);
         break;
-    case ValueFault::not_decimal:
-        print(" *** %s needs a save type in decimal, not \"%s\"\n", option, value);
-        break;
+    case ValueFault::not_decimal: print(" *** %s needs a save type in decimal, not \"%s\"\n", option, value); break;
     case ValueFault::odd_offset:
-        print(" *** %s needs an even SDRAM offset, not \"%s\": the cartridge addresses 16-bit words\n",
-              option, value != nullptr ? value : "");
+        print(" *** %s needs an even SDRAM offset, not \"%s\": the cartridge addresses 16-bit words\n", option,
+              value != nullptr ? value : "");
         break;
     }
 }

@@ -16,25 +16,25 @@ constexpr int SAVE_TYPE_COUNT = 6;
 const char *save_type_label(int save_type);
 
 enum class ArgumentsVerdict {
-    run,              // go on with the cartridge
-    usage,            // nothing to do: print the usage text
-    name_too_long,    // a file name past the 2,047 characters of the run state
-    load_and_dump,    // one run cannot both load the file and dump into it
-    bad_value,        // an option's value that cannot be right (see ValueFault)
+    run,           // go on with the cartridge
+    usage,         // nothing to do: print the usage text
+    name_too_long, // a file name past the 2,047 characters of the run state
+    load_and_dump, // one run cannot both load the file and dump into it
+    bad_value,     // an option's value that cannot be right (see ValueFault)
 };
 
 // Why a value was refused.
 enum class ValueFault {
-    missing,            // nothing, or another option, where the value belongs
-    not_hexadecimal,    // -a, -d count: not hexadecimal digits that fit 32 bits
-    not_decimal,        // -s: not decimal digits that fit a signed 32-bit value
-    count_too_large,    // -d count of 0x80000000 or more: negative as a signed size
-    odd_offset,         // -a for a load or a dump: the cartridge addresses 16-bit words
+    missing,         // nothing, or another option, where the value belongs
+    not_hexadecimal, // -a, -d count: not hexadecimal digits that fit 32 bits
+    not_decimal,     // -s: not decimal digits that fit a signed 32-bit value
+    count_too_large, // -d count of 0x80000000 or more: negative as a signed size
+    odd_offset,      // -a for a load or a dump: the cartridge addresses 16-bit words
 };
 
 struct ArgumentsResult {
     ArgumentsVerdict verdict = ArgumentsVerdict::run;
-    size_t name_length = 0;   // for name_too_long
+    size_t name_length = 0; // for name_too_long
     // For bad_value: the option as given, and the refused value (nullptr when nothing
     // followed the option).
     ValueFault fault = ValueFault::missing;
@@ -46,8 +46,7 @@ struct ArgumentsResult {
 using FileDialog = void (*)(RunState &state);
 
 // Reads the arguments after the program name into `state`.
-ArgumentsResult parse_arguments(std::span<const char *const> arguments, RunState &state,
-                                FileDialog show_dialog);
+ArgumentsResult parse_arguments(std::span<const char *const> arguments, RunState &state, FileDialog show_dialog);
 
 // Hexadecimal digits with an optional 0x, fitting 32 bits (as the bit pattern); nullopt
 // for anything else: a sign, a blank, other characters, nothing, or a larger value.

@@ -8,8 +8,7 @@ namespace {
 constexpr uint32_t UNLOCK_ADDRESS_1 = 0xAAAA;
 constexpr uint32_t UNLOCK_ADDRESS_2 = 0x5554;
 
-void fill_bus_cycle(uint8_t *out, uint8_t command, uint32_t flash_address, uint8_t high,
-                    uint8_t low)
+void fill_bus_cycle(uint8_t *out, uint8_t command, uint32_t flash_address, uint8_t high, uint8_t low)
 {
     out[0] = command;
     out[1] = BUS_CYCLE_SIZE;
@@ -33,7 +32,7 @@ Packet transfer_header(uint8_t command, uint32_t address, uint32_t length)
     Packet packet;
     packet.bytes[0] = command;
     packet.bytes[1] = TRANSFER_HEADER_SIZE;
-    store_be32(&packet.bytes[2], length);   // the length stands before the address
+    store_be32(&packet.bytes[2], length); // the length stands before the address
     store_be32(&packet.bytes[6], address);
     packet.size = TRANSFER_HEADER_SIZE;
     return packet;
@@ -69,14 +68,12 @@ Packet config_erase_packet()
     return packet;
 }
 
-void write_program_group(uint8_t *out, uint32_t flash_address, uint8_t first_byte,
-                         uint8_t second_byte)
+void write_program_group(uint8_t *out, uint32_t flash_address, uint8_t first_byte, uint8_t second_byte)
 {
     fill_bus_cycle(out, CMD_FLASH_CYCLE, UNLOCK_ADDRESS_1, 0x00, 0xAA);
     fill_bus_cycle(out + BUS_CYCLE_SIZE, CMD_FLASH_CYCLE, UNLOCK_ADDRESS_2, 0x00, 0x55);
     fill_bus_cycle(out + 2 * BUS_CYCLE_SIZE, CMD_FLASH_CYCLE, UNLOCK_ADDRESS_1, 0x00, 0xA0);
-    fill_bus_cycle(out + 3 * BUS_CYCLE_SIZE, CMD_FLASH_PROGRAM, flash_address, first_byte,
-                   second_byte);
+    fill_bus_cycle(out + 3 * BUS_CYCLE_SIZE, CMD_FLASH_PROGRAM, flash_address, first_byte, second_byte);
 }
 
 } // namespace corvane::loader

@@ -9,12 +9,12 @@
 
 namespace corvane::loader {
 
-constexpr uint8_t CMD_SDRAM_WRITE = 0x10;     // words; the chunk follows from the host
-constexpr uint8_t CMD_SDRAM_READ = 0x20;      // words; the cartridge answers with the chunk
-constexpr uint8_t CMD_CONFIG_WRITE = 0x70;    // bytes; the chunk follows from the host
+constexpr uint8_t CMD_SDRAM_WRITE = 0x10;  // words; the chunk follows from the host
+constexpr uint8_t CMD_SDRAM_READ = 0x20;   // words; the cartridge answers with the chunk
+constexpr uint8_t CMD_CONFIG_WRITE = 0x70; // bytes; the chunk follows from the host
 constexpr uint8_t CMD_CONFIG_ERASE = 0x80;
-constexpr uint8_t CMD_FLASH_CYCLE = 0x90;     // one 16-bit write on the bootloader flash bus
-constexpr uint8_t CMD_FLASH_PROGRAM = 0x91;   // the data cycle of a word program
+constexpr uint8_t CMD_FLASH_CYCLE = 0x90;   // one 16-bit write on the bootloader flash bus
+constexpr uint8_t CMD_FLASH_PROGRAM = 0x91; // the data cycle of a word program
 constexpr uint8_t CMD_SET_SAVE_TYPE = 0xD0;
 
 constexpr size_t TRANSFER_HEADER_SIZE = 10;
@@ -38,8 +38,7 @@ Packet config_erase_packet();
 
 // The 32 bytes that program one flash word: three unlock and command cycles, then the
 // data cycle carrying the word's two bytes in file order.
-void write_program_group(uint8_t *out, uint32_t flash_address, uint8_t first_byte,
-                         uint8_t second_byte);
+void write_program_group(uint8_t *out, uint32_t flash_address, uint8_t first_byte, uint8_t second_byte);
 
 } // namespace corvane::loader
 

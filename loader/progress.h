@@ -31,8 +31,7 @@ private:
 // of 0 draws an empty bar; done below 0 or past the whole is held to the ends. `columns`
 // is the terminal's width (0: no terminal); on a terminal narrower than the wipe the bar
 // keeps to one column less than the width, with as many cells as fit.
-BarLine progress_line(int64_t done, int64_t whole, const BarGlyphs &glyphs = bar_glyphs(),
-                      int columns = 0);
+BarLine progress_line(int64_t done, int64_t whole, const BarGlyphs &glyphs = bar_glyphs(), int columns = 0);
 
 // The wipe: a return, 79 blanks, a return; fewer blanks on a narrower terminal, as above.
 BarLine wipe_text(int columns);

@@ -25,13 +25,13 @@ constexpr size_t FILE_NAME_CAPACITY = 2048;
 
 struct RunState {
     char file_name[FILE_NAME_CAPACITY] = {};
-    int32_t sdram_offset = 0;       // bytes; moved on by every transfer step
-    int32_t transfer_size = 0;      // bytes; the bar's whole
+    int32_t sdram_offset = 0;  // bytes; moved on by every transfer step
+    int32_t transfer_size = 0; // bytes; the bar's whole
     int32_t save_type = 0;
     uint32_t mode = 0;
     FtdevHandle device = nullptr;
     std::FILE *image = nullptr;
-    ByteOrder image_order = ByteOrder::big_endian;   // the load's image, turned on the way
+    ByteOrder image_order = ByteOrder::big_endian; // the load's image, turned on the way
 };
 
 // Signed 32-bit counters wrap as the cartridge's 32-bit addresses do, instead of

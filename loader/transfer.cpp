@@ -31,7 +31,7 @@ uint8_t *transfer_buffer()
 int32_t counted_move(uint32_t moved, int32_t chunk, bool word_units)
 {
     if (moved >= static_cast<uint32_t>(chunk))
-        return chunk;   // the whole chunk; a padding byte is not the image's
+        return chunk; // the whole chunk; a padding byte is not the image's
     int32_t counted = static_cast<int32_t>(moved);
     return word_units ? counted & ~1 : counted;
 }
@@ -122,12 +122,11 @@ void load_image(RunState &state)
     QueryPerformanceCounter(&end);
     double elapsed_ms = 0.0;
     if (frequency.QuadPart > 0)
-        elapsed_ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
-                     static_cast<double>(frequency.QuadPart);
+        elapsed_ms =
+            static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
     wipe_line();
     double seconds = elapsed_ms / 1000.0;
-    print(" - Completed in %.2f seconds (%.2f MB/sec)\n", seconds,
-          transfer_rate(state.transfer_size, seconds));
+    print(" - Completed in %.2f seconds (%.2f MB/sec)\n", seconds, transfer_rate(state.transfer_size, seconds));
 }
 
 void dump_image(RunState &state)
@@ -150,7 +149,8 @@ void dump_image(RunState &state)
 
     while (remaining > 0) {
         int32_t chunk = std::min(SDRAM_CHUNK_LIMIT, remaining);
-        const int64_t ahead = std::min<int64_t>(remaining, int64_t{chunk} + int64_t{DUMP_CHUNKS_AHEAD} * SDRAM_CHUNK_LIMIT);
+        const int64_t ahead =
+            std::min<int64_t>(remaining, int64_t{chunk} + int64_t{DUMP_CHUNKS_AHEAD} * SDRAM_CHUNK_LIMIT);
         while (announced < ahead) {
             uint32_t piece = static_cast<uint32_t>(std::min(SDRAM_CHUNK_LIMIT, remaining - announced));
             uint32_t offset = static_cast<uint32_t>(state.sdram_offset) + static_cast<uint32_t>(announced);

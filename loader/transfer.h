@@ -22,10 +22,10 @@ uint8_t *transfer_buffer();
 struct OutgoingStream {
     uint8_t command = 0;
     int32_t chunk_limit = 0;
-    bool word_units = false;          // lengths and addresses in 16-bit words
-    uint32_t status_fail_code = 0;    // FAIL code for a write status; 0: the status itself
-    uint32_t read_fail_code = 0;      // FAIL code when the file cannot be read
-    ByteOrder order = ByteOrder::big_endian;   // the file's, from its first byte; sent big-endian
+    bool word_units = false;                 // lengths and addresses in 16-bit words
+    uint32_t status_fail_code = 0;           // FAIL code for a write status; 0: the status itself
+    uint32_t read_fail_code = 0;             // FAIL code when the file cannot be read
+    ByteOrder order = ByteOrder::big_endian; // the file's, from its first byte; sent big-endian
 };
 
 // Sends `total` bytes from the run's file at its current position, starting at the run's

@@ -117,7 +117,7 @@ void update_bootloader(RunState &state)
     int32_t remaining = BOOTLOADER_IMAGE_SIZE;
     int64_t done = 0;
     state.transfer_size = BOOTLOADER_IMAGE_SIZE;
-    state.sdram_offset = 0;   // serves as the flash byte address
+    state.sdram_offset = 0; // serves as the flash byte address
     print(" - Writing bootloader\n");
 
     while (remaining > 0) {

@@ -21,13 +21,12 @@ public:
     std::vector<usb::DeviceIdentity> list() override;
     usb::Status claim(ClientId client, const std::string &id, unsigned channel) override;
     void release(ClientId client, const std::string &id, unsigned channel) override;
-    usb::Status control(ClientId client, const std::string &id, unsigned channel,
-                        const usb::ControlSetup &setup, uint8_t *data, unsigned timeout_ms,
-                        uint16_t *transferred) override;
-    usb::Status bulk_out(ClientId client, const std::string &id, unsigned channel, const uint8_t *data,
-                         size_t size, unsigned timeout_ms, size_t *transferred) override;
-    usb::Status bulk_in(ClientId client, const std::string &id, unsigned channel, uint8_t *buffer,
-                        size_t size, unsigned timeout_ms, size_t *transferred) override;
+    usb::Status control(ClientId client, const std::string &id, unsigned channel, const usb::ControlSetup &setup,
+                        uint8_t *data, unsigned timeout_ms, uint16_t *transferred) override;
+    usb::Status bulk_out(ClientId client, const std::string &id, unsigned channel, const uint8_t *data, size_t size,
+                         unsigned timeout_ms, size_t *transferred) override;
+    usb::Status bulk_in(ClientId client, const std::string &id, unsigned channel, uint8_t *buffer, size_t size,
+                        unsigned timeout_ms, size_t *transferred) override;
     void end_waiting_in(ClientId client, const std::string &id, unsigned channel) override;
     usb::Status reset_device(ClientId client, const std::string &id) override;
     usb::Status reenumerate(ClientId client, const std::string &id) override;
@@ -42,7 +41,7 @@ public:
 private:
     ChipModel *find(const std::string &id);
 
-    std::vector<std::unique_ptr<ChipModel>> chips_;   // fixed once built
+    std::vector<std::unique_ptr<ChipModel>> chips_; // fixed once built
     std::atomic<ClientId> next_client_{1};
 };
 

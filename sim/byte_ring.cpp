@@ -5,7 +5,8 @@
 
 namespace corvane::sim {
 
-size_t ByteRing::put(const uint8_t *data, size_t size) {
+size_t ByteRing::put(const uint8_t *data, size_t size)
+{
     size_t accepted = std::min(size, room());
     size_t tail = (head_ + count_) % bytes_.size();
     size_t first = std::min(accepted, bytes_.size() - tail);
@@ -15,7 +16,8 @@ size_t ByteRing::put(const uint8_t *data, size_t size) {
     return accepted;
 }
 
-size_t ByteRing::fill_from(ChannelPeer &peer, size_t size) {
+size_t ByteRing::fill_from(ChannelPeer &peer, size_t size)
+{
     size = std::min(size, room());
     size_t got = 0;
     while (got < size) {
@@ -30,7 +32,8 @@ size_t ByteRing::fill_from(ChannelPeer &peer, size_t size) {
     return got;
 }
 
-size_t ByteRing::get(uint8_t *out, size_t size) {
+size_t ByteRing::get(uint8_t *out, size_t size)
+{
     size_t given = std::min(size, count_);
     size_t first = std::min(given, bytes_.size() - head_);
     std::memcpy(out, &bytes_[head_], first);
@@ -42,7 +45,8 @@ size_t ByteRing::get(uint8_t *out, size_t size) {
     return given;
 }
 
-size_t ByteRing::drain_to(ChannelPeer &peer) {
+size_t ByteRing::drain_to(ChannelPeer &peer)
+{
     size_t moved = 0;
     while (count_ > 0) {
         size_t piece = std::min(count_, bytes_.size() - head_);

@@ -32,7 +32,8 @@ public:
     CartridgeModel(std::unique_ptr<MemoryFile> sdram, std::unique_ptr<MemoryFile> bootflash,
                    std::unique_ptr<MemoryFile> fpga, SaveTypeFile save_type)
         : sdram_(std::move(sdram)), bootflash_(std::move(bootflash)), fpga_(std::move(fpga)),
-          nor_flash_(bootflash_->bytes()), fpga_flash_(fpga_->bytes()), save_type_(std::move(save_type)) {}
+          nor_flash_(bootflash_->bytes()), fpga_flash_(fpga_->bytes()), save_type_(std::move(save_type))
+    {}
 
     size_t take(const uint8_t *data, size_t size) override;
     size_t give(uint8_t *buffer, size_t size) override;
@@ -71,7 +72,8 @@ private:
     uint64_t dropped_bytes_ = 0;
 };
 
-size_t CartridgeModel::take(const uint8_t *data, size_t size) {
+size_t CartridgeModel::take(const uint8_t *data, size_t size)
+{
     if (stalled_)
         return 0;
     size_t used = 0;
@@ -91,14 +93,16 @@ size_t CartridgeModel::take(const uint8_t *data, size_t size) {
     return used;
 }
 
-size_t CartridgeModel::give(uint8_t *buffer, size_t size) {
+size_t CartridgeModel::give(uint8_t *buffer, size_t size)
+{
     if (stalled_)
         return 0;
     const size_t count = static_cast<size_t>(std::min<uint64_t>(size, answer_remaining_));
     if (count == 0)
         return 0;
-    const size_t inside =
-        answer_address_ >= sdram_size ? 0 : static_cast<size_t>(std::min<uint64_t>(count, sdram_size - answer_address_));
+    const size_t inside = answer_address_ >= sdram_size
+                              ? 0
+                              : static_cast<size_t>(std::min<uint64_t>(count, sdram_size - answer_address_));
     if (inside)
         std::memcpy(buffer, sdram_->bytes().data() + answer_address_, inside);
     std::memset(buffer + inside, beyond_end_fill, count - inside);
@@ -108,20 +112,23 @@ size_t CartridgeModel::give(uint8_t *buffer, size_t size) {
     return count;
 }
 
-size_t CartridgeModel::pending() const {
+size_t CartridgeModel::pending() const
+{
     if (stalled_)
         return 0;
     return static_cast<size_t>(std::min<uint64_t>(answer_remaining_, std::numeric_limits<size_t>::max()));
 }
 
-void CartridgeModel::purge() {
+void CartridgeModel::purge()
+{
     framer_.reset();
     phase_ = Phase::packets;
     block_remaining_ = 0;
     answer_remaining_ = 0;
 }
 
-CartridgeCounters CartridgeModel::counters() const {
+CartridgeCounters CartridgeModel::counters() const
+{
     CartridgeCounters counters;
     counters.skipped_bytes = framer_.skipped_bytes();
     counters.zero_bytes = framer_.zero_bytes();
@@ -130,7 +137,8 @@ CartridgeCounters CartridgeModel::counters() const {
     return counters;
 }
 
-void CartridgeModel::execute(const CartridgePacket &packet) {
+void CartridgeModel::execute(const CartridgePacket &packet)
+{
     ++commands_;
     switch (packet.command) {
     case CartridgeCommand::sdram_write:
@@ -141,31 +149,27 @@ void CartridgeModel::execute(const CartridgePacket &packet) {
         answer_remaining_ = uint64_t{packet.length} * 2;
         answer_address_ = uint64_t{packet.address} * 2;
         break;
-    case CartridgeCommand::config_write:
-        begin_block(Phase::config_block, packet.length, packet.address);
-        break;
-    case CartridgeCommand::config_erase:
-        fpga_flash_.erase();
-        break;
+    case CartridgeCommand::config_write: begin_block(Phase::config_block, packet.length, packet.address); break;
+    case CartridgeCommand::config_erase: fpga_flash_.erase(); break;
     case CartridgeCommand::flash_cycle:
     case CartridgeCommand::flash_program:
         // Both are one write cycle on the flash bus; 0x91 only tells the firmware to wait
         // for the program to finish, which takes no time here.
         bus_cycle(packet.address, packet.data);
         break;
-    case CartridgeCommand::set_save_type:
-        set_save_type(packet.save_type);
-        break;
+    case CartridgeCommand::set_save_type: set_save_type(packet.save_type); break;
     }
 }
 
-void CartridgeModel::begin_block(Phase phase, uint64_t size, uint64_t address) {
+void CartridgeModel::begin_block(Phase phase, uint64_t size, uint64_t address)
+{
     block_remaining_ = size;
     block_address_ = address;
     phase_ = size ? phase : Phase::packets;
 }
 
-size_t CartridgeModel::take_block(const uint8_t *data, size_t size) {
+size_t CartridgeModel::take_block(const uint8_t *data, size_t size)
+{
     const size_t count = static_cast<size_t>(std::min<uint64_t>(size, block_remaining_));
     const std::span<const uint8_t> bytes(data, count);
     if (phase_ == Phase::sdram_block)
@@ -179,7 +183,8 @@ size_t CartridgeModel::take_block(const uint8_t *data, size_t size) {
     return count;
 }
 
-void CartridgeModel::write_sdram(uint64_t address, std::span<const uint8_t> bytes) {
+void CartridgeModel::write_sdram(uint64_t address, std::span<const uint8_t> bytes)
+{
     const size_t inside =
         address >= sdram_size ? 0 : static_cast<size_t>(std::min<uint64_t>(bytes.size(), sdram_size - address));
     if (inside)
@@ -187,16 +192,18 @@ void CartridgeModel::write_sdram(uint64_t address, std::span<const uint8_t> byte
     dropped_bytes_ += bytes.size() - inside;
 }
 
-void CartridgeModel::bus_cycle(uint32_t address, uint16_t data) {
+void CartridgeModel::bus_cycle(uint32_t address, uint16_t data)
+{
     if (address < NorFlash::size_bytes)
-        nor_flash_.write_cycle(address / 2, data);   // a 16-bit bus: the lowest address bit is unused
+        nor_flash_.write_cycle(address / 2, data); // a 16-bit bus: the lowest address bit is unused
     else if (address == flash_control_address)
         nor_flash_.reset();
     else
         dropped_bytes_ += sizeof data;
 }
 
-void CartridgeModel::set_save_type(unsigned type) {
+void CartridgeModel::set_save_type(unsigned type)
+{
     std::string error;
     // The cartridge keeps the type even when the file cannot be written; say why once here.
     if (!save_type_.store(type, error))
@@ -205,7 +212,8 @@ void CartridgeModel::set_save_type(unsigned type) {
 
 } // namespace
 
-std::unique_ptr<Cartridge> Cartridge::open(const std::filesystem::path &state_dir, std::string &error) {
+std::unique_ptr<Cartridge> Cartridge::open(const std::filesystem::path &state_dir, std::string &error)
+{
     std::error_code failure;
     std::filesystem::create_directories(state_dir, failure);
     if (failure) {

@@ -14,10 +14,10 @@
 namespace corvane::sim {
 
 struct CartridgeCounters {
-    uint64_t skipped_bytes = 0;     // bytes that formed no command, passed over
-    uint64_t dropped_bytes = 0;     // addressed beyond a memory's end, dropped
+    uint64_t skipped_bytes = 0; // bytes that formed no command, passed over
+    uint64_t dropped_bytes = 0; // addressed beyond a memory's end, dropped
     uint64_t commands = 0;
-    uint64_t zero_bytes = 0;        // zero bytes between packets (padding), passed over
+    uint64_t zero_bytes = 0; // zero bytes between packets (padding), passed over
 };
 
 // How the model answers the host:

@@ -6,29 +6,29 @@ namespace corvane::sim {
 namespace {
 
 // The length byte each command must carry; 0 for a byte that starts no command.
-size_t packet_length(uint8_t code) {
+size_t packet_length(uint8_t code)
+{
     switch (static_cast<CartridgeCommand>(code)) {
     case CartridgeCommand::sdram_write:
     case CartridgeCommand::sdram_read:
-    case CartridgeCommand::config_write:
-        return 10;
+    case CartridgeCommand::config_write: return 10;
     case CartridgeCommand::flash_cycle:
-    case CartridgeCommand::flash_program:
-        return 8;
+    case CartridgeCommand::flash_program: return 8;
     case CartridgeCommand::config_erase:
-    case CartridgeCommand::set_save_type:
-        return 4;
+    case CartridgeCommand::set_save_type: return 4;
     }
     return 0;
 }
 
-uint32_t big_endian_32(const uint8_t *bytes) {
+uint32_t big_endian_32(const uint8_t *bytes)
+{
     return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
 }
 
 } // namespace
 
-size_t CartridgeFramer::skip_padding(const uint8_t *data, size_t size) {
+size_t CartridgeFramer::skip_padding(const uint8_t *data, size_t size)
+{
     if (inside_packet())
         return 0;
     size_t count = 0;
@@ -38,7 +38,8 @@ size_t CartridgeFramer::skip_padding(const uint8_t *data, size_t size) {
     return count;
 }
 
-std::optional<CartridgePacket> CartridgeFramer::feed(uint8_t byte) {
+std::optional<CartridgePacket> CartridgeFramer::feed(uint8_t byte)
+{
     if (!inside_packet()) {
         if (byte == 0) {
             ++zero_bytes_;
@@ -51,22 +52,20 @@ std::optional<CartridgePacket> CartridgeFramer::feed(uint8_t byte) {
     }
     header_[collected_++] = byte;
     switch (judge()) {
-    case Verdict::incomplete:
-        return std::nullopt;
+    case Verdict::incomplete: return std::nullopt;
     case Verdict::complete: {
         CartridgePacket packet = decode();
         collected_ = 0;
         return packet;
     }
-    case Verdict::rejected:
-        reject();
-        return std::nullopt;
+    case Verdict::rejected: reject(); return std::nullopt;
     }
     return std::nullopt;
 }
 
 // Looks at the newest byte only: the ones before it have passed already.
-CartridgeFramer::Verdict CartridgeFramer::judge() const {
+CartridgeFramer::Verdict CartridgeFramer::judge() const
+{
     const size_t expected = packet_length(header_[0]);
     const size_t index = collected_ - 1;
     const uint8_t byte = header_[index];
@@ -84,7 +83,8 @@ CartridgeFramer::Verdict CartridgeFramer::judge() const {
     return collected_ == expected ? Verdict::complete : Verdict::incomplete;
 }
 
-CartridgePacket CartridgeFramer::decode() const {
+CartridgePacket CartridgeFramer::decode() const
+{
     CartridgePacket packet;
     packet.command = static_cast<CartridgeCommand>(header_[0]);
     switch (packet.command) {
@@ -99,11 +99,8 @@ CartridgePacket CartridgeFramer::decode() const {
         packet.address = big_endian_32(&header_[2]);
         packet.data = static_cast<uint16_t>(header_[6] << 8 | header_[7]);
         break;
-    case CartridgeCommand::set_save_type:
-        packet.save_type = header_[2];
-        break;
-    case CartridgeCommand::config_erase:
-        break;
+    case CartridgeCommand::set_save_type: packet.save_type = header_[2]; break;
+    case CartridgeCommand::config_erase: break;
     }
     return packet;
 }
@@ -111,7 +108,8 @@ CartridgePacket CartridgeFramer::decode() const {
 // Gives up the first byte of a false start and looks at the others again. Only the length
 // byte of the long packets is checked, so a rejection comes at the fourth byte at the
 // latest: the at most three bytes looked at again never complete a packet.
-void CartridgeFramer::reject() {
+void CartridgeFramer::reject()
+{
     std::array<uint8_t, longest_packet> again{};
     const size_t count = collected_ - 1;
     for (size_t i = 0; i < count; ++i)

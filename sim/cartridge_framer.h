@@ -17,20 +17,20 @@
 namespace corvane::sim {
 
 enum class CartridgeCommand : uint8_t {
-    sdram_write = 0x10,     // transfer header; 2 × length bytes follow, to SDRAM word address
-    sdram_read = 0x20,      // transfer header; answered with 2 × length bytes of SDRAM
-    config_write = 0x70,    // transfer header; length bytes follow, to the FPGA flash byte offset
-    config_erase = 0x80,    // 80 04 BE EF
-    flash_cycle = 0x90,     // one write cycle on the bootloader flash bus
-    flash_program = 0x91,   // the same, as the data cycle of a word program
-    set_save_type = 0xD0,   // D0 04 type 00
+    sdram_write = 0x10,   // transfer header; 2 × length bytes follow, to SDRAM word address
+    sdram_read = 0x20,    // transfer header; answered with 2 × length bytes of SDRAM
+    config_write = 0x70,  // transfer header; length bytes follow, to the FPGA flash byte offset
+    config_erase = 0x80,  // 80 04 BE EF
+    flash_cycle = 0x90,   // one write cycle on the bootloader flash bus
+    flash_program = 0x91, // the same, as the data cycle of a word program
+    set_save_type = 0xD0, // D0 04 type 00
 };
 
 struct CartridgePacket {
     CartridgeCommand command = CartridgeCommand::sdram_write;
-    uint32_t length = 0;    // transfer headers: in the command's unit
-    uint32_t address = 0;   // transfer headers: in the command's unit; bus cycles: byte address
-    uint16_t data = 0;      // bus cycles
+    uint32_t length = 0;  // transfer headers: in the command's unit
+    uint32_t address = 0; // transfer headers: in the command's unit; bus cycles: byte address
+    uint16_t data = 0;    // bus cycles
     uint8_t save_type = 0;
 };
 

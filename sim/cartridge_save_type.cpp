@@ -15,7 +15,8 @@
 namespace corvane::sim {
 namespace {
 
-std::string trimmed(const std::string &text) {
+std::string trimmed(const std::string &text)
+{
     const char *blanks = " \t\r\n";
     size_t first = text.find_first_not_of(blanks);
     if (first == std::string::npos)
@@ -25,7 +26,8 @@ std::string trimmed(const std::string &text) {
 
 } // namespace
 
-bool SaveTypeFile::load(const std::filesystem::path &path, std::string &error) {
+bool SaveTypeFile::load(const std::filesystem::path &path, std::string &error)
+{
     path_ = path;
     value_.reset();
     std::ifstream file(path, std::ios::binary);
@@ -49,7 +51,8 @@ bool SaveTypeFile::load(const std::filesystem::path &path, std::string &error) {
     return true;
 }
 
-bool SaveTypeFile::store(unsigned type, std::string &error) {
+bool SaveTypeFile::store(unsigned type, std::string &error)
+{
     value_ = type;
     std::string name_template = path_.string() + ".new-XXXXXX";
     int fd = ::mkostemp(name_template.data(), O_CLOEXEC);

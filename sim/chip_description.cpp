@@ -14,7 +14,8 @@ constexpr size_t max_serial_length = 14;
 // Likewise 64 bytes for the description, with a blank and the channel letter.
 constexpr size_t max_description_length = 61;
 
-bool valid_serial(std::string_view serial) {
+bool valid_serial(std::string_view serial)
+{
     if (serial.empty() || serial.size() > max_serial_length)
         return false;
     for (char c : serial) {
@@ -26,7 +27,8 @@ bool valid_serial(std::string_view serial) {
     return true;
 }
 
-bool valid_description(std::string_view text) {
+bool valid_description(std::string_view text)
+{
     if (text.empty() || text.size() > max_description_length)
         return false;
     for (char c : text)
@@ -35,7 +37,8 @@ bool valid_description(std::string_view text) {
     return true;
 }
 
-std::optional<uint32_t> parse_hex(std::string_view text) {
+std::optional<uint32_t> parse_hex(std::string_view text)
+{
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text.remove_prefix(2);
     if (text.empty() || text.size() > 8)
@@ -47,7 +50,8 @@ std::optional<uint32_t> parse_hex(std::string_view text) {
     return value;
 }
 
-std::optional<unsigned> parse_decimal(std::string_view text) {
+std::optional<unsigned> parse_decimal(std::string_view text)
+{
     unsigned value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size())
@@ -56,7 +60,8 @@ std::optional<unsigned> parse_decimal(std::string_view text) {
 }
 
 // A FIFO rate in MB/s, decimal with an optional fraction; "none" is 0, no limit.
-std::optional<double> parse_rate(std::string_view text) {
+std::optional<double> parse_rate(std::string_view text)
+{
     if (text == "none")
         return 0.0;
     double value = 0;
@@ -68,7 +73,8 @@ std::optional<double> parse_rate(std::string_view text) {
 
 // "what 'value': why" (built by appending: GCC 12 warns falsely about prepending a
 // literal to a temporary string at -O3).
-std::string refusal(std::string_view what, std::string_view value, std::string_view why) {
+std::string refusal(std::string_view what, std::string_view value, std::string_view why)
+{
     std::string text(what);
     text.append(" '").append(value).append("'");
     if (!why.empty())
@@ -77,7 +83,8 @@ std::string refusal(std::string_view what, std::string_view value, std::string_v
 }
 
 // Applies one key=value item; returns the reason when it is refused.
-std::string apply_item(ChipDescription &chip, std::string_view key, std::string_view value) {
+std::string apply_item(ChipDescription &chip, std::string_view key, std::string_view value)
+{
     const ChipProfile &profile = profile_of(chip.kind);
     if (key == "serial") {
         if (!valid_serial(value))
@@ -119,13 +126,14 @@ std::string apply_item(ChipDescription &chip, std::string_view key, std::string_
 
 } // namespace
 
-std::optional<ChipDescription> parse_chip_description(std::string_view text, std::string &error) {
+std::optional<ChipDescription> parse_chip_description(std::string_view text, std::string &error)
+{
     size_t comma = text.find(',');
     std::string_view kind_name = text.substr(0, comma);
     std::optional<ChipKind> kind = kind_from_name(kind_name);
     if (!kind) {
-        error = refusal("unknown chip kind", kind_name,
-                        "corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h or ftx");
+        error =
+            refusal("unknown chip kind", kind_name, "corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h or ftx");
         return std::nullopt;
     }
     ChipDescription chip;

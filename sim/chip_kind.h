@@ -12,19 +12,19 @@
 namespace corvane::sim {
 
 enum class EepromKind {
-    external,       // a serial EEPROM beside the chip: 0 (none), 64, 128 or 256 words
-    internal_232r,  // 64 words inside the chip, factory words above them
-    internal_x,     // 1024 words inside the chip, with a write-protected area
+    external,      // a serial EEPROM beside the chip: 0 (none), 64, 128 or 256 words
+    internal_232r, // 64 words inside the chip, factory words above them
+    internal_x,    // 1024 words inside the chip, with a write-protected area
 };
 
 struct ChipProfile {
     ChipKind kind;
-    std::string_view name;                  // as on the command line
+    std::string_view name; // as on the command line
     const usb::ftdi::ChipIdentity *identity;
     EepromKind eeprom;
     unsigned default_eeprom_words;
     std::string_view default_product;
-    bool cartridge_on_a;                    // channel A carries the cartridge command stream
+    bool cartridge_on_a; // channel A carries the cartridge command stream
 };
 
 const ChipProfile &profile_of(ChipKind kind);

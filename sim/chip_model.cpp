@@ -22,8 +22,9 @@ constexpr size_t control_log_limit = 100000;
 // the model does not either, and hosts must mask them.
 constexpr uint8_t modem_reserved_bits = 0x01;
 
-std::vector<uint16_t> initial_eeprom(const ChipPlacement &placement, const ChipProfile &profile,
-                                     unsigned words, std::string &error) {
+std::vector<uint16_t> initial_eeprom(const ChipPlacement &placement, const ChipProfile &profile, unsigned words,
+                                     std::string &error)
+{
     if (profile.kind != ChipKind::corvane)
         return std::vector<uint16_t>(words, 0xFFFF);
     std::string_view product =
@@ -32,27 +33,30 @@ std::vector<uint16_t> initial_eeprom(const ChipPlacement &placement, const ChipP
 }
 
 std::unique_ptr<ChannelPeer> make_peer(const ChipProfile &profile, unsigned channel,
-                                       const std::filesystem::path &state_dir, std::string &error) {
+                                       const std::filesystem::path &state_dir, std::string &error)
+{
     if (profile.cartridge_on_a && channel == 1)
         return Cartridge::open(state_dir, error);
     return std::make_unique<Loopback>();
 }
 
 // Data bytes that fit in an IN transfer of `size` bytes: each packet starts with the status bytes.
-size_t data_room(size_t size, size_t packet) {
+size_t data_room(size_t size, size_t packet)
+{
     size_t last = size % packet;
     return size / packet * (packet - ftdi::status_bytes) + (last > ftdi::status_bytes ? last - ftdi::status_bytes : 0);
 }
 
 } // namespace
 
-ChipModel::ChipModel(const ChipPlacement &placement)
-    : placement_(placement), profile_(profile_of(placement.chip.kind)) {}
+ChipModel::ChipModel(const ChipPlacement &placement) : placement_(placement), profile_(profile_of(placement.chip.kind))
+{}
 
 ChipModel::~ChipModel() = default;
 
-std::unique_ptr<ChipModel> ChipModel::create(const ChipPlacement &placement,
-                                             const std::filesystem::path &state_dir, std::string &error) {
+std::unique_ptr<ChipModel> ChipModel::create(const ChipPlacement &placement, const std::filesystem::path &state_dir,
+                                             std::string &error)
+{
     std::unique_ptr<ChipModel> chip(new ChipModel(placement));
     const ChipProfile &profile = chip->profile_;
 
@@ -79,14 +83,15 @@ std::unique_ptr<ChipModel> ChipModel::create(const ChipPlacement &placement,
             channel.held_out.emplace(link_speed_of(placement.chip).out_buffer);
     }
     if (placement.chip.usb_timing)
-        chip->timing_ = std::make_unique<UsbTiming>(link_speed_of(placement.chip),
-                                                    static_cast<unsigned>(chip->channels_.size()));
+        chip->timing_ =
+            std::make_unique<UsbTiming>(link_speed_of(placement.chip), static_cast<unsigned>(chip->channels_.size()));
     chip->power_on_channels();
     chip->read_identity();
     return chip;
 }
 
-void ChipModel::read_identity() {
+void ChipModel::read_identity()
+{
     const ftdi::ChipIdentity &chip = *profile_.identity;
     usb::DeviceIdentity identity;
     identity.id = placement_.id;
@@ -111,15 +116,16 @@ void ChipModel::read_identity() {
         identity.vendor_id = ftdi::vendor_id;
         identity.product_id = chip.default_product_id;
         identity.manufacturer = default_manufacturer;
-        identity.product = placement_.chip.description.empty() ? std::string(profile_.default_product)
-                                                               : placement_.chip.description;
+        identity.product =
+            placement_.chip.description.empty() ? std::string(profile_.default_product) : placement_.chip.description;
         identity.serial = placement_.serial;
     }
     identity_ = std::move(identity);
 }
 
 // Power-on state: default settings, empty buffers, the plug's lines following DTR/RTS.
-void ChipModel::power_on_channels() {
+void ChipModel::power_on_channels()
+{
     for (Channel &channel : channels_) {
         channel.settings = ChannelSettings{};
         channel.peer->purge();
@@ -135,26 +141,30 @@ void ChipModel::power_on_channels() {
             timing_->purge(k);
 }
 
-std::optional<usb::DeviceIdentity> ChipModel::listed_identity() {
+std::optional<usb::DeviceIdentity> ChipModel::listed_identity()
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (!plugged_)
         return std::nullopt;
     return identity_;
 }
 
-bool ChipModel::owns(ClientId client, unsigned channel) const {
+bool ChipModel::owns(ClientId client, unsigned channel) const
+{
     return plugged_ && client != 0 && channel >= 1 && channel <= channels_.size() &&
            channels_[channel - 1].owner == client;
 }
 
-bool ChipModel::owns_any(ClientId client) const {
+bool ChipModel::owns_any(ClientId client) const
+{
     for (unsigned k = 1; k <= channels_.size(); ++k)
         if (owns(client, k))
             return true;
     return false;
 }
 
-usb::Status ChipModel::claim(ClientId client, unsigned channel) {
+usb::Status ChipModel::claim(ClientId client, unsigned channel)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (!plugged_)
         return usb::Status::no_device;
@@ -166,14 +176,16 @@ usb::Status ChipModel::claim(ClientId client, unsigned channel) {
     return usb::Status::ok;
 }
 
-void ChipModel::release(ClientId client, unsigned channel) {
+void ChipModel::release(ClientId client, unsigned channel)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (channel >= 1 && channel <= channels_.size() && channels_[channel - 1].owner == client)
         channels_[channel - 1].owner = 0;
     changed_.notify_all();
 }
 
-void ChipModel::release_all(ClientId client) {
+void ChipModel::release_all(ClientId client)
+{
     std::lock_guard<std::mutex> guard(lock_);
     for (Channel &channel : channels_)
         if (channel.owner == client)
@@ -181,17 +193,20 @@ void ChipModel::release_all(ClientId client) {
     changed_.notify_all();
 }
 
-void ChipModel::end_claims() {
+void ChipModel::end_claims()
+{
     for (Channel &channel : channels_)
         channel.owner = 0;
     changed_.notify_all();
 }
 
-uint8_t ChipModel::modem_status_byte(const Channel &channel) const {
+uint8_t ChipModel::modem_status_byte(const Channel &channel) const
+{
     return static_cast<uint8_t>(modem_reserved_bits | channel.modem_lines);
 }
 
-uint8_t ChipModel::line_status_byte(const Channel &channel) const {
+uint8_t ChipModel::line_status_byte(const Channel &channel) const
+{
     uint8_t status = static_cast<uint8_t>(ftdi::line_tx_holding_empty | ftdi::line_tx_empty | channel.line_errors);
     // A break sent into the loopback plug is a break received.
     if (channel.loopback && (channel.settings.data_characteristics & 0x4000))
@@ -199,7 +214,8 @@ uint8_t ChipModel::line_status_byte(const Channel &channel) const {
     return status;
 }
 
-void ChipModel::set_lines(Channel &channel, uint8_t lines) {
+void ChipModel::set_lines(Channel &channel, uint8_t lines)
+{
     lines &= static_cast<uint8_t>(~ftdi::modem_reserved_mask);
     if (lines != channel.modem_lines) {
         channel.modem_lines = lines;
@@ -208,8 +224,9 @@ void ChipModel::set_lines(Channel &channel, uint8_t lines) {
     }
 }
 
-usb::Status ChipModel::control(ClientId client, unsigned channel, const usb::ControlSetup &setup,
-                               uint8_t *data, uint16_t *transferred) {
+usb::Status ChipModel::control(ClientId client, unsigned channel, const usb::ControlSetup &setup, uint8_t *data,
+                               uint16_t *transferred)
+{
     std::unique_lock<std::mutex> guard(lock_);
     *transferred = 0;
     if (!owns(client, channel))
@@ -246,7 +263,8 @@ usb::Status ChipModel::control(ClientId client, unsigned channel, const usb::Con
     return reply.status;
 }
 
-void ChipModel::log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length) {
+void ChipModel::log_control(const usb::ControlSetup &setup, const uint8_t *data, uint16_t length)
+{
     if (control_log_.size() == control_log_limit)
         control_log_.pop_front();
     ControlRecord record{setup, {}};
@@ -262,7 +280,8 @@ namespace {
 
 template <typename Give>
 size_t frame_packets(uint8_t *buffer, size_t size, size_t packet, uint8_t modem, uint8_t line, size_t data_limit,
-                     Give give) {
+                     Give give)
+{
     size_t done = 0;
     size_t data_left = data_limit;
     while (done + ftdi::status_bytes <= size) {
@@ -283,10 +302,11 @@ size_t frame_packets(uint8_t *buffer, size_t size, size_t packet, uint8_t modem,
 
 } // namespace
 
-size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit) {
-    size_t done = frame_packets(buffer, size, identity_.packet_size, modem_status_byte(channel),
-                                line_status_byte(channel), data_limit,
-                                [&](uint8_t *out, size_t wanted) { return channel.peer->give(out, wanted); });
+size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, size_t data_limit)
+{
+    size_t done =
+        frame_packets(buffer, size, identity_.packet_size, modem_status_byte(channel), line_status_byte(channel),
+                      data_limit, [&](uint8_t *out, size_t wanted) { return channel.peer->give(out, wanted); });
     channel.modem_changed = false;
     channel.emptied = false;
     return done;
@@ -295,7 +315,8 @@ size_t ChipModel::fill_packets(Channel &channel, uint8_t *buffer, size_t size, s
 // A write meets a read already waiting and a peer holding nothing: the bytes go straight
 // into the read's packets, as they would have come out of the peer a moment later.
 // Returns how many of `data` it took.
-size_t ChipModel::hand_to_waiting_in(Channel &channel, const uint8_t *data, size_t size) {
+size_t ChipModel::hand_to_waiting_in(Channel &channel, const uint8_t *data, size_t size)
+{
     WaitingIn &read = *channel.waiting_in;
     size_t taken = 0;
     read.filled = frame_packets(read.buffer, read.size, identity_.packet_size, modem_status_byte(channel),
@@ -313,7 +334,8 @@ size_t ChipModel::hand_to_waiting_in(Channel &channel, const uint8_t *data, size
 
 // The host's bytes go to the peer while it takes them and into the chip's buffer, if the
 // channel has one, while that has room; bytes already held go first. Returns the count.
-size_t ChipModel::take_out(Channel &channel, const uint8_t *data, size_t size) {
+size_t ChipModel::take_out(Channel &channel, const uint8_t *data, size_t size)
+{
     if (!channel.held_out)
         return channel.peer->take(data, size);
     pass_held_out(channel);
@@ -323,22 +345,25 @@ size_t ChipModel::take_out(Channel &channel, const uint8_t *data, size_t size) {
 
 // The peer takes what it can of the bytes the chip holds for it: after it has given
 // bytes to the host, it may take commands again.
-void ChipModel::pass_held_out(Channel &channel) {
+void ChipModel::pass_held_out(Channel &channel)
+{
     if (stalled_ || !channel.held_out || channel.held_out->size() == 0)
         return;
     if (channel.held_out->drain_to(*channel.peer) > 0)
-        changed_.notify_all();   // a write waiting for room may go on
+        changed_.notify_all(); // a write waiting for room may go on
 }
 
 // Asynchronous and synchronous bit-bang: the bytes written drive the output pins.
-void ChipModel::latch_pins(Channel &channel, const uint8_t *data, size_t size) {
+void ChipModel::latch_pins(Channel &channel, const uint8_t *data, size_t size)
+{
     uint8_t mode = channel.settings.bit_mode;
     if (size > 0 && (mode == 0x01 || mode == 0x04))
         channel.settings.pin_latch = data[size - 1];
 }
 
 usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t *buffer, size_t size,
-                               unsigned timeout_ms, size_t *transferred) {
+                               unsigned timeout_ms, size_t *transferred)
+{
     *transferred = 0;
     std::unique_lock<std::mutex> guard(lock_);
     if (!owns(client, channel_number))
@@ -355,7 +380,8 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
     struct Unlist {
         Channel &channel;
         WaitingIn &waiting;
-        ~Unlist() {
+        ~Unlist()
+        {
             if (channel.waiting_in == &waiting)
                 channel.waiting_in = nullptr;
         }
@@ -373,8 +399,7 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
         pass_held_out(channel);
         // The latency timer counts from the start of this wait, standing in for the
         // chip's last packet, which the host fetched just before.
-        const Clock::time_point latency_due =
-            start + std::chrono::milliseconds(channel.settings.latency_ms);
+        const Clock::time_point latency_due = start + std::chrono::milliseconds(channel.settings.latency_ms);
         const bool latency_counts = latency_due <= deadline;
         const Clock::time_point now = Clock::now();
         if (!stalled_) {
@@ -407,7 +432,8 @@ usb::Status ChipModel::bulk_in(ClientId client, unsigned channel_number, uint8_t
     }
 }
 
-void ChipModel::end_waiting_in(ClientId client, unsigned channel_number) {
+void ChipModel::end_waiting_in(ClientId client, unsigned channel_number)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (!owns(client, channel_number))
         return;
@@ -418,8 +444,9 @@ void ChipModel::end_waiting_in(ClientId client, unsigned channel_number) {
     changed_.notify_all();
 }
 
-usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const uint8_t *data,
-                                size_t size, unsigned timeout_ms, size_t *transferred) {
+usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const uint8_t *data, size_t size,
+                                unsigned timeout_ms, size_t *transferred)
+{
     *transferred = 0;
     std::unique_lock<std::mutex> guard(lock_);
     if (!owns(client, channel_number))
@@ -430,7 +457,7 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
         return timed_bulk_out(guard, client, channel_number, data, size, timeout_ms, transferred);
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     size_t done = 0;
-    size_t limit = size;   // lowered once if this transfer spends the cut
+    size_t limit = size; // lowered once if this transfer spends the cut
     for (;;) {
         Channel &channel = channels_[channel_number - 1];
         // Checked on every pass, so that a cut armed while this transfer waits for room
@@ -472,7 +499,8 @@ usb::Status ChipModel::bulk_out(ClientId client, unsigned channel_number, const 
 }
 
 // A port reset restarts the chip: buffers emptied, settings back to their power-on values.
-usb::Status ChipModel::reset_device(ClientId client) {
+usb::Status ChipModel::reset_device(ClientId client)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (!owns_any(client))
         return usb::Status::no_device;
@@ -481,7 +509,8 @@ usb::Status ChipModel::reset_device(ClientId client) {
     return usb::Status::ok;
 }
 
-usb::Status ChipModel::reenumerate(ClientId client) {
+usb::Status ChipModel::reenumerate(ClientId client)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (!owns_any(client))
         return usb::Status::no_device;
@@ -491,7 +520,8 @@ usb::Status ChipModel::reenumerate(ClientId client) {
     return usb::Status::ok;
 }
 
-void ChipModel::set_plugged(bool plugged) {
+void ChipModel::set_plugged(bool plugged)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (plugged == plugged_)
         return;
@@ -502,49 +532,58 @@ void ChipModel::set_plugged(bool plugged) {
         read_identity();
 }
 
-void ChipModel::set_stalled(bool stalled) {
+void ChipModel::set_stalled(bool stalled)
+{
     std::lock_guard<std::mutex> guard(lock_);
     stalled_ = stalled;
     changed_.notify_all();
 }
 
-void ChipModel::cut_next_transfer(size_t bytes) {
+void ChipModel::cut_next_transfer(size_t bytes)
+{
     std::lock_guard<std::mutex> guard(lock_);
     cut_ = bytes;
     changed_.notify_all();
 }
 
-void ChipModel::set_control_logging(bool enabled) {
+void ChipModel::set_control_logging(bool enabled)
+{
     std::lock_guard<std::mutex> guard(lock_);
     logging_ = enabled;
 }
 
-std::vector<ControlRecord> ChipModel::control_log() {
+std::vector<ControlRecord> ChipModel::control_log()
+{
     std::lock_guard<std::mutex> guard(lock_);
     return {control_log_.begin(), control_log_.end()};
 }
 
-void ChipModel::clear_control_log() {
+void ChipModel::clear_control_log()
+{
     std::lock_guard<std::mutex> guard(lock_);
     control_log_.clear();
 }
 
-std::vector<uint16_t> ChipModel::eeprom_words() {
+std::vector<uint16_t> ChipModel::eeprom_words()
+{
     std::lock_guard<std::mutex> guard(lock_);
     return eeprom_->contents();
 }
 
-bool ChipModel::set_eeprom_words(const std::vector<uint16_t> &words) {
+bool ChipModel::set_eeprom_words(const std::vector<uint16_t> &words)
+{
     std::lock_guard<std::mutex> guard(lock_);
     return eeprom_->set_contents(words);
 }
 
-bool ChipModel::set_factory_word(uint16_t address, uint16_t value) {
+bool ChipModel::set_factory_word(uint16_t address, uint16_t value)
+{
     std::lock_guard<std::mutex> guard(lock_);
     return eeprom_->set_factory_word(address, value);
 }
 
-bool ChipModel::set_modem_lines(unsigned channel, uint8_t modem_status) {
+bool ChipModel::set_modem_lines(unsigned channel, uint8_t modem_status)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (channel < 1 || channel > channels_.size())
         return false;
@@ -552,14 +591,16 @@ bool ChipModel::set_modem_lines(unsigned channel, uint8_t modem_status) {
     return true;
 }
 
-std::optional<ChannelSettings> ChipModel::channel_settings(unsigned channel) {
+std::optional<ChannelSettings> ChipModel::channel_settings(unsigned channel)
+{
     std::lock_guard<std::mutex> guard(lock_);
     if (channel < 1 || channel > channels_.size())
         return std::nullopt;
     return channels_[channel - 1].settings;
 }
 
-void ChipModel::set_error_correction_word(uint16_t value) {
+void ChipModel::set_error_correction_word(uint16_t value)
+{
     std::lock_guard<std::mutex> guard(lock_);
     error_correction_word_ = value;
 }

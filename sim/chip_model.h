@@ -38,8 +38,8 @@ struct ControlRecord {
 // The UART and bit-mode settings of one channel, as the vendor requests left them.
 struct ChannelSettings {
     uint32_t baud_divisor = 0;
-    uint16_t data_characteristics = 8;   // 8 data bits, no parity, one stop bit, no break
-    uint16_t flow_mode = 0;              // wIndex high byte of the flow control request, shifted
+    uint16_t data_characteristics = 8; // 8 data bits, no parity, one stop bit, no break
+    uint16_t flow_mode = 0;            // wIndex high byte of the flow control request, shifted
     uint8_t xon = 0x11, xoff = 0x13;
     bool dtr = false, rts = false;
     uint8_t event_char = 0x0E;
@@ -48,21 +48,21 @@ struct ChannelSettings {
     bool error_enabled = false;
     uint8_t latency_ms = 16;
     uint8_t bit_mask = 0, bit_mode = 0;
-    uint8_t pin_latch = 0;               // last byte written in a bit-bang mode
+    uint8_t pin_latch = 0; // last byte written in a bit-bang mode
 };
 
 // Everything the bus decides for a chip before building it.
 struct ChipPlacement {
     ChipDescription chip;
-    std::string id;           // bus position as decimal text
-    std::string serial;       // the --chip serial or the position's default
-    uint32_t location = 0;    // low hexadecimal digit 0
+    std::string id;        // bus position as decimal text
+    std::string serial;    // the --chip serial or the position's default
+    uint32_t location = 0; // low hexadecimal digit 0
 };
 
 class ChipModel {
 public:
-    static std::unique_ptr<ChipModel> create(const ChipPlacement &placement,
-                                             const std::filesystem::path &state_dir, std::string &error);
+    static std::unique_ptr<ChipModel> create(const ChipPlacement &placement, const std::filesystem::path &state_dir,
+                                             std::string &error);
     ~ChipModel();
 
     const std::string &id() const { return placement_.id; }
@@ -73,12 +73,12 @@ public:
     void release(ClientId client, unsigned channel);
     void release_all(ClientId client);
 
-    usb::Status control(ClientId client, unsigned channel, const usb::ControlSetup &setup,
-                        uint8_t *data, uint16_t *transferred);
-    usb::Status bulk_out(ClientId client, unsigned channel, const uint8_t *data, size_t size,
-                         unsigned timeout_ms, size_t *transferred);
-    usb::Status bulk_in(ClientId client, unsigned channel, uint8_t *buffer, size_t size,
-                        unsigned timeout_ms, size_t *transferred);
+    usb::Status control(ClientId client, unsigned channel, const usb::ControlSetup &setup, uint8_t *data,
+                        uint16_t *transferred);
+    usb::Status bulk_out(ClientId client, unsigned channel, const uint8_t *data, size_t size, unsigned timeout_ms,
+                         size_t *transferred);
+    usb::Status bulk_in(ClientId client, unsigned channel, uint8_t *buffer, size_t size, unsigned timeout_ms,
+                        size_t *transferred);
     void end_waiting_in(ClientId client, unsigned channel);
     usb::Status reset_device(ClientId client);
     usb::Status reenumerate(ClientId client);
@@ -101,7 +101,7 @@ private:
     // A bulk_in waiting for the peer's bytes. A write into a pass-through peer that holds
     // nothing fills it directly, sparing the copy through the peer's buffer.
     struct WaitingIn {
-        ClientId client;   // a claim that ended leaves its read to no later owner's bytes
+        ClientId client; // a claim that ended leaves its read to no later owner's bytes
         uint8_t *buffer;
         size_t size;
         size_t filled = 0;
@@ -110,12 +110,12 @@ private:
     struct Channel {
         ChannelSettings settings;
         std::unique_ptr<ChannelPeer> peer;
-        bool loopback = true;          // the plug wires RTS to CTS, DTR to DSR and DCD
-        uint8_t modem_lines = 0;       // CTS, DSR, RI, DCD bits of the modem status
-        bool modem_changed = false;    // a packet is due at once
-        bool emptied = false;          // reset or purged: a packet is due at once
+        bool loopback = true;       // the plug wires RTS to CTS, DTR to DSR and DCD
+        uint8_t modem_lines = 0;    // CTS, DSR, RI, DCD bits of the modem status
+        bool modem_changed = false; // a packet is due at once
+        bool emptied = false;       // reset or purged: a packet is due at once
         uint8_t line_errors = 0;
-        uint64_t reads_ended = 0;      // end_waiting_in calls: a read that sees it move ends
+        uint64_t reads_ended = 0; // end_waiting_in calls: a read that sees it move ends
         ClientId owner = 0;
         WaitingIn *waiting_in = nullptr;
         // The chip's buffer towards a peer that refuses bytes while it is busy (the
@@ -168,12 +168,12 @@ private:
     usb::DeviceIdentity identity_;
     bool plugged_ = true;
     bool stalled_ = false;
-    std::optional<size_t> cut_;   // armed by cut_next_transfer, spent by the transfer it cuts
+    std::optional<size_t> cut_; // armed by cut_next_transfer, spent by the transfer it cuts
     std::array<uint8_t, 256> config_bytes_{};
     uint16_t error_correction_word_ = 0;
     bool logging_ = false;
     std::deque<ControlRecord> control_log_;
-    std::unique_ptr<UsbTiming> timing_;   // none: transfers complete as soon as they can
+    std::unique_ptr<UsbTiming> timing_; // none: transfers complete as soon as they can
 };
 
 } // namespace corvane::sim

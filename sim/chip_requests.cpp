@@ -15,23 +15,23 @@ constexpr uint16_t break_bit = 0x4000;
 constexpr uint8_t bit_mode_async_bitbang = 0x01;
 constexpr uint8_t bit_mode_sync_bitbang = 0x04;
 
-bool is_in_request(uint8_t request) {
+bool is_in_request(uint8_t request)
+{
     switch (request) {
     case Request::modem_status:
     case Request::get_latency:
     case Request::read_pins:
     case Request::read_eeprom:
     case Request::model_read_config:
-    case Request::model_read_ecc:
-        return true;
-    default:
-        return false;
+    case Request::model_read_ecc: return true;
+    default: return false;
     }
 }
 
 // Data characteristics the chips' UARTs have: 7 or 8 data bits, parity none, odd, even,
 // mark or space, one or two stop bits.
-bool valid_characteristics(uint16_t value) {
+bool valid_characteristics(uint16_t value)
+{
     unsigned data_bits = value & 0xFF;
     unsigned parity = (value >> 8) & 0x7;
     unsigned stop_bits = (value >> 11) & 0x3;
@@ -41,7 +41,8 @@ bool valid_characteristics(uint16_t value) {
 } // namespace
 
 // wIndex's low byte names the channel (1 = A). A single-channel chip also takes 0.
-ChipModel::Channel *ChipModel::addressed_channel(uint16_t index) {
+ChipModel::Channel *ChipModel::addressed_channel(uint16_t index)
+{
     unsigned number = index & 0xFF;
     if (number == 0 && channels_.size() == 1)
         number = 1;
@@ -50,7 +51,8 @@ ChipModel::Channel *ChipModel::addressed_channel(uint16_t index) {
     return &channels_[number - 1];
 }
 
-ChipModel::Reply ChipModel::answer(const usb::ControlSetup &setup, uint8_t *data) {
+ChipModel::Reply ChipModel::answer(const usb::ControlSetup &setup, uint8_t *data)
+{
     const bool in = is_in_request(setup.request);
     if (setup.request_type != (in ? ftdi::request_in : ftdi::request_out))
         return {usb::Status::stall};
@@ -58,12 +60,10 @@ ChipModel::Reply ChipModel::answer(const usb::ControlSetup &setup, uint8_t *data
     switch (setup.request) {
     case Request::read_eeprom:
     case Request::write_eeprom:
-    case Request::erase_eeprom:
-        return answer_eeprom_request(setup, data);
+    case Request::erase_eeprom: return answer_eeprom_request(setup, data);
     case Request::model_read_config:
     case Request::model_write_config:
-    case Request::model_read_ecc:
-        return answer_model_request(setup, data);
+    case Request::model_read_ecc: return answer_model_request(setup, data);
     case Request::baud_rate: {
         // The single-channel chips before the H series carry divisor bits 16 and up in
         // the whole of wIndex; the others keep the channel in its low byte.
@@ -75,8 +75,7 @@ ChipModel::Reply ChipModel::answer(const usb::ControlSetup &setup, uint8_t *data
         channel->settings.baud_divisor = setup.value | high << 16;
         return {usb::Status::ok};
     }
-    default:
-        break;
+    default: break;
     }
     Channel *channel = addressed_channel(setup.index);
     if (!channel)
@@ -84,8 +83,8 @@ ChipModel::Reply ChipModel::answer(const usb::ControlSetup &setup, uint8_t *data
     return answer_channel_request(*channel, setup, data);
 }
 
-ChipModel::Reply ChipModel::answer_channel_request(Channel &channel, const usb::ControlSetup &setup,
-                                                   uint8_t *data) {
+ChipModel::Reply ChipModel::answer_channel_request(Channel &channel, const usb::ControlSetup &setup, uint8_t *data)
+{
     ChannelSettings &settings = channel.settings;
     const uint16_t value = setup.value;
     switch (setup.request) {
@@ -170,12 +169,12 @@ ChipModel::Reply ChipModel::answer_channel_request(Channel &channel, const usb::
         data[0] = static_cast<uint8_t>((settings.pin_latch & outputs) | static_cast<uint8_t>(~outputs));
         return {usb::Status::ok, 1};
     }
-    default:
-        return {usb::Status::stall};
+    default: return {usb::Status::stall};
     }
 }
 
-ChipModel::Reply ChipModel::answer_eeprom_request(const usb::ControlSetup &setup, uint8_t *data) {
+ChipModel::Reply ChipModel::answer_eeprom_request(const usb::ControlSetup &setup, uint8_t *data)
+{
     switch (setup.request) {
     case Request::read_eeprom: {
         uint16_t word = eeprom_->read(setup.index);
@@ -186,15 +185,14 @@ ChipModel::Reply ChipModel::answer_eeprom_request(const usb::ControlSetup &setup
     }
     case Request::write_eeprom:
         return {eeprom_->write(setup.index, setup.value) ? usb::Status::ok : usb::Status::stall};
-    default:
-        eeprom_->erase();
-        return {usb::Status::ok};
+    default: eeprom_->erase(); return {usb::Status::ok};
     }
 }
 
 // The configuration bytes and error-correction word that the FT232H and FT-X keep beside
 // their EEPROM words; only the models serve them.
-ChipModel::Reply ChipModel::answer_model_request(const usb::ControlSetup &setup, uint8_t *data) {
+ChipModel::Reply ChipModel::answer_model_request(const usb::ControlSetup &setup, uint8_t *data)
+{
     const ftdi::Family family = profile_.identity->family;
     if (family != ftdi::Family::ft232h && family != ftdi::Family::ftx)
         return {usb::Status::stall};

@@ -14,7 +14,8 @@ using Clock = LinkClock;
 
 // The waits here stand for the link's own time: the thread asks to be woken when the
 // deadline comes, not up to the default 50 us later.
-void wake_on_time() {
+void wake_on_time()
+{
 #ifdef __linux__
     static thread_local bool asked = false;
     if (!asked) {
@@ -26,7 +27,8 @@ void wake_on_time() {
 
 } // namespace
 
-void ChipModel::advance_timed(unsigned channel_number) {
+void ChipModel::advance_timed(unsigned channel_number)
+{
     Channel &channel = channels_[channel_number - 1];
     if (stalled_)
         return;
@@ -42,7 +44,8 @@ void ChipModel::advance_timed(unsigned channel_number) {
 }
 
 usb::Status ChipModel::timed_bulk_in(std::unique_lock<std::mutex> &guard, ClientId client, unsigned channel_number,
-                                     uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) {
+                                     uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred)
+{
     // No transfer completes before the end of a frame: one that may not wait gets nothing.
     if (timeout_ms == 0)
         return usb::Status::timeout;
@@ -100,7 +103,8 @@ usb::Status ChipModel::timed_bulk_in(std::unique_lock<std::mutex> &guard, Client
 // follows it, which waits for the pipe. A transfer that completes within two frames, a
 // command packet, is waited for here: handing it on would cost more than the wait.
 usb::Status ChipModel::timed_bulk_out(std::unique_lock<std::mutex> &guard, ClientId client, unsigned channel_number,
-                                      const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) {
+                                      const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred)
+{
     wake_on_time();
     const unsigned index = channel_number - 1;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);

@@ -10,14 +10,15 @@ namespace corvane::sim {
 namespace {
 
 constexpr unsigned string_area_start = 0x1A;
-constexpr unsigned string_area_end = 0x7E;      // the checksum word of a 64-word image follows
-constexpr unsigned large_shift = 0x80;           // a larger part keeps the strings in its upper half
+constexpr unsigned string_area_end = 0x7E; // the checksum word of a 64-word image follows
+constexpr unsigned large_shift = 0x80;     // a larger part keeps the strings in its upper half
 constexpr uint8_t attributes_bus_powered = 0x80;
-constexpr uint8_t max_power_half_ma = 0x2D;      // 90 mA
+constexpr uint8_t max_power_half_ma = 0x2D; // 90 mA
 
 // The two-channel high-speed chip's row of the identity table: its release number and
 // default product id go into the image.
-const usb::ftdi::ChipIdentity &two_channel_high_speed() {
+const usb::ftdi::ChipIdentity &two_channel_high_speed()
+{
     for (const usb::ftdi::ChipIdentity &chip : usb::ftdi::chip_identities)
         if (chip.family == usb::ftdi::Family::ft2232h)
             return chip;
@@ -27,12 +28,14 @@ const usb::ftdi::ChipIdentity &two_channel_high_speed() {
 class ImageBytes {
 public:
     void put(unsigned offset, uint8_t value) { bytes_[offset] = value; }
-    void put_word(unsigned word, uint16_t value) {
+    void put_word(unsigned word, uint16_t value)
+    {
         bytes_[2 * word] = static_cast<uint8_t>(value);
         bytes_[2 * word + 1] = static_cast<uint8_t>(value >> 8);
     }
     // A USB string descriptor: length, type 3, one little-endian code unit per character.
-    unsigned put_descriptor(unsigned offset, std::string_view text) {
+    unsigned put_descriptor(unsigned offset, std::string_view text)
+    {
         unsigned length = static_cast<unsigned>(2 + 2 * text.size());
         bytes_[offset] = static_cast<uint8_t>(length);
         bytes_[offset + 1] = 0x03;
@@ -42,11 +45,13 @@ public:
         }
         return length;
     }
-    void move_up(unsigned from, unsigned to, unsigned count) {
+    void move_up(unsigned from, unsigned to, unsigned count)
+    {
         std::memmove(&bytes_[to], &bytes_[from], count);
         std::memset(&bytes_[from], 0, count);
     }
-    std::vector<uint16_t> words(unsigned count) const {
+    std::vector<uint16_t> words(unsigned count) const
+    {
         std::vector<uint16_t> out(count);
         for (unsigned i = 0; i < count; ++i)
             out[i] = static_cast<uint16_t>(bytes_[2 * i] | bytes_[2 * i + 1] << 8);
@@ -59,11 +64,11 @@ private:
 
 } // namespace
 
-std::vector<uint16_t> make_default_eeprom(unsigned part_words, const DefaultEepromStrings &strings,
-                                          std::string &error) {
+std::vector<uint16_t> make_default_eeprom(unsigned part_words, const DefaultEepromStrings &strings, std::string &error)
+{
     const bool large = part_words >= 128;
-    const size_t needed = 3 * 2 + 2 * (strings.manufacturer.size() + strings.product.size() +
-                                       strings.serial.size()) + 4;
+    const size_t needed =
+        3 * 2 + 2 * (strings.manufacturer.size() + strings.product.size() + strings.serial.size()) + 4;
     if (part_words < 64 || string_area_start + needed > string_area_end) {
         error = "the manufacturer, product and serial strings do not fit the EEPROM's string area";
         return {};
@@ -87,7 +92,7 @@ std::vector<uint16_t> make_default_eeprom(unsigned part_words, const DefaultEepr
         offset += length;
     }
     offset += image.put_descriptor(offset, {});
-    image.put_word(offset / 2, 0);   // tail word behind the empty descriptor
+    image.put_word(offset / 2, 0); // tail word behind the empty descriptor
 
     unsigned checksum_word = 63;
     if (large) {

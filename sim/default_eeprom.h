@@ -18,8 +18,7 @@ struct DefaultEepromStrings {
 
 // The image for a part of `part_words` words (64, 128 or 256; words past the image stay
 // erased). Empty, with the reason in `error`, when the strings do not fit the string area.
-std::vector<uint16_t> make_default_eeprom(unsigned part_words, const DefaultEepromStrings &strings,
-                                          std::string &error);
+std::vector<uint16_t> make_default_eeprom(unsigned part_words, const DefaultEepromStrings &strings, std::string &error);
 
 } // namespace corvane::sim
 

@@ -10,11 +10,13 @@
 namespace corvane::sim {
 namespace {
 
-std::string reason(const std::filesystem::path &path, const std::string &why) {
+std::string reason(const std::filesystem::path &path, const std::string &why)
+{
     return path.string() + ": " + why;
 }
 
-bool write_all(int fd, const uint8_t *data, size_t size) {
+bool write_all(int fd, const uint8_t *data, size_t size)
+{
     while (size > 0) {
         ssize_t done = ::write(fd, data, size);
         if (done < 0 && errno == EINTR)
@@ -30,7 +32,8 @@ bool write_all(int fd, const uint8_t *data, size_t size) {
 } // namespace
 
 std::unique_ptr<EepromFile> EepromFile::open(const std::filesystem::path &path, size_t words,
-                                             const std::vector<uint16_t> &initial, std::string &error) {
+                                             const std::vector<uint16_t> &initial, std::string &error)
+{
     const size_t size = words * 2;
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
@@ -69,9 +72,8 @@ std::unique_ptr<EepromFile> EepromFile::open(const std::filesystem::path &path, 
         return nullptr;
     }
     if (static_cast<size_t>(info.st_size) != size) {
-        error = reason(path, std::to_string(info.st_size) + " bytes where this EEPROM holds " +
-                                 std::to_string(size) + " (" + std::to_string(words) +
-                                 " words); the file is left as it is");
+        error = reason(path, std::to_string(info.st_size) + " bytes where this EEPROM holds " + std::to_string(size) +
+                                 " (" + std::to_string(words) + " words); the file is left as it is");
         ::close(fd);
         return nullptr;
     }
@@ -85,7 +87,8 @@ std::unique_ptr<EepromFile> EepromFile::open(const std::filesystem::path &path, 
     return std::unique_ptr<EepromFile>(new EepromFile(static_cast<uint8_t *>(map), words));
 }
 
-EepromFile::~EepromFile() {
+EepromFile::~EepromFile()
+{
     ::msync(bytes_, words_ * 2, MS_SYNC);
     ::munmap(bytes_, words_ * 2);
 }

@@ -24,10 +24,9 @@ public:
     EepromFile &operator=(const EepromFile &) = delete;
 
     size_t words() const { return words_; }
-    uint16_t get(size_t index) const {
-        return static_cast<uint16_t>(bytes_[2 * index] | bytes_[2 * index + 1] << 8);
-    }
-    void set(size_t index, uint16_t value) {
+    uint16_t get(size_t index) const { return static_cast<uint16_t>(bytes_[2 * index] | bytes_[2 * index + 1] << 8); }
+    void set(size_t index, uint16_t value)
+    {
         bytes_[2 * index] = static_cast<uint8_t>(value);
         bytes_[2 * index + 1] = static_cast<uint8_t>(value >> 8);
     }

@@ -27,13 +27,12 @@ struct EepromIdentity {
 // The checksum of the image words: 0xAAAA, then for each covered word XOR and rotate left
 // by one. Covers words 0 to `checksum_word` - 1, except [skip_first, skip_last] when
 // skip_last >= skip_first.
-uint16_t image_checksum(const std::vector<uint16_t> &words, unsigned checksum_word,
-                        unsigned skip_first = 1, unsigned skip_last = 0);
+uint16_t image_checksum(const std::vector<uint16_t> &words, unsigned checksum_word, unsigned skip_first = 1,
+                        unsigned skip_last = 0);
 
 // `words` are the EEPROM words as the chip reads them from address 0 on (at least 128;
 // 1024 for the FT-X). nullopt when they hold no valid image for the family.
-std::optional<EepromIdentity> decode_eeprom_identity(usb::ftdi::Family family,
-                                                     const std::vector<uint16_t> &words);
+std::optional<EepromIdentity> decode_eeprom_identity(usb::ftdi::Family family, const std::vector<uint16_t> &words);
 
 } // namespace corvane::sim
 

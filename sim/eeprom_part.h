@@ -23,22 +23,21 @@ namespace corvane::sim {
 
 class EepromPart {
 public:
-    static constexpr uint16_t factory_first = 0x40;     // FT232R
+    static constexpr uint16_t factory_first = 0x40; // FT232R
     static constexpr unsigned factory_count = 0x40;
-    static constexpr uint16_t protected_first = 0x40;   // FT-X
+    static constexpr uint16_t protected_first = 0x40; // FT-X
     static constexpr uint16_t protected_last = 0x4F;
 
     // `words` is 0 for no part. The words live in `file` (not touched for no part); a
     // missing file starts with `initial`.
-    static std::unique_ptr<EepromPart> open(EepromKind kind, unsigned words,
-                                            const std::filesystem::path &file,
+    static std::unique_ptr<EepromPart> open(EepromKind kind, unsigned words, const std::filesystem::path &file,
                                             const std::vector<uint16_t> &initial, std::string &error);
 
     EepromKind kind() const { return kind_; }
     unsigned words() const { return file_ ? static_cast<unsigned>(file_->words()) : 0; }
 
     uint16_t read(uint16_t address) const;
-    bool write(uint16_t address, uint16_t value);   // false: the word cannot be written
+    bool write(uint16_t address, uint16_t value); // false: the word cannot be written
     void erase();
 
     // The words as they stand, and a raw overwrite for tests (no protection applies).

@@ -8,7 +8,8 @@ namespace corvane::sim {
 // The ring is allocated once and left uninitialised: only written bytes are ever read.
 Loopback::Loopback(size_t capacity) : ring_(new uint8_t[capacity]), capacity_(capacity) {}
 
-size_t Loopback::take(const uint8_t *data, size_t size) {
+size_t Loopback::take(const uint8_t *data, size_t size)
+{
     if (size == 0)
         return 0;
     size_t accepted = std::min(size, capacity_ - count_);
@@ -20,7 +21,8 @@ size_t Loopback::take(const uint8_t *data, size_t size) {
     return accepted;
 }
 
-size_t Loopback::give(uint8_t *buffer, size_t size) {
+size_t Loopback::give(uint8_t *buffer, size_t size)
+{
     size_t given = std::min(size, count_);
     if (given == 0)
         return 0;

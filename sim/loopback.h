@@ -24,7 +24,7 @@ public:
 private:
     std::unique_ptr<uint8_t[]> ring_;
     size_t capacity_;
-    size_t head_ = 0;    // oldest byte
+    size_t head_ = 0; // oldest byte
     size_t count_ = 0;
 };
 

@@ -14,14 +14,16 @@
 namespace corvane::sim {
 namespace {
 
-std::string describe_errno(const std::filesystem::path &path, const char *what) {
+std::string describe_errno(const std::filesystem::path &path, const char *what)
+{
     return path.string() + ": " + what + ": " + std::strerror(errno);
 }
 
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
+    ~FileDescriptor()
+    {
         if (fd_ >= 0)
             ::close(fd_);
     }
@@ -34,7 +36,8 @@ private:
     int fd_;
 };
 
-bool write_fill(int fd, size_t size, uint8_t fill) {
+bool write_fill(int fd, size_t size, uint8_t fill)
+{
     std::vector<uint8_t> block(std::min<size_t>(size, 1 << 16), fill);
     size_t written = 0;
     while (written < size) {
@@ -53,7 +56,8 @@ bool write_fill(int fd, size_t size, uint8_t fill) {
 // Builds the erased memory under a temporary name and links it into place, so that a
 // reader never sees a half-filled file, and a file that another process created in the
 // meantime is kept rather than overwritten.
-bool create_filled(const std::filesystem::path &path, size_t size, uint8_t fill, std::string &error) {
+bool create_filled(const std::filesystem::path &path, size_t size, uint8_t fill, std::string &error)
+{
     std::string name_template = path.string() + ".new-XXXXXX";
     FileDescriptor fd(::mkostemp(name_template.data(), O_CLOEXEC));
     const std::filesystem::path temporary = name_template;
@@ -93,8 +97,9 @@ bool create_filled(const std::filesystem::path &path, size_t size, uint8_t fill,
 
 } // namespace
 
-std::unique_ptr<MemoryFile> MemoryFile::open(const std::filesystem::path &path, size_t size,
-                                             uint8_t fill, std::string &error) {
+std::unique_ptr<MemoryFile> MemoryFile::open(const std::filesystem::path &path, size_t size, uint8_t fill,
+                                             std::string &error)
+{
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         if (errno != ENOENT) {
@@ -120,9 +125,8 @@ std::unique_ptr<MemoryFile> MemoryFile::open(const std::filesystem::path &path, 
         return nullptr;
     }
     if (static_cast<uint64_t>(info.st_size) != size) {
-        error = path.string() + ": the file holds " + std::to_string(info.st_size) +
-                " bytes, but this memory is " + std::to_string(size) +
-                " bytes; refusing to use it (it is never resized)";
+        error = path.string() + ": the file holds " + std::to_string(info.st_size) + " bytes, but this memory is " +
+                std::to_string(size) + " bytes; refusing to use it (it is never resized)";
         return nullptr;
     }
     void *mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
@@ -133,12 +137,14 @@ std::unique_ptr<MemoryFile> MemoryFile::open(const std::filesystem::path &path, 
     return std::unique_ptr<MemoryFile>(new MemoryFile(path, fd.release(), static_cast<uint8_t *>(mapped), size));
 }
 
-MemoryFile::~MemoryFile() {
+MemoryFile::~MemoryFile()
+{
     ::munmap(data_, size_);
     ::close(fd_);
 }
 
-void MemoryFile::store(size_t offset, std::span<const uint8_t> data) {
+void MemoryFile::store(size_t offset, std::span<const uint8_t> data)
+{
     size_t done = 0;
     while (done < data.size()) {
         ssize_t written = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));

@@ -17,8 +17,8 @@ public:
     // Maps `path`, which must hold exactly `size` bytes. A missing file is created with
     // every byte set to `fill` (the erased state of the memory). A file of another size is
     // refused, never resized: nullptr, with the file and both sizes named in `error`.
-    static std::unique_ptr<MemoryFile> open(const std::filesystem::path &path, size_t size,
-                                            uint8_t fill, std::string &error);
+    static std::unique_ptr<MemoryFile> open(const std::filesystem::path &path, size_t size, uint8_t fill,
+                                            std::string &error);
     ~MemoryFile();
 
     MemoryFile(const MemoryFile &) = delete;
@@ -36,7 +36,8 @@ public:
 
 private:
     MemoryFile(std::filesystem::path path, int fd, uint8_t *data, size_t size)
-        : path_(std::move(path)), fd_(fd), data_(data), size_(size) {}
+        : path_(std::move(path)), fd_(fd), data_(data), size_(size)
+    {}
 
     std::filesystem::path path_;
     int fd_;

@@ -17,22 +17,26 @@ constexpr uint16_t command_reset = 0xF0;
 
 } // namespace
 
-NorFlash::NorFlash(std::span<uint8_t> memory) : memory_(memory) {
+NorFlash::NorFlash(std::span<uint8_t> memory) : memory_(memory)
+{
     assert(memory_.size() == size_bytes);
 }
 
-uint16_t NorFlash::read_word(uint32_t word_address) const {
+uint16_t NorFlash::read_word(uint32_t word_address) const
+{
     size_t at = size_t{word_address} * 2;
     return static_cast<uint16_t>(memory_[at] << 8 | memory_[at + 1]);
 }
 
-void NorFlash::write_word(uint32_t word_address, uint16_t value) {
+void NorFlash::write_word(uint32_t word_address, uint16_t value)
+{
     size_t at = size_t{word_address} * 2;
     memory_[at] = static_cast<uint8_t>(value >> 8);
     memory_[at + 1] = static_cast<uint8_t>(value);
 }
 
-void NorFlash::write_cycle(uint32_t word_address, uint16_t data) {
+void NorFlash::write_cycle(uint32_t word_address, uint16_t data)
+{
     if (word_address >= size_words)
         return;
     // The reset command is honoured in the middle of any sequence, as on real parts.
@@ -78,8 +82,7 @@ void NorFlash::write_cycle(uint32_t word_address, uint16_t data) {
         if (word_address == unlock_address_1 && data == command_chip_erase)
             std::fill(memory_.begin(), memory_.end(), uint8_t{0xFF});
         break;
-    case State::program:
-        break;
+    case State::program: break;
     }
     state_ = next;
 }

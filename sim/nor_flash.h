@@ -16,11 +16,11 @@ public:
     static constexpr uint32_t size_words = size_bytes / 2;
 
     enum class State {
-        read_array,     // idle: reads give the array, writes wait for an unlock
-        unlocked_1,     // 0xAA seen at 0x5555
-        unlocked_2,     // 0x55 seen at 0x2AAA: the next cycle is the command
-        program,        // 0xA0 given: the next cycle programs one word
-        erase_setup,    // 0x80 given: a second unlock must follow
+        read_array,  // idle: reads give the array, writes wait for an unlock
+        unlocked_1,  // 0xAA seen at 0x5555
+        unlocked_2,  // 0x55 seen at 0x2AAA: the next cycle is the command
+        program,     // 0xA0 given: the next cycle programs one word
+        erase_setup, // 0x80 given: a second unlock must follow
         erase_unlocked_1,
         erase_unlocked_2,
     };

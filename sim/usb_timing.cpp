@@ -11,7 +11,7 @@ namespace {
 
 namespace ftdi = usb::ftdi;
 
-constexpr int64_t high_speed_frame_ns = 125000;   // a microframe
+constexpr int64_t high_speed_frame_ns = 125000; // a microframe
 constexpr int64_t full_speed_frame_ns = 1000000;
 constexpr unsigned high_speed_packets_per_frame = 13;
 constexpr unsigned full_speed_packets_per_frame = 19;
@@ -25,29 +25,25 @@ struct Buffers {
 
 // The chips' own buffers per channel, host to peer and peer to host, as their data
 // sheets give them.
-Buffers buffers_of(ChipKind kind) {
+Buffers buffers_of(ChipKind kind)
+{
     switch (kind) {
     case ChipKind::corvane:
-    case ChipKind::ft2232h:
-        return {4096, 4096};
-    case ChipKind::ft4232h:
-        return {2048, 2048};
-    case ChipKind::ft232h:
-        return {1024, 1024};
-    case ChipKind::ftx:
-        return {512, 512};
-    case ChipKind::ft232r:
-        return {128, 256};
+    case ChipKind::ft2232h: return {4096, 4096};
+    case ChipKind::ft4232h: return {2048, 2048};
+    case ChipKind::ft232h: return {1024, 1024};
+    case ChipKind::ftx: return {512, 512};
+    case ChipKind::ft232r: return {128, 256};
     case ChipKind::ft232b:
-    case ChipKind::ft2232:
-        return {128, 384};
+    case ChipKind::ft2232: return {128, 384};
     }
     return {4096, 4096};
 }
 
 } // namespace
 
-LinkSpeed link_speed_of(const ChipDescription &chip) {
+LinkSpeed link_speed_of(const ChipDescription &chip)
+{
     const ChipProfile &profile = profile_of(chip.kind);
     LinkSpeed speed;
     speed.high_speed = profile.identity->high_speed;
@@ -62,11 +58,10 @@ LinkSpeed link_speed_of(const ChipDescription &chip) {
 }
 
 UsbTiming::UsbTiming(const LinkSpeed &speed, unsigned channels)
-    : speed_(speed),
-      packet_(speed.high_speed ? 512 : 64),
-      packet_data_(packet_ - ftdi::status_bytes),
+    : speed_(speed), packet_(speed.high_speed ? 512 : 64), packet_data_(packet_ - ftdi::status_bytes),
       frame_(speed.high_speed ? high_speed_frame_ns : full_speed_frame_ns),
-      packets_per_frame_(speed.high_speed ? high_speed_packets_per_frame : full_speed_packets_per_frame) {
+      packets_per_frame_(speed.high_speed ? high_speed_packets_per_frame : full_speed_packets_per_frame)
+{
     // A buffer must hold a whole packet's data, or no full packet could ever go.
     speed_.in_buffer = std::max(speed_.in_buffer, packet_data_);
     speed_.out_buffer = std::max(speed_.out_buffer, packet_);
@@ -74,17 +69,20 @@ UsbTiming::UsbTiming(const LinkSpeed &speed, unsigned channels)
         channels_.emplace_back(speed_.out_buffer, speed_.in_buffer);
 }
 
-double UsbTiming::limit_out() const {
+double UsbTiming::limit_out() const
+{
     double link = double(packets_per_frame_) * double(packet_) * 1e9 / double(frame_);
     return speed_.fifo_bytes_per_second > 0 ? std::min(link, speed_.fifo_bytes_per_second) : link;
 }
 
-double UsbTiming::limit_in() const {
+double UsbTiming::limit_in() const
+{
     double link = double(packets_per_frame_) * double(packet_data_) * 1e9 / double(frame_);
     return speed_.fifo_bytes_per_second > 0 ? std::min(link, speed_.fifo_bytes_per_second) : link;
 }
 
-UsbTiming::Nanos UsbTiming::fifo_time(size_t bytes) const {
+UsbTiming::Nanos UsbTiming::fifo_time(size_t bytes) const
+{
     if (speed_.fifo_bytes_per_second <= 0)
         return 0;
     return static_cast<Nanos>(std::ceil(double(bytes) * 1e9 / speed_.fifo_bytes_per_second));
@@ -92,7 +90,8 @@ UsbTiming::Nanos UsbTiming::fifo_time(size_t bytes) const {
 
 // The most bytes the FIFO moves in `span`: the inverse of fifo_time, so that the bytes a
 // wait was computed for are there when it ends.
-size_t UsbTiming::fifo_bytes(Nanos span) const {
+size_t UsbTiming::fifo_bytes(Nanos span) const
+{
     if (speed_.fifo_bytes_per_second <= 0)
         return SIZE_MAX;
     if (span <= 0)
@@ -103,17 +102,20 @@ size_t UsbTiming::fifo_bytes(Nanos span) const {
     return bytes;
 }
 
-UsbTiming::Nanos UsbTiming::frame_end(Nanos time) const {
+UsbTiming::Nanos UsbTiming::frame_end(Nanos time) const
+{
     return (time + frame_ - 1) / frame_ * frame_;
 }
 
-LinkTime UsbTiming::control_done(LinkTime now) const {
+LinkTime UsbTiming::control_done(LinkTime now) const
+{
     return time_of(frame_end(nanos(now) + frame_));
 }
 
 // The first packet slot that starts at `ready` or later and is not taken. Slots are laid
 // evenly over each frame.
-UsbTiming::Slot UsbTiming::next_slot(Nanos ready) const {
+UsbTiming::Slot UsbTiming::next_slot(Nanos ready) const
+{
     int64_t frame = ready / frame_;
     Nanos into = ready - frame * frame_;
     auto index = static_cast<unsigned>((into * packets_per_frame_ + frame_ - 1) / frame_);
@@ -132,13 +134,15 @@ UsbTiming::Slot UsbTiming::next_slot(Nanos ready) const {
             frame, index};
 }
 
-void UsbTiming::use(const Slot &slot) {
+void UsbTiming::use(const Slot &slot)
+{
     bus_frame_ = slot.frame;
     bus_used_ = slot.index + 1;
 }
 
 size_t UsbTiming::write(unsigned channel_number, ChannelPeer &peer, const uint8_t *data, size_t size, LinkTime now,
-                        LinkTime *done) {
+                        LinkTime *done)
+{
     Channel &channel = channels_[channel_number];
     const Nanos start = std::max(nanos(now) - channel.out_late, channel.out_done);
     channel.out_late = 0;
@@ -173,12 +177,14 @@ size_t UsbTiming::write(unsigned channel_number, ChannelPeer &peer, const uint8_
     return taken;
 }
 
-void UsbTiming::note_late_completion(unsigned channel, LinkClock::duration late) {
+void UsbTiming::note_late_completion(unsigned channel, LinkClock::duration late)
+{
     channels_[channel].out_late = std::max<Nanos>(late.count(), 0);
 }
 
 // The peer takes what the chip holds for it, as far as it will, at `at`.
-void UsbTiming::pass_out(Channel &channel, ChannelPeer &peer, Nanos at) {
+void UsbTiming::pass_out(Channel &channel, ChannelPeer &peer, Nanos at)
+{
     const size_t pending_before = peer.pending();
     size_t moved = channel.out.drain_to(peer);
     if (moved > 0) {
@@ -190,7 +196,8 @@ void UsbTiming::pass_out(Channel &channel, ChannelPeer &peer, Nanos at) {
 
 // The FIFO moves the peer's bytes into the chip's buffer until `until`, as its rate and the
 // buffer's room allow; time it stands still for want of room or bytes is not made up later.
-void UsbTiming::produce(Channel &channel, ChannelPeer &peer, Nanos until) {
+void UsbTiming::produce(Channel &channel, ChannelPeer &peer, Nanos until)
+{
     const bool instant = speed_.fifo_bytes_per_second <= 0;
     for (;;) {
         Nanos start = std::max(channel.fifo_in, channel.ready_in);
@@ -222,12 +229,14 @@ void UsbTiming::produce(Channel &channel, ChannelPeer &peer, Nanos until) {
     }
 }
 
-void UsbTiming::attach(unsigned channel, TimedRead *read) {
+void UsbTiming::attach(unsigned channel, TimedRead *read)
+{
     channels_[channel].read = read;
 }
 
-bool UsbTiming::advance(unsigned channel_number, ChannelPeer &peer, LinkTime now, unsigned latency_ms,
-                        uint8_t modem, uint8_t line, bool due_now) {
+bool UsbTiming::advance(unsigned channel_number, ChannelPeer &peer, LinkTime now, unsigned latency_ms, uint8_t modem,
+                        uint8_t line, bool due_now)
+{
     Channel &channel = channels_[channel_number];
     const Nanos limit = nanos(now);
     const Nanos latency = Nanos(latency_ms) * 1000000;
@@ -253,7 +262,7 @@ bool UsbTiming::advance(unsigned channel_number, ChannelPeer &peer, LinkTime now
                 const size_t held = channel.in.size(), waiting = channel.out.size(), owed = peer.pending();
                 produce(channel, peer, dry_at);
                 if (channel.in.size() == held && channel.out.size() == waiting && peer.pending() == owed)
-                    break;   // the peer takes nothing now
+                    break; // the peer takes nothing now
                 continue;
             }
         }
@@ -281,7 +290,8 @@ bool UsbTiming::advance(unsigned channel_number, ChannelPeer &peer, LinkTime now
 }
 
 LinkTime UsbTiming::next_event(unsigned channel_number, const ChannelPeer &peer, LinkTime now,
-                               unsigned latency_ms) const {
+                               unsigned latency_ms) const
+{
     const Channel &channel = channels_[channel_number];
     const TimedRead *read = channel.read;
     const Nanos at = nanos(now);
@@ -304,7 +314,8 @@ LinkTime UsbTiming::next_event(unsigned channel_number, const ChannelPeer &peer,
     return time_of(std::max(next, at + 1));
 }
 
-void UsbTiming::purge(unsigned channel) {
+void UsbTiming::purge(unsigned channel)
+{
     channels_[channel].in.clear();
     channels_[channel].out.clear();
 }

@@ -33,9 +33,9 @@ using LinkTime = LinkClock::time_point;
 
 struct LinkSpeed {
     bool high_speed = true;
-    double fifo_bytes_per_second = 0;   // 0: the FIFO sets no limit
-    size_t out_buffer = 4096;           // the chip's buffer per channel, host to peer
-    size_t in_buffer = 4096;            // and peer to host
+    double fifo_bytes_per_second = 0; // 0: the FIFO sets no limit
+    size_t out_buffer = 4096;         // the chip's buffer per channel, host to peer
+    size_t in_buffer = 4096;          // and peer to host
 };
 
 // The speed of a chip kind, with the FIFO rate of its description when it gives one.
@@ -46,8 +46,8 @@ struct TimedRead {
     uint8_t *buffer = nullptr;
     size_t size = 0;
     LinkTime start;
-    size_t filled = 0;                  // packets so far, status bytes included
-    std::optional<LinkTime> done_at;    // set once the transfer is complete
+    size_t filled = 0;               // packets so far, status bytes included
+    std::optional<LinkTime> done_at; // set once the transfer is complete
 };
 
 class UsbTiming {
@@ -67,8 +67,7 @@ public:
     // A bulk OUT transfer made at `now` hands over `size` bytes: they go to the peer while
     // it takes them, then into the chip's buffer. Returns how many the chip took; `done`
     // becomes the frame boundary after the last of them crossed the link.
-    size_t write(unsigned channel, ChannelPeer &peer, const uint8_t *data, size_t size, LinkTime now,
-                 LinkTime *done);
+    size_t write(unsigned channel, ChannelPeer &peer, const uint8_t *data, size_t size, LinkTime now, LinkTime *done);
     // When the last transfer the channel's OUT pipe took completes.
     LinkTime out_done(unsigned channel) const { return time_of(channels_[channel].out_done); }
     // The host heard of that completion `late` after it: the simulator's own thread woke
@@ -84,8 +83,8 @@ public:
     // link carries packets into the attached read. `modem` and `line` are the status bytes;
     // `due_now` makes a packet due at once (lines changed, buffers emptied). True when a
     // packet was sent.
-    bool advance(unsigned channel, ChannelPeer &peer, LinkTime now, unsigned latency_ms, uint8_t modem,
-                 uint8_t line, bool due_now);
+    bool advance(unsigned channel, ChannelPeer &peer, LinkTime now, unsigned latency_ms, uint8_t modem, uint8_t line,
+                 bool due_now);
 
     // When advance might next send a packet or end the read, with no new bytes coming.
     LinkTime next_event(unsigned channel, const ChannelPeer &peer, LinkTime now, unsigned latency_ms) const;
@@ -102,12 +101,12 @@ private:
 
     struct Channel {
         ByteRing in, out;
-        Nanos fifo_in = 0;      // the FIFO's work towards the host is accounted up to here
-        Nanos ready_in = 0;     // the peer's newest bytes for the host exist from here on
-        Nanos fifo_out = 0;     // the FIFO has passed every byte the host sent by here
-        Nanos last_packet = 0;  // end of the last IN packet, where the latency timer starts
-        Nanos out_done = 0;     // the last OUT transfer completes here
-        Nanos out_late = 0;     // and the host heard of it this much later
+        Nanos fifo_in = 0;     // the FIFO's work towards the host is accounted up to here
+        Nanos ready_in = 0;    // the peer's newest bytes for the host exist from here on
+        Nanos fifo_out = 0;    // the FIFO has passed every byte the host sent by here
+        Nanos last_packet = 0; // end of the last IN packet, where the latency timer starts
+        Nanos out_done = 0;    // the last OUT transfer completes here
+        Nanos out_late = 0;    // and the host heard of it this much later
         TimedRead *read = nullptr;
         Channel(size_t out_size, size_t in_size) : in(in_size), out(out_size) {}
     };
@@ -133,7 +132,7 @@ private:
     Nanos frame_;
     unsigned packets_per_frame_;
     std::vector<Channel> channels_;
-    int64_t bus_frame_ = 0;      // the last frame with a packet, and its slots used
+    int64_t bus_frame_ = 0; // the last frame with a packet, and its slots used
     unsigned bus_used_ = 0;
 };
 

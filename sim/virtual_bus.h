@@ -29,13 +29,13 @@ enum class ChipKind { corvane, ft232b, ft232r, ft2232, ft2232h, ft4232h, ft232h,
 // the chip's FIFO under the USB timing model, or none).
 struct ChipDescription {
     ChipKind kind = ChipKind::corvane;
-    std::string serial;                 // empty: a default unique per bus position
-    std::string description;            // empty: the kind's default
-    std::optional<uint32_t> location;   // empty: from the bus position
+    std::string serial;               // empty: a default unique per bus position
+    std::string description;          // empty: the kind's default
+    std::optional<uint32_t> location; // empty: from the bus position
     std::optional<unsigned> eeprom_words;
-    bool alternate_codes_only = false;  // test setting (key alt=1)
-    std::optional<double> fifo_mbps;    // empty: the kind's default; 0: no FIFO limit
-    bool usb_timing = false;            // transfers take the time USB 2.0 gives them
+    bool alternate_codes_only = false; // test setting (key alt=1)
+    std::optional<double> fifo_mbps;   // empty: the kind's default; 0: no FIFO limit
+    bool usb_timing = false;           // transfers take the time USB 2.0 gives them
 };
 
 // Parses one --chip description. On failure returns nullopt and says why in `error`.
@@ -49,12 +49,11 @@ public:
     // SDRAM, flashes and save type) live in files of `state_dir`, created when missing
     // and kept across restarts. nullptr with a reason in `error` when that fails.
     static std::unique_ptr<VirtualBus> create(const std::vector<ChipDescription> &chips,
-                                              const std::filesystem::path &state_dir,
-                                              std::string &error);
+                                              const std::filesystem::path &state_dir, std::string &error);
     virtual ~VirtualBus() = default;
 
     virtual ClientId add_client() = 0;
-    virtual void remove_client(ClientId client) = 0;   // ends every claim of the client
+    virtual void remove_client(ClientId client) = 0; // ends every claim of the client
 
     virtual std::vector<usb::DeviceIdentity> list() = 0;
 
@@ -64,14 +63,12 @@ public:
     // Transfers on a channel the client has claimed (Status::no_device otherwise, and
     // after the device was unplugged or re-enumerated since the claim).
     virtual usb::Status control(ClientId client, const std::string &id, unsigned channel,
-                                const usb::ControlSetup &setup, uint8_t *data,
-                                unsigned timeout_ms, uint16_t *transferred) = 0;
-    virtual usb::Status bulk_out(ClientId client, const std::string &id, unsigned channel,
-                                 const uint8_t *data, size_t size, unsigned timeout_ms,
-                                 size_t *transferred) = 0;
-    virtual usb::Status bulk_in(ClientId client, const std::string &id, unsigned channel,
-                                uint8_t *buffer, size_t size, unsigned timeout_ms,
-                                size_t *transferred) = 0;
+                                const usb::ControlSetup &setup, uint8_t *data, unsigned timeout_ms,
+                                uint16_t *transferred) = 0;
+    virtual usb::Status bulk_out(ClientId client, const std::string &id, unsigned channel, const uint8_t *data,
+                                 size_t size, unsigned timeout_ms, size_t *transferred) = 0;
+    virtual usb::Status bulk_in(ClientId client, const std::string &id, unsigned channel, uint8_t *buffer, size_t size,
+                                unsigned timeout_ms, size_t *transferred) = 0;
     // Ends the bulk_in calls of the channel that are waiting now: each returns at once with
     // Status::timeout and nothing, even if bytes come meanwhile. Later calls wait as ever.
     // A host that gives up its queued reads (after a purge) leaves the chip's next bytes
@@ -84,7 +81,7 @@ public:
 
     // Fault switches for tests.
     virtual usb::Status set_plugged(const std::string &id, bool plugged) = 0;
-    virtual usb::Status set_stalled(const std::string &id, bool stalled) = 0;  // stops taking and giving bytes
+    virtual usb::Status set_stalled(const std::string &id, bool stalled) = 0; // stops taking and giving bytes
     // Once: the next bulk transfer of the device, on any channel, that would move more than
     // `bytes` data bytes (OUT or IN, whichever comes first) moves only `bytes` and ends short.
     // An OUT transfer then ends at once with Status::timeout and the partial count, an IN

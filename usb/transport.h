@@ -31,19 +31,16 @@ public:
     virtual ~Channel() = default;
 
     // A control transfer on the default pipe. `data` holds setup.length bytes (in or out).
-    virtual Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms,
-                           uint16_t *transferred) = 0;
+    virtual Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, uint16_t *transferred) = 0;
 
     // Bulk OUT: the bytes as they are. `transferred` says what went, also on failure.
-    virtual Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms,
-                            size_t *transferred) = 0;
+    virtual Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) = 0;
 
     // Bulk IN: whole raw packets, each at most packet_size bytes and each starting with
     // the chip's two status bytes, back to back. Returns as soon as a short packet ends
     // the transfer or `size` is filled, or at the time-out with what came (Status::timeout
     // when nothing came). `size` is a multiple of the packet size.
-    virtual Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
-                           size_t *transferred) = 0;
+    virtual Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) = 0;
 
     // Forgets the IN data the transport fetched ahead of its caller, whether it holds it
     // or it is still on its way: the chip's receive buffer was just purged or reset, so
@@ -66,7 +63,8 @@ public:
     // holds them, valid until this channel's next bulk_in or bulk_in_view. A transport
     // that has no memory of its own to show reads into `scratch` (at least `size` bytes).
     virtual Status bulk_in_view(uint8_t *scratch, size_t size, unsigned timeout_ms, const uint8_t **packets,
-                                size_t *transferred) {
+                                size_t *transferred)
+    {
         *packets = scratch;
         return bulk_in(scratch, size, timeout_ms, transferred);
     }

@@ -5,7 +5,8 @@
 
 namespace corvane::usb {
 
-Status Transport::reenumerate(const std::string &id) {
+Status Transport::reenumerate(const std::string &id)
+{
     std::vector<DeviceIdentity> devices;
     const Status listed = list(devices);
     if (listed != Status::ok)

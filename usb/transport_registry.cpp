@@ -20,22 +20,25 @@ namespace {
 struct Registry {
     std::mutex lock;
     bool built = false;
-    std::unique_ptr<Transport> real;      // libusb, or the null transport in its place
-    std::unique_ptr<Transport> test;      // a unit test's in-process bus
+    std::unique_ptr<Transport> real; // libusb, or the null transport in its place
+    std::unique_ptr<Transport> test; // a unit test's in-process bus
     std::unique_ptr<Transport> virtual_bus;
 };
 
-Registry &registry() {
+Registry &registry()
+{
     static Registry instance;
     return instance;
 }
 
-bool real_usb_wanted() {
+bool real_usb_wanted()
+{
     const char *setting = std::getenv("CORVANE_USB");
     return !(setting && std::strcmp(setting, "off") == 0);
 }
 
-void build(Registry &r) {
+void build(Registry &r)
+{
     if (r.built)
         return;
 #if defined(CORVANE_WITH_LIBUSB)
@@ -50,7 +53,8 @@ void build(Registry &r) {
 
 } // namespace
 
-std::vector<Transport *> transports() {
+std::vector<Transport *> transports()
+{
     Registry &r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
     build(r);
@@ -61,7 +65,8 @@ std::vector<Transport *> transports() {
     return all;
 }
 
-void set_test_transport(std::unique_ptr<Transport> transport) {
+void set_test_transport(std::unique_ptr<Transport> transport)
+{
     Registry &r = registry();
     std::lock_guard<std::mutex> guard(r.lock);
     r.test = std::move(transport);

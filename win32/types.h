@@ -280,7 +280,7 @@ typedef struct _SP_DEVICE_INTERFACE_DATA {
 } SP_DEVICE_INTERFACE_DATA, *PSP_DEVICE_INTERFACE_DATA;
 
 typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_A {
-    DWORD cbSize;           // set to 5 by callers (the size of the fixed part as Windows counts it)
+    DWORD cbSize; // set to 5 by callers (the size of the fixed part as Windows counts it)
     CHAR DevicePath[1];
 } SP_DEVICE_INTERFACE_DETAIL_DATA_A, *PSP_DEVICE_INTERFACE_DETAIL_DATA_A;
 

@@ -2,7 +2,8 @@
 
 namespace corvane::usb {
 
-const char *status_name(Status status) {
+const char *status_name(Status status)
+{
     switch (status) {
     case Status::ok: return "ok";
     case Status::timeout: return "timed out";

@@ -13,12 +13,14 @@
 namespace corvane::usb::vbus {
 namespace {
 
-void put_le(uint8_t *out, uint64_t value, unsigned bytes) {
+void put_le(uint8_t *out, uint64_t value, unsigned bytes)
+{
     for (unsigned i = 0; i < bytes; ++i)
         out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-uint64_t get_le(const uint8_t *in, unsigned bytes) {
+uint64_t get_le(const uint8_t *in, unsigned bytes)
+{
     uint64_t value = 0;
     for (unsigned i = 0; i < bytes; ++i)
         value |= uint64_t{in[i]} << (8 * i);
@@ -32,7 +34,8 @@ constexpr size_t identity_field = 4 * string_field + 3 * 2 + 1 + 2 + 4 + 1;
 constexpr size_t setup_field = 8;
 
 // Moves `parts` past their first `sent` bytes: whole parts drop off, one sent in part shrinks.
-void skip_sent(iovec *&parts, int &count, size_t sent) {
+void skip_sent(iovec *&parts, int &count, size_t sent)
+{
     while (count > 0 && sent >= parts->iov_len) {
         sent -= parts->iov_len;
         ++parts;
@@ -45,7 +48,8 @@ void skip_sent(iovec *&parts, int &count, size_t sent) {
 }
 
 // Milliseconds left until `deadline` for poll(); -1 waits for ever.
-int poll_timeout(Deadline deadline) {
+int poll_timeout(Deadline deadline)
+{
     if (deadline == Deadline::max())
         return -1;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -56,14 +60,16 @@ int poll_timeout(Deadline deadline) {
 
 } // namespace
 
-void encode_header(const FrameHeader &header, uint8_t *out) {
+void encode_header(const FrameHeader &header, uint8_t *out)
+{
     put_le(out, header.length, 4);
     put_le(out + 4, header.request_id, 4);
     put_le(out + 8, header.type, 2);
     put_le(out + 10, header.status, 2);
 }
 
-FrameHeader decode_header(const uint8_t *in) {
+FrameHeader decode_header(const uint8_t *in)
+{
     FrameHeader header;
     header.length = static_cast<uint32_t>(get_le(in, 4));
     header.request_id = static_cast<uint32_t>(get_le(in + 4, 4));
@@ -72,7 +78,8 @@ FrameHeader decode_header(const uint8_t *in) {
     return header;
 }
 
-size_t max_request_payload(uint16_t type) {
+size_t max_request_payload(uint16_t type)
+{
     switch (static_cast<MessageType>(type)) {
     case MessageType::hello: return 6;
     case MessageType::list: return 0;
@@ -89,7 +96,8 @@ size_t max_request_payload(uint16_t type) {
     return 0;
 }
 
-size_t max_reply_payload(uint16_t type) {
+size_t max_reply_payload(uint16_t type)
+{
     switch (static_cast<MessageType>(type)) {
     case MessageType::hello: return 12;
     case MessageType::list: return 2 + max_devices * identity_field;
@@ -106,39 +114,48 @@ size_t max_reply_payload(uint16_t type) {
     return 0;
 }
 
-uint16_t encode_status(Status status) { return static_cast<uint16_t>(status); }
+uint16_t encode_status(Status status)
+{
+    return static_cast<uint16_t>(status);
+}
 
-Status decode_status(uint16_t value) {
+Status decode_status(uint16_t value)
+{
     if (value > static_cast<uint16_t>(Status::invalid))
         return Status::io_error;
     return static_cast<Status>(value);
 }
 
-void Writer::u16(uint16_t value) {
+void Writer::u16(uint16_t value)
+{
     uint8_t raw[2];
     put_le(raw, value, 2);
     bytes(raw, 2);
 }
 
-void Writer::u32(uint32_t value) {
+void Writer::u32(uint32_t value)
+{
     uint8_t raw[4];
     put_le(raw, value, 4);
     bytes(raw, 4);
 }
 
-void Writer::u64(uint64_t value) {
+void Writer::u64(uint64_t value)
+{
     uint8_t raw[8];
     put_le(raw, value, 8);
     bytes(raw, 8);
 }
 
-void Writer::str(std::string_view text) {
+void Writer::str(std::string_view text)
+{
     text = text.substr(0, max_string);
     u16(static_cast<uint16_t>(text.size()));
     bytes(reinterpret_cast<const uint8_t *>(text.data()), text.size());
 }
 
-const uint8_t *Reader::take(size_t size) {
+const uint8_t *Reader::take(size_t size)
+{
     if (failed_ || size > left_) {
         failed_ = true;
         return nullptr;
@@ -149,27 +166,32 @@ const uint8_t *Reader::take(size_t size) {
     return at;
 }
 
-uint8_t Reader::u8() {
+uint8_t Reader::u8()
+{
     const uint8_t *at = take(1);
     return at ? at[0] : 0;
 }
 
-uint16_t Reader::u16() {
+uint16_t Reader::u16()
+{
     const uint8_t *at = take(2);
     return at ? static_cast<uint16_t>(get_le(at, 2)) : 0;
 }
 
-uint32_t Reader::u32() {
+uint32_t Reader::u32()
+{
     const uint8_t *at = take(4);
     return at ? static_cast<uint32_t>(get_le(at, 4)) : 0;
 }
 
-uint64_t Reader::u64() {
+uint64_t Reader::u64()
+{
     const uint8_t *at = take(8);
     return at ? get_le(at, 8) : 0;
 }
 
-std::string Reader::str() {
+std::string Reader::str()
+{
     uint16_t size = u16();
     if (size > max_string) {
         failed_ = true;
@@ -179,12 +201,14 @@ std::string Reader::str() {
     return at ? std::string(reinterpret_cast<const char *>(at), size) : std::string();
 }
 
-std::span<const uint8_t> Reader::bytes(size_t size) {
+std::span<const uint8_t> Reader::bytes(size_t size)
+{
     const uint8_t *at = take(size);
     return at ? std::span<const uint8_t>(at, size) : std::span<const uint8_t>();
 }
 
-void write_identity(Writer &out, const DeviceIdentity &device) {
+void write_identity(Writer &out, const DeviceIdentity &device)
+{
     out.str(device.id);
     out.u16(device.vendor_id);
     out.u16(device.product_id);
@@ -198,7 +222,8 @@ void write_identity(Writer &out, const DeviceIdentity &device) {
     out.u8(static_cast<uint8_t>((device.virtual_model ? 1 : 0) | (device.alternate_codes_only ? 2 : 0)));
 }
 
-bool read_identity(Reader &in, DeviceIdentity &device) {
+bool read_identity(Reader &in, DeviceIdentity &device)
+{
     device.id = in.str();
     device.vendor_id = in.u16();
     device.product_id = in.u16();
@@ -216,7 +241,8 @@ bool read_identity(Reader &in, DeviceIdentity &device) {
            device.packet_size != 0;
 }
 
-void write_setup(Writer &out, const ControlSetup &setup) {
+void write_setup(Writer &out, const ControlSetup &setup)
+{
     out.u8(setup.request_type);
     out.u8(setup.request);
     out.u16(setup.value);
@@ -224,7 +250,8 @@ void write_setup(Writer &out, const ControlSetup &setup) {
     out.u16(setup.length);
 }
 
-ControlSetup read_setup(Reader &in) {
+ControlSetup read_setup(Reader &in)
+{
     ControlSetup setup;
     setup.request_type = in.u8();
     setup.request = in.u8();
@@ -234,7 +261,8 @@ ControlSetup read_setup(Reader &in) {
     return setup;
 }
 
-IoResult send_all(int fd, iovec *parts, int count, Deadline deadline) {
+IoResult send_all(int fd, iovec *parts, int count, Deadline deadline)
+{
     bool bounded = deadline != Deadline::max();
     while (count > 0) {
         msghdr message{};
@@ -264,7 +292,8 @@ namespace {
 
 // Takes the descriptors a received message carried: the first into `passed` (when it is
 // still -1), the rest closed.
-void keep_descriptor(msghdr &message, int &passed) {
+void keep_descriptor(msghdr &message, int &passed)
+{
     for (cmsghdr *control = CMSG_FIRSTHDR(&message); control; control = CMSG_NXTHDR(&message, control)) {
         if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_RIGHTS)
             continue;
@@ -283,7 +312,8 @@ void keep_descriptor(msghdr &message, int &passed) {
 // Receives at least one and at most `size` bytes into `buffer`; `got` says how many. A
 // descriptor that comes along goes to `*passed`, or is closed when that is null.
 IoResult recv_some(int fd, uint8_t *buffer, size_t size, Deadline deadline, size_t &got, int wake_fd = -1,
-                   int *passed = nullptr) {
+                   int *passed = nullptr)
+{
     bool bounded = deadline != Deadline::max() || wake_fd >= 0;
     for (;;) {
         // Try first and poll only when nothing is there: a reply is usually waiting
@@ -328,7 +358,8 @@ IoResult recv_some(int fd, uint8_t *buffer, size_t size, Deadline deadline, size
 
 } // namespace
 
-IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline) {
+IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline)
+{
     auto *at = static_cast<uint8_t *>(buffer);
     while (size > 0) {
         size_t got = 0;
@@ -342,7 +373,8 @@ IoResult recv_all(int fd, void *buffer, size_t size, Deadline deadline) {
 
 Inbox::Inbox() : bytes_(std::make_unique_for_overwrite<uint8_t[]>(capacity)) {}
 
-IoResult Inbox::fill(int fd, size_t size, Deadline deadline, int wake_fd) {
+IoResult Inbox::fill(int fd, size_t size, Deadline deadline, int wake_fd)
+{
     size = std::min(size, capacity);
     if (buffered() >= size)
         return IoResult::ok;
@@ -361,7 +393,8 @@ IoResult Inbox::fill(int fd, size_t size, Deadline deadline, int wake_fd) {
     return IoResult::ok;
 }
 
-IoResult Inbox::take(int fd, void *out, size_t size, Deadline deadline) {
+IoResult Inbox::take(int fd, void *out, size_t size, Deadline deadline)
+{
     size_t here = std::min(size, buffered());
     if (here > 0)
         std::memcpy(out, data(), here);
@@ -369,13 +402,15 @@ IoResult Inbox::take(int fd, void *out, size_t size, Deadline deadline) {
     return recv_all(fd, static_cast<uint8_t *>(out) + here, size - here, deadline);
 }
 
-IoResult Inbox::drop(int fd, size_t size, Deadline deadline) {
+IoResult Inbox::drop(int fd, size_t size, Deadline deadline)
+{
     size_t here = std::min(size, buffered());
     consume(here);
     return discard(fd, size - here, deadline);
 }
 
-IoResult discard(int fd, size_t size, Deadline deadline) {
+IoResult discard(int fd, size_t size, Deadline deadline)
+{
     uint8_t sink[4096];
     while (size > 0) {
         size_t piece = std::min(size, sizeof sink);
@@ -386,7 +421,8 @@ IoResult discard(int fd, size_t size, Deadline deadline) {
     return IoResult::ok;
 }
 
-IoResult send_with_descriptor(int fd, iovec *parts, int count, int passed, Deadline deadline) {
+IoResult send_with_descriptor(int fd, iovec *parts, int count, int passed, Deadline deadline)
+{
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{};
     message.msg_iov = parts;
@@ -409,7 +445,8 @@ IoResult send_with_descriptor(int fd, iovec *parts, int count, int passed, Deadl
     return count == 0 ? IoResult::ok : send_all(fd, parts, count, deadline);
 }
 
-IoResult recv_with_descriptor(int fd, void *buffer, size_t size, Deadline deadline, int &passed) {
+IoResult recv_with_descriptor(int fd, void *buffer, size_t size, Deadline deadline, int &passed)
+{
     passed = -1;
     auto *at = static_cast<uint8_t *>(buffer);
     while (size > 0) {
@@ -426,7 +463,8 @@ IoResult recv_with_descriptor(int fd, void *buffer, size_t size, Deadline deadli
     return IoResult::ok;
 }
 
-int connect_unix(const std::string &path) {
+int connect_unix(const std::string &path)
+{
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) {
@@ -452,7 +490,8 @@ int connect_unix(const std::string &path) {
 
 namespace corvane::usb {
 
-std::string virtual_bus_address() {
+std::string virtual_bus_address()
+{
     if (const char *explicit_address = std::getenv("CORVANE_VBUS"); explicit_address && *explicit_address)
         return explicit_address;
     if (const char *runtime_dir = std::getenv("XDG_RUNTIME_DIR"); runtime_dir && *runtime_dir)

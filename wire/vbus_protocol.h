@@ -42,7 +42,7 @@ struct iovec;
 
 namespace corvane::usb::vbus {
 
-constexpr uint32_t magic = 0x53425643;  // "CVBS"
+constexpr uint32_t magic = 0x53425643; // "CVBS"
 constexpr uint16_t version = 2;
 constexpr size_t header_size = 12;
 
@@ -98,7 +98,7 @@ public:
     void u16(uint16_t value);
     void u32(uint32_t value);
     void u64(uint64_t value);
-    void str(std::string_view text);   // cut at max_string
+    void str(std::string_view text); // cut at max_string
     void bytes(const uint8_t *data, size_t size) { out_.insert(out_.end(), data, data + size); }
 
 private:

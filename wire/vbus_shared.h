@@ -43,7 +43,8 @@ private:
     // Maps the region behind `fd`, which it takes over (and closes on failure).
     static std::unique_ptr<SharedRegion> map(int fd, unsigned slot_count, size_t slot_size, std::string &error);
     SharedRegion(int fd, uint8_t *base, unsigned slot_count, size_t slot_size)
-        : fd_(fd), base_(base), slot_count_(slot_count), slot_size_(slot_size) {}
+        : fd_(fd), base_(base), slot_count_(slot_count), slot_size_(slot_size)
+    {}
 
     int fd_;
     uint8_t *base_;

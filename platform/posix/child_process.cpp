@@ -14,7 +14,8 @@ extern char **environ;
 namespace corvane::platform {
 namespace {
 
-bool is_executable_file(const std::string &path) {
+bool is_executable_file(const std::string &path)
+{
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
@@ -27,7 +28,8 @@ public:
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
     int get() const { return fd_; }
-    void close_now() {
+    void close_now()
+    {
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = -1;
@@ -37,7 +39,8 @@ private:
     int fd_;
 };
 
-int wait_for(pid_t child) {
+int wait_for(pid_t child)
+{
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR)
@@ -48,7 +51,8 @@ int wait_for(pid_t child) {
 
 } // namespace
 
-std::optional<std::string> find_on_path(const std::string &program) {
+std::optional<std::string> find_on_path(const std::string &program)
+{
     if (program.find('/') != std::string::npos)
         return is_executable_file(program) ? std::optional<std::string>(program) : std::nullopt;
     const char *search = std::getenv("PATH");
@@ -66,7 +70,8 @@ std::optional<std::string> find_on_path(const std::string &program) {
     }
 }
 
-ChildOutcome run_child(const std::string &program, const std::vector<std::string> &arguments) {
+ChildOutcome run_child(const std::string &program, const std::vector<std::string> &arguments)
+{
     ChildOutcome outcome;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
@@ -84,8 +89,7 @@ ChildOutcome run_child(const std::string &program, const std::vector<std::string
         return outcome;
     pid_t child = -1;
     const bool prepared = posix_spawn_file_actions_adddup2(&actions, write_end.get(), STDOUT_FILENO) == 0;
-    const bool spawned =
-        prepared && posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    const bool spawned = prepared && posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     if (!spawned)
         return outcome;

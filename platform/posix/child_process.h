@@ -12,9 +12,9 @@ namespace corvane::platform {
 std::optional<std::string> find_on_path(const std::string &program);
 
 struct ChildOutcome {
-    bool started = false;   // false: it could not be run at all
-    int exit_status = -1;   // its exit status; -1 when it did not exit normally
-    std::string output;     // everything it wrote to standard output
+    bool started = false; // false: it could not be run at all
+    int exit_status = -1; // its exit status; -1 when it did not exit normally
+    std::string output;   // everything it wrote to standard output
 };
 
 // Runs `program` with `arguments` (argument 0 included) as they are, through no shell;

@@ -8,12 +8,14 @@
 namespace corvane::platform {
 namespace {
 
-bool fail(DWORD error) {
+bool fail(DWORD error)
+{
     SetLastError(error);
     return false;
 }
 
-std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set) {
+std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set)
+{
     std::shared_ptr<DeviceInfoSet> found = find_handle_of<DeviceInfoSet>(set);
     if (!found)
         SetLastError(ERROR_INVALID_HANDLE);
@@ -22,19 +24,22 @@ std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set) {
 
 // The node a call names, or the set itself when it names none. False when `data` names
 // something that is not a node of the set.
-bool resolve(const DeviceInfoSet &set, const SP_DEVINFO_DATA *data, std::optional<size_t> &position) {
+bool resolve(const DeviceInfoSet &set, const SP_DEVINFO_DATA *data, std::optional<size_t> &position)
+{
     position = data ? set.node_position(data) : std::nullopt;
     return !data || position.has_value();
 }
 
-bool valid_property_change(const SP_PROPCHANGE_PARAMS &params) {
+bool valid_property_change(const SP_PROPCHANGE_PARAMS &params)
+{
     const bool known_change = params.StateChange >= DICS_ENABLE && params.StateChange <= DICS_STOP;
     const bool known_scope = params.Scope == DICS_FLAG_GLOBAL || params.Scope == DICS_FLAG_CONFIGSPECIFIC ||
                              params.Scope == DICS_FLAG_CONFIGGENERAL;
     return known_change && known_scope;
 }
 
-DWORD restart_error(usb::Status status) {
+DWORD restart_error(usb::Status status)
+{
     switch (status) {
     case usb::Status::no_device: return ERROR_NO_SUCH_DEVINST;
     case usb::Status::not_supported: return ERROR_NOT_SUPPORTED;
@@ -46,8 +51,8 @@ DWORD restart_error(usb::Status status) {
 } // namespace corvane::platform
 
 BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                          PSP_CLASSINSTALL_HEADER ClassInstallParams,
-                                          DWORD ClassInstallParamsSize) {
+                                          PSP_CLASSINSTALL_HEADER ClassInstallParams, DWORD ClassInstallParamsSize)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)
@@ -84,7 +89,8 @@ BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DA
 }
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
-                                      PSP_DEVINFO_DATA DeviceInfoData) {
+                                      PSP_DEVINFO_DATA DeviceInfoData)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)
@@ -101,12 +107,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 
     switch (params->StateChange) {
     case DICS_ENABLE:
-    case DICS_START:
-        return TRUE;   // every node here is present and started
-    case DICS_PROPCHANGE:
-        break;
-    default:
-        return p::fail(ERROR_NOT_SUPPORTED);   // nodes here cannot be left stopped
+    case DICS_START: return TRUE; // every node here is present and started
+    case DICS_PROPCHANGE: break;
+    default: return p::fail(ERROR_NOT_SUPPORTED); // nodes here cannot be left stopped
     }
 
     const corvane::usb::Status status = p::restart_usb_node(set->nodes[*position]);
@@ -122,7 +125,8 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 }
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)

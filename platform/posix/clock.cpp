@@ -11,7 +11,8 @@ constexpr int64_t counts_per_second = 1'000'000'000;
 
 } // namespace
 
-BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency) {
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency)
+{
     if (!lpFrequency) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -20,7 +21,8 @@ BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *lpFrequency) {
     return TRUE;
 }
 
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount) {
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount)
+{
     if (!lpPerformanceCount) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -30,7 +32,8 @@ BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *lpPerformanceCount) {
     return TRUE;
 }
 
-void WINAPI Sleep(DWORD dwMilliseconds) {
+void WINAPI Sleep(DWORD dwMilliseconds)
+{
     if (dwMilliseconds != INFINITE) {
         std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
         return;

@@ -7,15 +7,16 @@
 namespace {
 
 // A device information set is ended by SetupDiDestroyDeviceInfoList, never by CloseHandle.
-bool closable(corvane::platform::ObjectKind kind) {
+bool closable(corvane::platform::ObjectKind kind)
+{
     return kind != corvane::platform::ObjectKind::device_info_set;
 }
 
 } // namespace
 
-BOOL WINAPI CloseHandle(HANDLE hObject) {
-    std::shared_ptr<corvane::platform::KernelObject> object =
-        corvane::platform::remove_handle(hObject, closable);
+BOOL WINAPI CloseHandle(HANDLE hObject)
+{
+    std::shared_ptr<corvane::platform::KernelObject> object = corvane::platform::remove_handle(hObject, closable);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -14,14 +14,16 @@ namespace {
 constexpr const char *root_id = "HTREE\\ROOT\\0";
 
 // The ID of a node the latest listing showed; empty when the number names none.
-std::string id_of(DEVINST instance) {
+std::string id_of(DEVINST instance)
+{
     if (instance == root_instance())
         return root_id;
     std::optional<UsbNode> node = find_usb_node(instance);
     return node ? node->instance_id : std::string();
 }
 
-CONFIGRET locate(PDEVINST instance, const char *id) {
+CONFIGRET locate(PDEVINST instance, const char *id)
+{
     if (!id || !*id || same_id(id, root_id)) {
         *instance = root_instance();
         return CR_SUCCESS;
@@ -40,8 +42,8 @@ CONFIGRET locate(PDEVINST instance, const char *id) {
 } // namespace
 } // namespace corvane::platform
 
-CONFIGRET WINAPI CM_Get_Device_ID_ExA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags,
-                                      HMACHINE hMachine) {
+CONFIGRET WINAPI CM_Get_Device_ID_ExA(DEVINST dnDevInst, PSTR Buffer, ULONG BufferLen, ULONG ulFlags, HMACHINE hMachine)
+{
     namespace p = corvane::platform;
     if (!Buffer)
         return CR_INVALID_POINTER;
@@ -65,8 +67,8 @@ CONFIGRET WINAPI CM_Get_Device_ID_ExA(DEVINST dnDevInst, PSTR Buffer, ULONG Buff
     }
 }
 
-CONFIGRET WINAPI CM_Locate_DevNode_ExA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, ULONG ulFlags,
-                                       HMACHINE hMachine) {
+CONFIGRET WINAPI CM_Locate_DevNode_ExA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, ULONG ulFlags, HMACHINE hMachine)
+{
     namespace p = corvane::platform;
     if (!pdnDevInst)
         return CR_INVALID_POINTER;
@@ -83,7 +85,8 @@ CONFIGRET WINAPI CM_Locate_DevNode_ExA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceI
     }
 }
 
-CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST dnDevInst, ULONG ulFlags, HMACHINE hMachine) {
+CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST dnDevInst, ULONG ulFlags, HMACHINE hMachine)
+{
     namespace p = corvane::platform;
     if (ulFlags & ~CM_REENUMERATE_BITS)
         return CR_INVALID_FLAG;

@@ -90,14 +90,15 @@ class DeviceFileObject final : public KernelObject {
 public:
     static constexpr ObjectKind object_kind = ObjectKind::device_file;
 
-    DeviceFileObject(std::unique_ptr<ChannelClaim> claim, std::unique_ptr<driver::DeviceFile> file,
-                     DWORD access, DWORD flags)
-        : KernelObject(object_kind), claim_(std::move(claim)), file_(std::move(file)), access_(access),
-          flags_(flags) {}
+    DeviceFileObject(std::unique_ptr<ChannelClaim> claim, std::unique_ptr<driver::DeviceFile> file, DWORD access,
+                     DWORD flags)
+        : KernelObject(object_kind), claim_(std::move(claim)), file_(std::move(file)), access_(access), flags_(flags)
+    {}
 
     // Ends reads and waits still running on other threads and gives the channel back at
     // once, not when the last of those calls returns.
-    void handle_closed() override {
+    void handle_closed() override
+    {
         file_->close();
         operations_.end_all();
         claim_.reset();

@@ -31,32 +31,29 @@ struct ClaimedChannels {
     std::set<std::string> keys;
 };
 
-ClaimedChannels &claimed_channels() {
-    static ClaimedChannels *claimed = new ClaimedChannels;   // outlives threads at exit
+ClaimedChannels &claimed_channels()
+{
+    static ClaimedChannels *claimed = new ClaimedChannels; // outlives threads at exit
     return *claimed;
 }
 
-DWORD open_error(usb::Status status) {
+DWORD open_error(usb::Status status)
+{
     switch (status) {
-    case usb::Status::ok:
-        return ERROR_SUCCESS;
-    case usb::Status::busy:
-        return ERROR_SHARING_VIOLATION;   // another program holds the channel
+    case usb::Status::ok: return ERROR_SUCCESS;
+    case usb::Status::busy: return ERROR_SHARING_VIOLATION; // another program holds the channel
     case usb::Status::no_device:
-    case usb::Status::invalid:
-        return ERROR_FILE_NOT_FOUND;
-    case usb::Status::not_supported:
-        return ERROR_NOT_SUPPORTED;
-    case usb::Status::timeout:
-        return ERROR_SEM_TIMEOUT;
+    case usb::Status::invalid: return ERROR_FILE_NOT_FOUND;
+    case usb::Status::not_supported: return ERROR_NOT_SUPPORTED;
+    case usb::Status::timeout: return ERROR_SEM_TIMEOUT;
     case usb::Status::stall:
-    case usb::Status::io_error:
-        break;
+    case usb::Status::io_error: break;
     }
     return ERROR_GEN_FAILURE;
 }
 
-usb::Transport *find_transport(const std::string &name) {
+usb::Transport *find_transport(const std::string &name)
+{
     for (usb::Transport *transport : usb::transports())
         if (transport->name() == name)
             return transport;
@@ -64,7 +61,8 @@ usb::Transport *find_transport(const std::string &name) {
 }
 
 // The device as its transport lists it now; false when it is gone or lacks the channel.
-bool find_identity(usb::Transport &transport, const DevicePath &path, usb::DeviceIdentity &identity) {
+bool find_identity(usb::Transport &transport, const DevicePath &path, usb::DeviceIdentity &identity)
+{
     std::vector<usb::DeviceIdentity> devices;
     if (transport.list(devices) != usb::Status::ok)
         return false;
@@ -78,7 +76,8 @@ bool find_identity(usb::Transport &transport, const DevicePath &path, usb::Devic
 }
 
 // Opens the channel that `name` names; ERROR_SUCCESS and the new handle, or an error.
-DWORD open_device(LPCSTR name, DWORD access, DWORD flags, HANDLE &handle) {
+DWORD open_device(LPCSTR name, DWORD access, DWORD flags, HANDLE &handle)
+{
     const std::optional<DevicePath> path = parse_device_path(name);
     if (!path)
         return ERROR_FILE_NOT_FOUND;
@@ -105,7 +104,8 @@ DWORD open_device(LPCSTR name, DWORD access, DWORD flags, HANDLE &handle) {
 
 // Runs a driver call; nothing thrown inside may cross into the C callers.
 template <class Call>
-DWORD guarded(Call call) {
+DWORD guarded(Call call)
+{
     try {
         return call();
     } catch (const std::bad_alloc &) {
@@ -115,13 +115,15 @@ DWORD guarded(Call call) {
     }
 }
 
-BOOL finish(DWORD error) {
+BOOL finish(DWORD error)
+{
     SetLastError(error);
     return error == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
 // The device file for a data or request call, or nullptr with the last error set.
-std::shared_ptr<DeviceFileObject> device_for_call(HANDLE handle) {
+std::shared_ptr<DeviceFileObject> device_for_call(HANDLE handle)
+{
     std::shared_ptr<DeviceFileObject> device = find_handle_of<DeviceFileObject>(handle);
     if (!device)
         SetLastError(ERROR_INVALID_HANDLE);
@@ -130,7 +132,8 @@ std::shared_ptr<DeviceFileObject> device_for_call(HANDLE handle) {
 
 // Runs one driver call, overlapped when the device and the caller both ask for it. The
 // count goes to the caller only for a call that completes here.
-BOOL run_call(DeviceFileObject &device, LPOVERLAPPED record, OverlappedOperations::Work work, LPDWORD count) {
+BOOL run_call(DeviceFileObject &device, LPOVERLAPPED record, OverlappedOperations::Work work, LPDWORD count)
+{
     if (record && device.overlapped())
         return finish(device.operations().start(record, std::move(work)));
     const driver::OverlappedCall not_overlapped;
@@ -148,7 +151,8 @@ BOOL run_call(DeviceFileObject &device, LPOVERLAPPED record, OverlappedOperation
 } // namespace
 
 std::unique_ptr<ChannelClaim> ChannelClaim::take(const std::string &transport, const std::string &device_id,
-                                                 unsigned channel) {
+                                                 unsigned channel)
+{
     std::string key = transport + '\0' + device_id + '\0' + std::to_string(channel);
     ClaimedChannels &claimed = claimed_channels();
     std::lock_guard<std::mutex> guard(claimed.lock);
@@ -157,7 +161,8 @@ std::unique_ptr<ChannelClaim> ChannelClaim::take(const std::string &transport, c
     return std::unique_ptr<ChannelClaim>(new ChannelClaim(std::move(key)));
 }
 
-ChannelClaim::~ChannelClaim() {
+ChannelClaim::~ChannelClaim()
+{
     ClaimedChannels &claimed = claimed_channels();
     std::lock_guard<std::mutex> guard(claimed.lock);
     claimed.keys.erase(key_);
@@ -167,22 +172,23 @@ ChannelClaim::~ChannelClaim() {
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
+{
     if (!lpFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = nullptr;
     // Devices are opened exclusively whatever sharing the caller asks for.
-    const DWORD error = corvane::platform::guarded([&] {
-        return corvane::platform::open_device(lpFileName, dwDesiredAccess, dwFlagsAndAttributes, handle);
-    });
+    const DWORD error = corvane::platform::guarded(
+        [&] { return corvane::platform::open_device(lpFileName, dwDesiredAccess, dwFlagsAndAttributes, handle); });
     SetLastError(error);
     return error == ERROR_SUCCESS ? handle : INVALID_HANDLE_VALUE;
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                     LPOVERLAPPED lpOverlapped) {
+                     LPOVERLAPPED lpOverlapped)
+{
     namespace p = corvane::platform;
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = 0;
@@ -202,8 +208,9 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         lpNumberOfBytesRead);
 }
 
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped)
+{
     namespace p = corvane::platform;
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = 0;
@@ -225,7 +232,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                             LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
-                            LPOVERLAPPED lpOverlapped) {
+                            LPOVERLAPPED lpOverlapped)
+{
     namespace p = corvane::platform;
     if (lpBytesReturned)
         *lpBytesReturned = 0;
@@ -235,11 +243,12 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     if ((!lpInBuffer && nInBufferSize > 0) || (!lpOutBuffer && nOutBufferSize > 0))
         return p::finish(ERROR_INVALID_PARAMETER);
     corvane::driver::DeviceFile *file = &device->file();
-    return p::run_call(*device, lpOverlapped,
-                       [file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
-                        nOutBufferSize](const corvane::driver::OverlappedCall &call, uint32_t &moved) {
-                           return file->io_control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
-                                                   nOutBufferSize, &moved, &call);
-                       },
-                       lpBytesReturned);
+    return p::run_call(
+        *device, lpOverlapped,
+        [file, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer,
+         nOutBufferSize](const corvane::driver::OverlappedCall &call, uint32_t &moved) {
+            return file->io_control(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, &moved,
+                                    &call);
+        },
+        lpBytesReturned);
 }

@@ -7,15 +7,17 @@ namespace {
 
 constexpr std::string_view path_prefix = "\\\\?\\corvane#";
 constexpr char separator = '#';
-constexpr unsigned highest_channel = 255;   // the transports carry the channel in 8 bits
+constexpr unsigned highest_channel = 255; // the transports carry the channel in 8 bits
 constexpr std::string_view hex_digits = "0123456789ABCDEF";
 
-bool kept_as_is(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '_' || c == ':' || c == ',' || c == '+' || c == '-';
+bool kept_as_is(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+           c == ':' || c == ',' || c == '+' || c == '-';
 }
 
-void append_escaped(std::string &out, std::string_view field) {
+void append_escaped(std::string &out, std::string_view field)
+{
     for (char c : field) {
         if (kept_as_is(c)) {
             out += c;
@@ -28,7 +30,8 @@ void append_escaped(std::string &out, std::string_view field) {
     }
 }
 
-int hex_value(char c) {
+int hex_value(char c)
+{
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'A' && c <= 'F')
@@ -39,7 +42,8 @@ int hex_value(char c) {
 }
 
 // Undoes append_escaped; nullopt for a stray '%' or a byte that should have been escaped.
-std::optional<std::string> unescape(std::string_view field) {
+std::optional<std::string> unescape(std::string_view field)
+{
     std::string out;
     out.reserve(field.size());
     for (size_t i = 0; i < field.size(); ++i) {
@@ -62,7 +66,8 @@ std::optional<std::string> unescape(std::string_view field) {
     return out;
 }
 
-std::optional<unsigned> parse_channel(std::string_view text) {
+std::optional<unsigned> parse_channel(std::string_view text)
+{
     if (text.empty() || text.front() == '0')
         return std::nullopt;
     unsigned channel = 0;
@@ -74,7 +79,8 @@ std::optional<unsigned> parse_channel(std::string_view text) {
 
 } // namespace
 
-std::string format_device_path(std::string_view transport, std::string_view device_id, unsigned channel) {
+std::string format_device_path(std::string_view transport, std::string_view device_id, unsigned channel)
+{
     std::string path(path_prefix);
     append_escaped(path, transport);
     path += separator;
@@ -84,7 +90,8 @@ std::string format_device_path(std::string_view transport, std::string_view devi
     return path;
 }
 
-std::optional<DevicePath> parse_device_path(std::string_view path) {
+std::optional<DevicePath> parse_device_path(std::string_view path)
+{
     if (!path.starts_with(path_prefix))
         return std::nullopt;
     path.remove_prefix(path_prefix.size());

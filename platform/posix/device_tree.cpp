@@ -20,8 +20,8 @@ enum class NodeKind { root, root_hub, usb_device, channel };
 struct NodeKey {
     NodeKind kind = NodeKind::channel;
     std::string transport;
-    std::string device_id;      // a root hub's instance id
-    unsigned channel = 0;       // 0 for every node but a channel
+    std::string device_id; // a root hub's instance id
+    unsigned channel = 0;  // 0 for every node but a channel
     uint16_t vendor_id = 0;
     uint16_t product_id = 0;
     std::string serial;
@@ -31,10 +31,11 @@ struct NodeKey {
 
 class InstanceNumbers {
 public:
-    DEVINST number_for(const NodeKey &key) {
+    DEVINST number_for(const NodeKey &key)
+    {
         auto [entry, added] = entries_.try_emplace(key, Entry{next_, std::nullopt});
         if (added)
-            ++next_;   // 0 stays free: the device library reads it as "no instance"
+            ++next_; // 0 stays free: the device library reads it as "no instance"
         return entry->second.number;
     }
 
@@ -42,7 +43,8 @@ public:
 
     // Forgets the nodes of `transport` that its latest complete listing did not show,
     // so that a device plugged in again is numbered afresh.
-    void keep_only(std::string_view transport, const std::set<NodeKey> &listed) {
+    void keep_only(std::string_view transport, const std::set<NodeKey> &listed)
+    {
         std::erase_if(entries_, [&](const auto &entry) {
             return entry.first.transport == transport && entry.first.kind != NodeKind::root &&
                    !listed.contains(entry.first);
@@ -50,14 +52,16 @@ public:
     }
 
     // Whether a node of another transport goes by this instance id.
-    bool id_used_elsewhere(std::string_view transport, std::string_view instance_id) const {
+    bool id_used_elsewhere(std::string_view transport, std::string_view instance_id) const
+    {
         return std::any_of(entries_.begin(), entries_.end(), [&](const auto &entry) {
             return entry.first.transport != transport && entry.second.node &&
                    same_id(entry.second.node->instance_id, instance_id);
         });
     }
 
-    std::optional<UsbNode> node_numbered(DEVINST number) const {
+    std::optional<UsbNode> node_numbered(DEVINST number) const
+    {
         for (const auto &[key, entry] : entries_)
             if (entry.number == number && entry.node)
                 return entry.node;
@@ -75,8 +79,9 @@ private:
     DEVINST next_ = 1;
 };
 
-InstanceNumbers &instance_numbers() {
-    static InstanceNumbers *numbers = new InstanceNumbers;   // outlives threads at exit
+InstanceNumbers &instance_numbers()
+{
+    static InstanceNumbers *numbers = new InstanceNumbers; // outlives threads at exit
     return *numbers;
 }
 
@@ -85,7 +90,8 @@ struct Listing {
     std::vector<UsbNode> nodes;
 };
 
-UsbNode device_node(const usb::DeviceIdentity &device) {
+UsbNode device_node(const usb::DeviceIdentity &device)
+{
     UsbNode node;
     node.hardware_ids = device_hardware_ids(device);
     node.compatible_ids = device_compatible_ids();
@@ -95,8 +101,9 @@ UsbNode device_node(const usb::DeviceIdentity &device) {
     return node;
 }
 
-void add_usb_nodes(const std::vector<usb::DeviceIdentity> &devices, const std::string &transport,
-                   unsigned bus_number, InstanceNumbers &numbers, std::set<NodeKey> &listed, Listing &out) {
+void add_usb_nodes(const std::vector<usb::DeviceIdentity> &devices, const std::string &transport, unsigned bus_number,
+                   InstanceNumbers &numbers, std::set<NodeKey> &listed, Listing &out)
+{
     // A transport with nothing attached stands for no host controller at all (the null
     // transport, a simulator that is not running): it shows no root hub.
     if (devices.empty())
@@ -124,8 +131,7 @@ void add_usb_nodes(const std::vector<usb::DeviceIdentity> &devices, const std::s
         if (ids_here.contains(node.instance_id) || numbers.id_used_elsewhere(transport, node.instance_id))
             node.instance_id = device_instance_id_by_location(device, bus_number);
         ids_here.insert(node.instance_id);
-        NodeKey key{NodeKind::usb_device, transport, device.id, 0, device.vendor_id, device.product_id,
-                    device.serial};
+        NodeKey key{NodeKind::usb_device, transport, device.id, 0, device.vendor_id, device.product_id, device.serial};
         node.instance = numbers.number_for(key);
         numbers.remember(key, node);
         listed.insert(std::move(key));
@@ -134,7 +140,8 @@ void add_usb_nodes(const std::vector<usb::DeviceIdentity> &devices, const std::s
 }
 
 // Lists one transport and numbers what it shows; false when it cannot list.
-bool list_transport(usb::Transport &transport, unsigned bus_number, Listing &out) {
+bool list_transport(usb::Transport &transport, unsigned bus_number, Listing &out)
+{
     std::vector<usb::DeviceIdentity> devices;
     if (transport.list(devices) != usb::Status::ok)
         return false;
@@ -144,8 +151,8 @@ bool list_transport(usb::Transport &transport, unsigned bus_number, Listing &out
     std::lock_guard<std::mutex> guard(numbers.lock);
     for (const usb::DeviceIdentity &device : devices) {
         for (unsigned channel = 1; channel <= device.channels; ++channel) {
-            NodeKey key{NodeKind::channel, name, device.id, channel, device.vendor_id, device.product_id,
-                        device.serial};
+            NodeKey key{NodeKind::channel, name,         device.id, channel, device.vendor_id,
+                        device.product_id, device.serial};
             out.interfaces.push_back({format_device_path(name, device.id, channel), numbers.number_for(key)});
             listed.insert(std::move(key));
         }
@@ -155,7 +162,8 @@ bool list_transport(usb::Transport &transport, unsigned bus_number, Listing &out
     return true;
 }
 
-Listing list_every_transport() {
+Listing list_every_transport()
+{
     Listing all;
     const std::vector<usb::Transport *> transports = usb::transports();
     for (unsigned position = 0; position < transports.size(); ++position)
@@ -163,7 +171,8 @@ Listing list_every_transport() {
     return all;
 }
 
-usb::Transport *transport_named(std::string_view name) {
+usb::Transport *transport_named(std::string_view name)
+{
     for (usb::Transport *transport : usb::transports())
         if (transport->name() == name)
             return transport;
@@ -172,7 +181,8 @@ usb::Transport *transport_named(std::string_view name) {
 
 // Every device on the bus is restarted, even when one is in use or fails; a failure
 // weighs more than a device left for later.
-usb::Status restart_bus(usb::Transport &transport) {
+usb::Status restart_bus(usb::Transport &transport)
+{
     std::vector<usb::DeviceIdentity> devices;
     const usb::Status listed = transport.list(devices);
     if (listed != usb::Status::ok)
@@ -181,7 +191,7 @@ usb::Status restart_bus(usb::Transport &transport) {
     for (const usb::DeviceIdentity &device : devices) {
         const usb::Status status = transport.reenumerate(device.id);
         if (status == usb::Status::ok || status == usb::Status::no_device)
-            continue;   // a device that left meanwhile needs no restart
+            continue; // a device that left meanwhile needs no restart
         if (outcome == usb::Status::ok || (outcome == usb::Status::busy && status != usb::Status::busy))
             outcome = status;
     }
@@ -190,23 +200,32 @@ usb::Status restart_bus(usb::Transport &transport) {
 
 } // namespace
 
-std::vector<DeviceInterface> snapshot_device_interfaces() { return list_every_transport().interfaces; }
+std::vector<DeviceInterface> snapshot_device_interfaces()
+{
+    return list_every_transport().interfaces;
+}
 
-std::vector<UsbNode> snapshot_usb_nodes() { return list_every_transport().nodes; }
+std::vector<UsbNode> snapshot_usb_nodes()
+{
+    return list_every_transport().nodes;
+}
 
-std::optional<UsbNode> find_usb_node(DEVINST instance) {
+std::optional<UsbNode> find_usb_node(DEVINST instance)
+{
     InstanceNumbers &numbers = instance_numbers();
     std::lock_guard<std::mutex> guard(numbers.lock);
     return numbers.node_numbered(instance);
 }
 
-DEVINST root_instance() {
+DEVINST root_instance()
+{
     InstanceNumbers &numbers = instance_numbers();
     std::lock_guard<std::mutex> guard(numbers.lock);
     return numbers.number_for(NodeKey{NodeKind::root, "", "HTREE\\ROOT\\0", 0, 0, 0, {}});
 }
 
-bool relist_transport(std::string_view transport) {
+bool relist_transport(std::string_view transport)
+{
     const std::vector<usb::Transport *> transports = usb::transports();
     bool found = false;
     for (unsigned position = 0; position < transports.size(); ++position) {
@@ -219,7 +238,8 @@ bool relist_transport(std::string_view transport) {
     return found;
 }
 
-usb::Status restart_usb_node(const UsbNode &node) {
+usb::Status restart_usb_node(const UsbNode &node)
+{
     usb::Transport *transport = transport_named(node.transport);
     if (!transport)
         return usb::Status::no_device;

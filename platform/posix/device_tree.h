@@ -31,11 +31,11 @@ struct UsbNode {
     DEVINST instance = 0;
     std::string instance_id;
     std::vector<std::string> hardware_ids;
-    std::vector<std::string> compatible_ids;   // none for a root hub
+    std::vector<std::string> compatible_ids; // none for a root hub
     std::string description;
-    std::string manufacturer;                  // empty when the device names none
-    std::string transport;                     // the name of the transport it is on
-    std::string device_id;                     // its id within the transport; empty for a root hub
+    std::string manufacturer; // empty when the device names none
+    std::string transport;    // the name of the transport it is on
+    std::string device_id;    // its id within the transport; empty for a root hub
 
     bool is_root_hub() const { return device_id.empty(); }
 };

@@ -29,26 +29,28 @@ struct FileFilter {
 
 struct DialogRequest {
     std::string title;
-    std::string seed;                   // the caller's current path, or its initial folder
-    std::vector<FileFilter> filters;    // the caller's selected filter first
+    std::string seed;                // the caller's current path, or its initial folder
+    std::vector<FileFilter> filters; // the caller's selected filter first
 };
 
 enum class ChooserResult { chosen, cancelled, unavailable };
 
 // "*.*" matches every name on Windows but only names with a dot here.
-std::string posix_pattern(std::string_view pattern) {
+std::string posix_pattern(std::string_view pattern)
+{
     return pattern == "*.*" ? std::string("*") : std::string(pattern);
 }
 
 // The filter list is description/pattern string pairs, each NUL-terminated, ending with
 // an empty string; patterns are separated by ';'.
-std::vector<FileFilter> read_filters(LPCSTR list, DWORD selected) {
+std::vector<FileFilter> read_filters(LPCSTR list, DWORD selected)
+{
     std::vector<FileFilter> filters;
     while (list && *list) {
         FileFilter filter{list, {}};
         list += filter.description.size() + 1;
         if (!*list)
-            break;   // a description without its pattern ends the list
+            break; // a description without its pattern ends the list
         std::string_view patterns(list);
         list += patterns.size() + 1;
         while (!patterns.empty()) {
@@ -70,7 +72,8 @@ std::vector<FileFilter> read_filters(LPCSTR list, DWORD selected) {
     return filters;
 }
 
-DialogRequest read_request(const OPENFILENAMEA &ofn) {
+DialogRequest read_request(const OPENFILENAMEA &ofn)
+{
     DialogRequest request;
     request.title = ofn.lpstrTitle ? ofn.lpstrTitle : "Open";
     // The current path may fill the buffer without a terminator; never read past it.
@@ -83,7 +86,8 @@ DialogRequest read_request(const OPENFILENAMEA &ofn) {
     return request;
 }
 
-std::string joined(const std::vector<std::string> &parts, char separator) {
+std::string joined(const std::vector<std::string> &parts, char separator)
+{
     std::string out;
     for (const std::string &part : parts) {
         if (!out.empty())
@@ -93,19 +97,21 @@ std::string joined(const std::vector<std::string> &parts, char separator) {
     return out;
 }
 
-std::vector<std::string> zenity_arguments(const DialogRequest &request) {
+std::vector<std::string> zenity_arguments(const DialogRequest &request)
+{
     std::vector<std::string> arguments{"zenity", "--file-selection", "--title=" + request.title};
     if (!request.seed.empty())
         arguments.push_back("--filename=" + request.seed);
     for (const FileFilter &filter : request.filters) {
         std::string name = filter.description;
-        std::replace(name.begin(), name.end(), '|', '/');   // zenity splits the name from the patterns at '|'
+        std::replace(name.begin(), name.end(), '|', '/'); // zenity splits the name from the patterns at '|'
         arguments.push_back("--file-filter=" + name + " | " + joined(filter.patterns, ' '));
     }
     return arguments;
 }
 
-std::vector<std::string> kdialog_arguments(const DialogRequest &request) {
+std::vector<std::string> kdialog_arguments(const DialogRequest &request)
+{
     std::string filter_lines;
     for (const FileFilter &filter : request.filters) {
         if (!filter_lines.empty())
@@ -119,8 +125,8 @@ std::vector<std::string> kdialog_arguments(const DialogRequest &request) {
     return arguments;
 }
 
-ChooserResult run_chooser(const std::string &program, const std::vector<std::string> &arguments,
-                          std::string &chosen) {
+ChooserResult run_chooser(const std::string &program, const std::vector<std::string> &arguments, std::string &chosen)
+{
     const std::optional<std::string> found = find_on_path(program);
     if (!found)
         return ChooserResult::unavailable;
@@ -135,7 +141,8 @@ ChooserResult run_chooser(const std::string &program, const std::vector<std::str
     return chosen.empty() ? ChooserResult::cancelled : ChooserResult::chosen;
 }
 
-bool display_available() {
+bool display_available()
+{
     for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY"})
         if (const char *value = std::getenv(variable); value && *value)
             return true;
@@ -144,7 +151,8 @@ bool display_available() {
 
 // A typed path as the user meant it: without the quotes a terminal adds to a dropped
 // file, with "~/" standing for the home folder, relative to the current folder.
-std::string typed_path(std::string text) {
+std::string typed_path(std::string text)
+{
     if (text.size() >= 2 && (text.front() == '\'' || text.front() == '"') && text.back() == text.front())
         text = text.substr(1, text.size() - 2);
     if (text.starts_with("~/"))
@@ -155,7 +163,8 @@ std::string typed_path(std::string text) {
     return error ? text : absolute.string();
 }
 
-std::optional<std::string> ask_on_terminal(const DialogRequest &request) {
+std::optional<std::string> ask_on_terminal(const DialogRequest &request)
+{
     std::string shown_patterns;
     if (!request.filters.empty())
         shown_patterns = " [" + joined(request.filters.front().patterns, ' ') + "]";
@@ -177,18 +186,16 @@ std::optional<std::string> ask_on_terminal(const DialogRequest &request) {
     return typed_path(std::move(text));
 }
 
-std::optional<std::string> choose_file(const DialogRequest &request) {
+std::optional<std::string> choose_file(const DialogRequest &request)
+{
     if (display_available()) {
         std::string chosen;
-        for (const auto &[program, arguments] : {std::pair{"zenity", zenity_arguments(request)},
-                                                 std::pair{"kdialog", kdialog_arguments(request)}}) {
+        for (const auto &[program, arguments] :
+             {std::pair{"zenity", zenity_arguments(request)}, std::pair{"kdialog", kdialog_arguments(request)}}) {
             switch (run_chooser(program, arguments, chosen)) {
-            case ChooserResult::chosen:
-                return chosen;
-            case ChooserResult::cancelled:
-                return std::nullopt;
-            case ChooserResult::unavailable:
-                break;
+            case ChooserResult::chosen: return chosen;
+            case ChooserResult::cancelled: return std::nullopt;
+            case ChooserResult::unavailable: break;
             }
         }
     }
@@ -197,7 +204,8 @@ std::optional<std::string> choose_file(const DialogRequest &request) {
     return std::nullopt;
 }
 
-void copy_truncated(const std::string &text, LPSTR buffer, DWORD capacity) {
+void copy_truncated(const std::string &text, LPSTR buffer, DWORD capacity)
+{
     const size_t length = std::min<size_t>(text.size(), capacity - 1);
     std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
@@ -205,7 +213,8 @@ void copy_truncated(const std::string &text, LPSTR buffer, DWORD capacity) {
 
 // Hands the choice back the way the common dialog does: the path, the offsets of its
 // name and extension, and the bare name in the title buffer.
-void hand_back(const std::string &path, OPENFILENAMEA &ofn) {
+void hand_back(const std::string &path, OPENFILENAMEA &ofn)
+{
     std::memcpy(ofn.lpstrFile, path.c_str(), path.size() + 1);
     const size_t slash = path.find_last_of('/');
     const size_t name_offset = slash == std::string::npos ? 0 : slash + 1;
@@ -222,7 +231,8 @@ void hand_back(const std::string &path, OPENFILENAMEA &ofn) {
 } // namespace
 } // namespace corvane::platform
 
-BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA ofn) {
+BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA ofn)
+{
     namespace p = corvane::platform;
     if (!ofn || !ofn->lpstrFile || ofn->nMaxFile == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);

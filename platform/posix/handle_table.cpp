@@ -19,17 +19,22 @@ struct Table {
     std::unordered_map<uintptr_t, std::shared_ptr<KernelObject>> objects;
 };
 
-Table &table() {
+Table &table()
+{
     // Never destroyed: threads and static destructors may still close handles at exit.
     static Table *instance = new Table;
     return *instance;
 }
 
-uintptr_t value_of(HANDLE handle) { return reinterpret_cast<uintptr_t>(handle); }
+uintptr_t value_of(HANDLE handle)
+{
+    return reinterpret_cast<uintptr_t>(handle);
+}
 
 } // namespace
 
-HANDLE add_handle(std::shared_ptr<KernelObject> object) {
+HANDLE add_handle(std::shared_ptr<KernelObject> object)
+{
     if (!object)
         return nullptr;
     Table &t = table();
@@ -44,14 +49,16 @@ HANDLE add_handle(std::shared_ptr<KernelObject> object) {
     }
 }
 
-std::shared_ptr<KernelObject> find_handle(HANDLE handle) {
+std::shared_ptr<KernelObject> find_handle(HANDLE handle)
+{
     Table &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
     auto found = t.objects.find(value_of(handle));
     return found == t.objects.end() ? nullptr : found->second;
 }
 
-std::shared_ptr<KernelObject> remove_handle(HANDLE handle, bool (*accept)(ObjectKind kind)) {
+std::shared_ptr<KernelObject> remove_handle(HANDLE handle, bool (*accept)(ObjectKind kind))
+{
     Table &t = table();
     std::lock_guard<std::mutex> guard(t.lock);
     auto found = t.objects.find(value_of(handle));

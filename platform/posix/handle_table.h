@@ -43,7 +43,8 @@ std::shared_ptr<KernelObject> remove_handle(HANDLE handle, bool (*accept)(Object
 
 // The object behind `handle` when it is a T (a KernelObject with a static object_kind).
 template <class T>
-std::shared_ptr<T> find_handle_of(HANDLE handle) {
+std::shared_ptr<T> find_handle_of(HANDLE handle)
+{
     std::shared_ptr<KernelObject> object = find_handle(handle);
     if (!object || object->kind != T::object_kind)
         return nullptr;

@@ -20,9 +20,13 @@ namespace {
 
 constexpr ULONG_PTR win32_error_status = 0xC0070000u;
 
-ULONG_PTR status_of(DWORD error) { return error == ERROR_SUCCESS ? 0 : win32_error_status | (error & 0xFFFFu); }
+ULONG_PTR status_of(DWORD error)
+{
+    return error == ERROR_SUCCESS ? 0 : win32_error_status | (error & 0xFFFFu);
+}
 
-DWORD error_of(ULONG_PTR status) {
+DWORD error_of(ULONG_PTR status)
+{
     if (status == 0)
         return ERROR_SUCCESS;
     if ((status & 0xFFFF0000u) == win32_error_status)
@@ -32,21 +36,24 @@ DWORD error_of(ULONG_PTR status) {
 
 } // namespace
 
-void begin_record(LPOVERLAPPED record) {
+void begin_record(LPOVERLAPPED record)
+{
     record->Internal = STATUS_PENDING;
     record->InternalHigh = 0;
     if (record->hEvent)
         ResetEvent(record->hEvent);
 }
 
-void complete_record(LPOVERLAPPED record, HANDLE event, DWORD error, uint32_t moved) {
+void complete_record(LPOVERLAPPED record, HANDLE event, DWORD error, uint32_t moved)
+{
     record->InternalHigh = moved;
     record->Internal = status_of(error);
     if (event)
         signal_event(event);
 }
 
-DWORD OverlappedOperations::start(LPOVERLAPPED record, Work work) {
+DWORD OverlappedOperations::start(LPOVERLAPPED record, Work work)
+{
     std::unique_lock<std::mutex> held(lock_);
     if (ended_)
         return ERROR_INVALID_HANDLE;
@@ -70,7 +77,8 @@ DWORD OverlappedOperations::start(LPOVERLAPPED record, Work work) {
     return ERROR_IO_PENDING;
 }
 
-void OverlappedOperations::note_queued(Operation &operation) {
+void OverlappedOperations::note_queued(Operation &operation)
+{
     {
         std::lock_guard<std::mutex> held(lock_);
         operation.queued = true;
@@ -78,7 +86,8 @@ void OverlappedOperations::note_queued(Operation &operation) {
     finished_.notify_all();
 }
 
-void OverlappedOperations::run(Operation &operation, const Work &work) {
+void OverlappedOperations::run(Operation &operation, const Work &work)
+{
     uint32_t moved = 0;
     DWORD error;
     try {
@@ -101,7 +110,8 @@ void OverlappedOperations::run(Operation &operation, const Work &work) {
         signal_event(operation.event);
 }
 
-bool OverlappedOperations::wait_for(LPOVERLAPPED record, bool wait) {
+bool OverlappedOperations::wait_for(LPOVERLAPPED record, bool wait)
+{
     std::unique_lock<std::mutex> held(lock_);
     auto under_way = [&] {
         for (const std::unique_ptr<Operation> &operation : operations_)
@@ -117,7 +127,8 @@ bool OverlappedOperations::wait_for(LPOVERLAPPED record, bool wait) {
     return true;
 }
 
-void OverlappedOperations::cancel_this_thread() {
+void OverlappedOperations::cancel_this_thread()
+{
     std::lock_guard<std::mutex> held(lock_);
     const std::thread::id me = std::this_thread::get_id();
     for (const std::unique_ptr<Operation> &operation : operations_)
@@ -125,7 +136,8 @@ void OverlappedOperations::cancel_this_thread() {
             operation->call.cancel();
 }
 
-void OverlappedOperations::end_all() {
+void OverlappedOperations::end_all()
+{
     std::unique_lock<std::mutex> held(lock_);
     ended_ = true;
     finished_.wait(held, [this] {
@@ -137,7 +149,8 @@ void OverlappedOperations::end_all() {
     join_finished_locked(held);
 }
 
-void OverlappedOperations::join_finished_locked(std::unique_lock<std::mutex> &held) {
+void OverlappedOperations::join_finished_locked(std::unique_lock<std::mutex> &held)
+{
     // A finished thread has only the event to set: joining it is short, and done with the
     // lock released so that it can take the lock it may still need.
     std::list<std::unique_ptr<Operation>> finished;
@@ -158,8 +171,8 @@ void OverlappedOperations::join_finished_locked(std::unique_lock<std::mutex> &he
 
 } // namespace corvane::platform
 
-BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
-                                BOOL bWait) {
+BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred, BOOL bWait)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceFileObject> device = p::find_handle_of<p::DeviceFileObject>(hFile);
     if (!device) {
@@ -183,7 +196,8 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
     return error == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
-BOOL WINAPI CancelIo(HANDLE hFile) {
+BOOL WINAPI CancelIo(HANDLE hFile)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceFileObject> device = p::find_handle_of<p::DeviceFileObject>(hFile);
     if (!device) {

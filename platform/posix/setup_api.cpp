@@ -14,9 +14,8 @@
 namespace corvane::platform {
 namespace {
 
-constexpr GUID device_interface_class = {
-    0x219D0508, 0x57A8, 0x4FF5, {0x97, 0xA1, 0xBD, 0x86, 0x58, 0x7C, 0x6C, 0x7E}};
-constexpr DWORD interface_active = 0x00000001;   // the interface is enabled
+constexpr GUID device_interface_class = {0x219D0508, 0x57A8, 0x4FF5, {0x97, 0xA1, 0xBD, 0x86, 0x58, 0x7C, 0x6C, 0x7E}};
+constexpr DWORD interface_active = 0x00000001; // the interface is enabled
 constexpr DWORD wanted_flags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 
 // Callers set the detail's size word to 5, the size of the fixed part as 32-bit builds
@@ -24,16 +23,24 @@ constexpr DWORD wanted_flags = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 constexpr DWORD packed_detail_size = 5;
 constexpr DWORD path_offset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
 
-bool same_guid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+bool same_guid(const GUID &a, const GUID &b)
+{
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
 
-bool is_device_info_set(ObjectKind kind) { return kind == ObjectKind::device_info_set; }
+bool is_device_info_set(ObjectKind kind)
+{
+    return kind == ObjectKind::device_info_set;
+}
 
-bool fail(DWORD error) {
+bool fail(DWORD error)
+{
     SetLastError(error);
     return false;
 }
 
-std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set) {
+std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set)
+{
     std::shared_ptr<DeviceInfoSet> found = find_handle_of<DeviceInfoSet>(set);
     if (!found)
         SetLastError(ERROR_INVALID_HANDLE);
@@ -42,20 +49,23 @@ std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set) {
 
 // The interface that SetupDiEnumDeviceInterfaces described in `data`: its position in the
 // set plus one is kept in the record's reserved word.
-const DeviceInterface *interface_of(const DeviceInfoSet &set, const SP_DEVICE_INTERFACE_DATA *data) {
+const DeviceInterface *interface_of(const DeviceInfoSet &set, const SP_DEVICE_INTERFACE_DATA *data)
+{
     if (!data || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) || data->Reserved == 0 ||
         data->Reserved > set.interfaces.size())
         return nullptr;
     return &set.interfaces[data->Reserved - 1];
 }
 
-void describe_instance(const DeviceInterface &interface, size_t position, SP_DEVINFO_DATA &info) {
+void describe_instance(const DeviceInterface &interface, size_t position, SP_DEVINFO_DATA &info)
+{
     info.ClassGuid = GUID{};
     info.DevInst = interface.instance;
     info.Reserved = position + 1;
 }
 
-void describe_node(const UsbNode &node, size_t position, SP_DEVINFO_DATA &info) {
+void describe_node(const UsbNode &node, size_t position, SP_DEVINFO_DATA &info)
+{
     info.ClassGuid = usb_setup_class;
     info.DevInst = node.instance;
     info.Reserved = position + 1;
@@ -66,15 +76,15 @@ void describe_node(const UsbNode &node, size_t position, SP_DEVINFO_DATA &info) 
 
 using corvane::platform::DeviceInterface;
 
-HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags) {
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags)
+{
     namespace p = corvane::platform;
     if (!ClassGuid && !(Flags & DIGCF_ALLCLASSES)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    const bool lists_devices = ClassGuid && p::same_guid(*ClassGuid, p::device_interface_class) &&
-                               !Enumerator && (Flags & p::wanted_flags) == p::wanted_flags &&
-                               !(Flags & DIGCF_ALLCLASSES);
+    const bool lists_devices = ClassGuid && p::same_guid(*ClassGuid, p::device_interface_class) && !Enumerator &&
+                               (Flags & p::wanted_flags) == p::wanted_flags && !(Flags & DIGCF_ALLCLASSES);
     HANDLE set = nullptr;
     try {
         std::vector<DeviceInterface> interfaces;
@@ -93,7 +103,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HW
 
 BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                         const GUID *InterfaceClassGuid, DWORD MemberIndex,
-                                        PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
+                                        PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)
@@ -120,11 +131,11 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
     return p::fail(ERROR_NO_MORE_ITEMS);
 }
 
-BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
-                                             PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
+BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData,
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_A DeviceInterfaceDetailData,
                                              DWORD DeviceInterfaceDetailDataSize, PDWORD RequiredSize,
-                                             PSP_DEVINFO_DATA DeviceInfoData) {
+                                             PSP_DEVINFO_DATA DeviceInfoData)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)
@@ -151,7 +162,8 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
     return TRUE;
 }
 
-BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData) {
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)
@@ -167,7 +179,8 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
     return TRUE;
 }
 
-BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
+{
     namespace p = corvane::platform;
     if (!p::remove_handle(DeviceInfoSet, p::is_device_info_set))
         return p::fail(ERROR_INVALID_HANDLE);

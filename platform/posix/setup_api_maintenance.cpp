@@ -11,17 +11,25 @@
 namespace corvane::platform {
 namespace {
 
-bool fail(DWORD error) {
+bool fail(DWORD error)
+{
     SetLastError(error);
     return false;
 }
 
-bool same_guid(const GUID &a, const GUID &b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+bool same_guid(const GUID &a, const GUID &b)
+{
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
 
 // Only this machine is served; a name of another one cannot be reached.
-bool is_local(PCSTR machine_name) { return !machine_name || !*machine_name; }
+bool is_local(PCSTR machine_name)
+{
+    return !machine_name || !*machine_name;
+}
 
-std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set) {
+std::shared_ptr<DeviceInfoSet> find_set(HDEVINFO set)
+{
     std::shared_ptr<DeviceInfoSet> found = find_handle_of<DeviceInfoSet>(set);
     if (!found)
         SetLastError(ERROR_INVALID_HANDLE);
@@ -34,9 +42,13 @@ struct PropertyValue {
     std::string bytes;
 };
 
-PropertyValue text_value(const std::string &text) { return {REG_SZ, text + '\0'}; }
+PropertyValue text_value(const std::string &text)
+{
+    return {REG_SZ, text + '\0'};
+}
 
-PropertyValue multi_text_value(const std::vector<std::string> &texts) {
+PropertyValue multi_text_value(const std::vector<std::string> &texts)
+{
     PropertyValue value{REG_MULTI_SZ, {}};
     for (const std::string &text : texts)
         value.bytes += text + '\0';
@@ -45,7 +57,8 @@ PropertyValue multi_text_value(const std::vector<std::string> &texts) {
 }
 
 // nullopt for a property the node does not have.
-std::optional<PropertyValue> property_of(const UsbNode &node, DWORD property) {
+std::optional<PropertyValue> property_of(const UsbNode &node, DWORD property)
+{
     switch (property) {
     case SPDRP_DEVICEDESC: return text_value(node.description);
     case SPDRP_HARDWAREID: return multi_text_value(node.hardware_ids);
@@ -65,7 +78,8 @@ std::optional<PropertyValue> property_of(const UsbNode &node, DWORD property) {
 } // namespace corvane::platform
 
 BOOL WINAPI SetupDiClassGuidsFromNameExA(PCSTR ClassName, LPGUID ClassGuidList, DWORD ClassGuidListSize,
-                                         PDWORD RequiredSize, PCSTR MachineName, PVOID Reserved) {
+                                         PDWORD RequiredSize, PCSTR MachineName, PVOID Reserved)
+{
     namespace p = corvane::platform;
     if (!ClassName || Reserved || (!ClassGuidList && ClassGuidListSize != 0))
         return p::fail(ERROR_INVALID_PARAMETER);
@@ -84,7 +98,8 @@ BOOL WINAPI SetupDiClassGuidsFromNameExA(PCSTR ClassName, LPGUID ClassGuidList, 
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsExA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags,
-                                       HDEVINFO DeviceInfoSet, PCSTR MachineName, PVOID Reserved) {
+                                       HDEVINFO DeviceInfoSet, PCSTR MachineName, PVOID Reserved)
+{
     namespace p = corvane::platform;
     // Adding to an existing set is not offered: callers here always start a new one.
     if (DeviceInfoSet || Reserved || (!ClassGuid && !(Flags & DIGCF_ALLCLASSES))) {
@@ -101,8 +116,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsExA(const GUID *ClassGuid, PCSTR Enumerator, 
     // Every node here is a present USB node, so the USB class and all classes list the
     // same nodes and any other class, or an enumerator other than USB, lists none.
     const bool all_classes = Flags & DIGCF_ALLCLASSES;
-    const bool lists_nodes = (all_classes || p::same_guid(*ClassGuid, p::usb_setup_class)) &&
-                             (!Enumerator || p::same_id(Enumerator, "USB"));
+    const bool lists_nodes =
+        (all_classes || p::same_guid(*ClassGuid, p::usb_setup_class)) && (!Enumerator || p::same_id(Enumerator, "USB"));
     HANDLE set = nullptr;
     try {
         std::vector<p::UsbNode> nodes;
@@ -121,7 +136,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsExA(const GUID *ClassGuid, PCSTR Enumerator, 
 }
 
 BOOL WINAPI SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
-                                            PSP_DEVINFO_LIST_DETAIL_DATA_A DeviceInfoSetDetailData) {
+                                            PSP_DEVINFO_LIST_DETAIL_DATA_A DeviceInfoSetDetailData)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)
@@ -135,9 +151,10 @@ BOOL WINAPI SetupDiGetDeviceInfoListDetailA(HDEVINFO DeviceInfoSet,
     return TRUE;
 }
 
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                              DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
-                                              DWORD PropertyBufferSize, PDWORD RequiredSize) {
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize)
+{
     namespace p = corvane::platform;
     std::shared_ptr<p::DeviceInfoSet> set = p::find_set(DeviceInfoSet);
     if (!set)

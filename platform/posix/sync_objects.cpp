@@ -22,9 +22,10 @@ namespace corvane::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Deadline = std::optional<Clock::time_point>;   // empty: wait forever
+using Deadline = std::optional<Clock::time_point>; // empty: wait forever
 
-Deadline deadline_after(DWORD milliseconds) {
+Deadline deadline_after(DWORD milliseconds)
+{
     if (milliseconds == INFINITE)
         return std::nullopt;
     return Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -32,8 +33,9 @@ Deadline deadline_after(DWORD milliseconds) {
 
 // Waits on `condition` until `ready` holds or the deadline passes; true when it holds.
 template <class Ready>
-bool wait_until(std::condition_variable &condition, std::unique_lock<std::mutex> &held,
-                const Deadline &deadline, Ready ready) {
+bool wait_until(std::condition_variable &condition, std::unique_lock<std::mutex> &held, const Deadline &deadline,
+                Ready ready)
+{
     if (!deadline) {
         condition.wait(held, ready);
         return true;
@@ -46,20 +48,24 @@ public:
     static constexpr ObjectKind object_kind = ObjectKind::event;
 
     EventObject(bool manual_reset, bool signalled)
-        : KernelObject(object_kind), manual_reset_(manual_reset), signalled_(signalled) {}
+        : KernelObject(object_kind), manual_reset_(manual_reset), signalled_(signalled)
+    {}
 
-    void set() {
+    void set()
+    {
         std::lock_guard<std::mutex> guard(lock_);
         signalled_ = true;
         changed_.notify_all();
     }
 
-    void reset() {
+    void reset()
+    {
         std::lock_guard<std::mutex> guard(lock_);
         signalled_ = false;
     }
 
-    DWORD wait(const Deadline &deadline) {
+    DWORD wait(const Deadline &deadline)
+    {
         std::unique_lock<std::mutex> held(lock_);
         if (!wait_until(changed_, held, deadline, [this] { return signalled_; }))
             return WAIT_TIMEOUT;
@@ -83,7 +89,8 @@ class OwnedMutexes {
 public:
     ~OwnedMutexes();
     void add(const std::shared_ptr<MutexObject> &mutex) { owned_.push_back(mutex); }
-    void remove(const MutexObject *mutex) {
+    void remove(const MutexObject *mutex)
+    {
         std::erase_if(owned_, [mutex](const std::weak_ptr<MutexObject> &entry) {
             std::shared_ptr<MutexObject> alive = entry.lock();
             return !alive || alive.get() == mutex;
@@ -102,7 +109,8 @@ public:
 
     MutexObject() : KernelObject(object_kind) {}
 
-    DWORD acquire(const Deadline &deadline) {
+    DWORD acquire(const Deadline &deadline)
+    {
         std::unique_lock<std::mutex> held(lock_);
         const std::thread::id me = std::this_thread::get_id();
         if (depth_ > 0 && owner_ == me) {
@@ -124,7 +132,8 @@ public:
         return was_abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
     }
 
-    bool release() {
+    bool release()
+    {
         std::unique_lock<std::mutex> held(lock_);
         if (depth_ == 0 || owner_ != std::this_thread::get_id())
             return false;
@@ -137,7 +146,8 @@ public:
         return true;
     }
 
-    void abandon(std::thread::id ending_thread) {
+    void abandon(std::thread::id ending_thread)
+    {
         std::lock_guard<std::mutex> guard(lock_);
         if (depth_ == 0 || owner_ != ending_thread)
             return;
@@ -148,7 +158,8 @@ public:
     }
 
 private:
-    void remember_owner() {
+    void remember_owner()
+    {
         try {
             owned_by_this_thread.add(shared_from_this());
         } catch (const std::bad_alloc &) {
@@ -163,14 +174,16 @@ private:
     bool abandoned_ = false;
 };
 
-OwnedMutexes::~OwnedMutexes() {
+OwnedMutexes::~OwnedMutexes()
+{
     const std::thread::id me = std::this_thread::get_id();
     for (const std::weak_ptr<MutexObject> &entry : owned_)
         if (std::shared_ptr<MutexObject> mutex = entry.lock())
             mutex->abandon(me);
 }
 
-HANDLE hand_out(std::shared_ptr<KernelObject> object) {
+HANDLE hand_out(std::shared_ptr<KernelObject> object)
+{
     HANDLE handle = add_handle(std::move(object));
     SetLastError(handle ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY);
     return handle;
@@ -178,11 +191,15 @@ HANDLE hand_out(std::shared_ptr<KernelObject> object) {
 
 // Objects are process-local here; a name would promise sharing with other processes
 // that this stand-in cannot keep, so a named object is refused rather than made private.
-bool is_named(LPCSTR name) { return name && *name; }
+bool is_named(LPCSTR name)
+{
+    return name && *name;
+}
 
 } // namespace
 
-bool signal_event(HANDLE event) {
+bool signal_event(HANDLE event)
+{
     std::shared_ptr<EventObject> object = find_handle_of<EventObject>(event);
     if (!object)
         return false;
@@ -195,7 +212,8 @@ bool signal_event(HANDLE event) {
 using corvane::platform::EventObject;
 using corvane::platform::MutexObject;
 
-HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName) {
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName)
+{
     if (corvane::platform::is_named(lpName)) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
@@ -212,7 +230,8 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
     return corvane::platform::hand_out(std::move(mutex));
 }
 
-BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+BOOL WINAPI ReleaseMutex(HANDLE hMutex)
+{
     std::shared_ptr<MutexObject> mutex = corvane::platform::find_handle_of<MutexObject>(hMutex);
     if (!mutex) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -225,8 +244,9 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
     return TRUE;
 }
 
-HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                           BOOL bInitialState, LPCSTR lpName) {
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState,
+                           LPCSTR lpName)
+{
     if (corvane::platform::is_named(lpName)) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return nullptr;
@@ -241,7 +261,8 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManual
     return corvane::platform::hand_out(std::move(event));
 }
 
-BOOL WINAPI SetEvent(HANDLE hEvent) {
+BOOL WINAPI SetEvent(HANDLE hEvent)
+{
     if (!corvane::platform::signal_event(hEvent)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -249,7 +270,8 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
     return TRUE;
 }
 
-BOOL WINAPI ResetEvent(HANDLE hEvent) {
+BOOL WINAPI ResetEvent(HANDLE hEvent)
+{
     std::shared_ptr<EventObject> event = corvane::platform::find_handle_of<EventObject>(hEvent);
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -259,7 +281,8 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
     return TRUE;
 }
 
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
     std::shared_ptr<corvane::platform::KernelObject> object = corvane::platform::find_handle(hHandle);
     const corvane::platform::Deadline deadline = corvane::platform::deadline_after(dwMilliseconds);
     if (object && object->kind == EventObject::object_kind)

@@ -77,18 +77,20 @@ struct Options {
     std::string socket_path;
     std::filesystem::path state_dir;
     std::vector<sim::ChipDescription> chips;
-    std::vector<std::string> faults;   // as fault switch texts
-    std::optional<std::string> send;   // --send: a message for a running simulator
+    std::vector<std::string> faults; // as fault switch texts
+    std::optional<std::string> send; // --send: a message for a running simulator
     bool help = false;
     bool usb_timing = false;
 };
 
-void complain(const std::string &what, const std::string &why) {
+void complain(const std::string &what, const std::string &why)
+{
     std::fprintf(stderr, "corvane-sim: %s: %s\n", what.c_str(), why.c_str());
 }
 
 // Parses the command line; nullopt after saying why on standard error.
-std::optional<Options> parse_options(int argc, char **argv) {
+std::optional<Options> parse_options(int argc, char **argv)
+{
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
@@ -154,8 +156,8 @@ std::optional<Options> parse_options(int argc, char **argv) {
         complain("--send", "a fault message is at most " + std::to_string(usb::vbus::max_string) + " bytes");
         return std::nullopt;
     }
-    if (options.send && (!options.state_dir.empty() || !options.chips.empty() || !options.faults.empty() ||
-                         options.usb_timing)) {
+    if (options.send &&
+        (!options.state_dir.empty() || !options.chips.empty() || !options.faults.empty() || options.usb_timing)) {
         complain("--send", "takes no other option than --socket");
         return std::nullopt;
     }
@@ -168,7 +170,8 @@ std::optional<Options> parse_options(int argc, char **argv) {
     return options;
 }
 
-bool prepare_state_dir(std::filesystem::path &dir) {
+bool prepare_state_dir(std::filesystem::path &dir)
+{
     if (dir.empty()) {
         std::string pattern = (std::filesystem::temp_directory_path() / "corvane-sim-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
@@ -189,7 +192,8 @@ bool prepare_state_dir(std::filesystem::path &dir) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     std::optional<Options> options = parse_options(argc, argv);
     if (!options)
         return exit_usage;

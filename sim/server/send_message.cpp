@@ -16,7 +16,8 @@ namespace vbus = usb::vbus;
 // One request and its reply on a connection of our own: the reply's status and payload,
 // or false with the reason in `why`.
 bool exchange(int fd, vbus::MessageType type, std::vector<uint8_t> &payload, vbus::Deadline deadline,
-              usb::Status &status, std::string &why) {
+              usb::Status &status, std::string &why)
+{
     uint8_t head[vbus::header_size];
     vbus::encode_header({static_cast<uint32_t>(payload.size()), 1, static_cast<uint16_t>(type), 0}, head);
     iovec parts[2] = {{head, sizeof head}, {payload.data(), payload.size()}};
@@ -30,9 +31,8 @@ bool exchange(int fd, vbus::MessageType type, std::vector<uint8_t> &payload, vbu
             ::close(passed);
     }
     vbus::FrameHeader reply = vbus::decode_header(head);
-    if (result == vbus::IoResult::ok &&
-        (reply.type != static_cast<uint16_t>(type) || reply.request_id != 1 ||
-         reply.length > vbus::max_reply_payload(reply.type))) {
+    if (result == vbus::IoResult::ok && (reply.type != static_cast<uint16_t>(type) || reply.request_id != 1 ||
+                                         reply.length > vbus::max_reply_payload(reply.type))) {
         why = "what listens there is not a simulator";
         return false;
     }
@@ -41,9 +41,7 @@ bool exchange(int fd, vbus::MessageType type, std::vector<uint8_t> &payload, vbu
         result = vbus::recv_all(fd, payload.data(), payload.size(), deadline);
     }
     switch (result) {
-    case vbus::IoResult::ok:
-        status = vbus::decode_status(reply.status);
-        return true;
+    case vbus::IoResult::ok: status = vbus::decode_status(reply.status); return true;
     case vbus::IoResult::timeout: why = "no answer in time"; break;
     case vbus::IoResult::closed: why = "the connection ended before the answer"; break;
     default: why = std::strerror(errno); break;
@@ -53,8 +51,9 @@ bool exchange(int fd, vbus::MessageType type, std::vector<uint8_t> &payload, vbu
 
 } // namespace
 
-Delivery send_fault_message(const std::string &socket_path, const std::string &message,
-                            std::chrono::milliseconds limit, std::string &answer) {
+Delivery send_fault_message(const std::string &socket_path, const std::string &message, std::chrono::milliseconds limit,
+                            std::string &answer)
+{
     vbus::Deadline deadline = std::chrono::steady_clock::now() + limit;
     int fd = vbus::connect_unix(socket_path);
     if (fd < 0) {

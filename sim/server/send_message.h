@@ -9,15 +9,15 @@
 namespace corvane::sim {
 
 enum class Delivery {
-    applied,     // the simulator carried the switch out
-    refused,     // it answered that it would not (unknown switch, no such device)
-    no_answer,   // nothing listens at the path, or what does gave no simulator's answer in time
+    applied,   // the simulator carried the switch out
+    refused,   // it answered that it would not (unknown switch, no such device)
+    no_answer, // nothing listens at the path, or what does gave no simulator's answer in time
 };
 
 // Sends `message` to the simulator at `socket_path` and waits at most `limit` in all for
 // its answer: the simulator's answer text in `answer`, or why none came.
-Delivery send_fault_message(const std::string &socket_path, const std::string &message,
-                            std::chrono::milliseconds limit, std::string &answer);
+Delivery send_fault_message(const std::string &socket_path, const std::string &message, std::chrono::milliseconds limit,
+                            std::string &answer);
 
 } // namespace corvane::sim
 

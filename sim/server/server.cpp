@@ -16,11 +16,15 @@
 namespace corvane::sim {
 namespace {
 
-std::string system_error(const std::string &what) { return what + ": " + std::strerror(errno); }
+std::string system_error(const std::string &what)
+{
+    return what + ": " + std::strerror(errno);
+}
 
 // Decides what to do with a file already at the socket path: false (and why) when it must
 // stay; a socket nobody answers on is removed.
-bool clear_stale_socket(const std::string &path, std::string &error) {
+bool clear_stale_socket(const std::string &path, std::string &error)
+{
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0)
         return errno == ENOENT ? true : (error = system_error(path), false);
@@ -47,15 +51,18 @@ bool clear_stale_socket(const std::string &path, std::string &error) {
 
 } // namespace
 
-bool Server::address_free(const std::string &path, std::string &error) {
+bool Server::address_free(const std::string &path, std::string &error)
+{
     if (path.empty() || path.size() >= sizeof(sockaddr_un::sun_path)) {
-        error = path + ": socket path too long (at most " + std::to_string(sizeof(sockaddr_un::sun_path) - 1) + " bytes)";
+        error =
+            path + ": socket path too long (at most " + std::to_string(sizeof(sockaddr_un::sun_path) - 1) + " bytes)";
         return false;
     }
     return clear_stale_socket(path, error);
 }
 
-std::unique_ptr<Server> Server::start(VirtualBus &bus, const std::string &path, std::string &error) {
+std::unique_ptr<Server> Server::start(VirtualBus &bus, const std::string &path, std::string &error)
+{
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (!address_free(path, error))
@@ -95,9 +102,11 @@ std::unique_ptr<Server> Server::start(VirtualBus &bus, const std::string &path, 
 }
 
 Server::Server(VirtualBus &bus, std::string path, int listen_fd, int wake_read, int wake_write)
-    : bus_(bus), path_(std::move(path)), listen_fd_(listen_fd), wake_read_(wake_read), wake_write_(wake_write) {}
+    : bus_(bus), path_(std::move(path)), listen_fd_(listen_fd), wake_read_(wake_read), wake_write_(wake_write)
+{}
 
-Server::~Server() {
+Server::~Server()
+{
     reap(true);
     close(listen_fd_);
     struct stat info {};
@@ -108,13 +117,15 @@ Server::~Server() {
     close(wake_write_);
 }
 
-void Server::stop() {
+void Server::stop()
+{
     stopping_ = true;
     char byte = 1;
     [[maybe_unused]] ssize_t ignored = write(wake_write_, &byte, 1);
 }
 
-void Server::run() {
+void Server::run()
+{
     while (!stopping_) {
         pollfd watch[2] = {{listen_fd_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
         int ready = poll(watch, 2, 1000);
@@ -142,7 +153,8 @@ void Server::run() {
 }
 
 // Joins the connections that ended (all of them, ended first, when `all`).
-void Server::reap(bool all) {
+void Server::reap(bool all)
+{
     if (all)
         for (Connection &connection : connections_)
             connection.session->shut();

@@ -41,7 +41,7 @@ public:
     // The same test of `path` that start() makes, for a caller that wants to refuse a
     // taken address before it builds its devices (and touches their state files).
     static bool address_free(const std::string &path, std::string &error);
-    ~Server();   // stops, ends every connection and removes the socket file
+    ~Server(); // stops, ends every connection and removes the socket file
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
 
@@ -67,10 +67,10 @@ private:
     int listen_fd_;
     int wake_read_;
     int wake_write_;
-    dev_t socket_device_ = 0;   // so that only our own socket file is removed
+    dev_t socket_device_ = 0; // so that only our own socket file is removed
     ino_t socket_inode_ = 0;
     std::atomic<bool> stopping_{false};
-    std::list<Connection> connections_;   // touched by run() only
+    std::list<Connection> connections_; // touched by run() only
 };
 
 } // namespace corvane::sim

@@ -14,7 +14,8 @@ constexpr const char *usage =
     "what the device's next bulk transfer of more bytes, OUT or IN, whichever comes first, moves "
     "before it ends short)";
 
-std::vector<std::string> words(std::string_view text) {
+std::vector<std::string> words(std::string_view text)
+{
     std::istringstream in{std::string(text)};
     std::vector<std::string> all;
     for (std::string word; in >> word;)
@@ -23,7 +24,8 @@ std::vector<std::string> words(std::string_view text) {
 }
 
 // Decimal digits only: a sign or a suffix is a typing mistake, not a count.
-std::optional<size_t> byte_count(const std::string &text) {
+std::optional<size_t> byte_count(const std::string &text)
+{
     if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     return static_cast<size_t>(std::stoull(text));
@@ -31,7 +33,8 @@ std::optional<size_t> byte_count(const std::string &text) {
 
 } // namespace
 
-usb::Status apply_fault(VirtualBus &bus, std::string_view command, std::string &answer) {
+usb::Status apply_fault(VirtualBus &bus, std::string_view command, std::string &answer)
+{
     std::vector<std::string> word = words(command);
     usb::Status status = usb::Status::invalid;
     if (word.size() == 3 && word[0] == "stall" && (word[2] == "on" || word[2] == "off")) {

@@ -17,9 +17,13 @@ using vbus::MessageType;
 
 constexpr auto forever = vbus::Deadline::max();
 
-bool valid_channel(unsigned channel) { return channel >= 1 && channel <= vbus::max_channel; }
+bool valid_channel(unsigned channel)
+{
+    return channel >= 1 && channel <= vbus::max_channel;
+}
 
-void say(VirtualBus::ClientId client, const char *why) {
+void say(VirtualBus::ClientId client, const char *why)
+{
     std::fprintf(stderr, "corvane-sim: client %llu: %s\n", static_cast<unsigned long long>(client), why);
 }
 
@@ -27,12 +31,14 @@ void say(VirtualBus::ClientId client, const char *why) {
 
 Session::Session(VirtualBus &bus, int fd) : bus_(bus), client_(bus.add_client()), fd_(fd) {}
 
-Session::~Session() {
+Session::~Session()
+{
     end();
     close(fd_);
 }
 
-void Session::end() {
+void Session::end()
+{
     if (ended_)
         return;
     ended_ = true;
@@ -45,9 +51,13 @@ void Session::end() {
     stop_workers();
 }
 
-void Session::shut() { shutdown(fd_, SHUT_RDWR); }
+void Session::shut()
+{
+    shutdown(fd_, SHUT_RDWR);
+}
 
-bool Session::reply(const vbus::FrameHeader &request, usb::Status status, const uint8_t *payload, size_t size) {
+bool Session::reply(const vbus::FrameHeader &request, usb::Status status, const uint8_t *payload, size_t size)
+{
     uint8_t head[vbus::header_size];
     vbus::encode_header({static_cast<uint32_t>(size), request.request_id, request.type, vbus::encode_status(status)},
                         head);
@@ -60,12 +70,14 @@ bool Session::reply(const vbus::FrameHeader &request, usb::Status status, const 
     return false;
 }
 
-bool Session::handshake() {
+bool Session::handshake()
+{
     uint8_t head[vbus::header_size];
     if (vbus::recv_all(fd_, head, sizeof head, forever) != vbus::IoResult::ok)
         return false;
     vbus::FrameHeader header = vbus::decode_header(head);
-    if (header.type != static_cast<uint16_t>(MessageType::hello) || header.length != vbus::max_request_payload(header.type)) {
+    if (header.type != static_cast<uint16_t>(MessageType::hello) ||
+        header.length != vbus::max_request_payload(header.type)) {
         say(client_, "the connection did not begin with a hello");
         return false;
     }
@@ -100,12 +112,14 @@ bool Session::handshake() {
     return vbus::send_with_descriptor(fd_, parts, 2, region_->fd(), forever) == vbus::IoResult::ok;
 }
 
-void Session::serve() {
+void Session::serve()
+{
     read_frames();
     end();
 }
 
-void Session::read_frames() {
+void Session::read_frames()
+{
     if (!handshake())
         return;
     while (inbox_.fill(fd_, vbus::header_size, forever) == vbus::IoResult::ok) {
@@ -135,7 +149,8 @@ void Session::read_frames() {
     }
 }
 
-bool Session::handle_inline(const vbus::FrameHeader &header, const uint8_t *payload) {
+bool Session::handle_inline(const vbus::FrameHeader &header, const uint8_t *payload)
+{
     vbus::Reader in(payload, header.length);
     answer_.clear();
     vbus::Writer out(answer_);
@@ -212,8 +227,7 @@ bool Session::handle_inline(const vbus::FrameHeader &header, const uint8_t *payl
         out.str(text);
         break;
     }
-    default:
-        return false;
+    default: return false;
     }
     reply(header, status, answer_.data(), answer_.size());
     return true;
@@ -221,7 +235,8 @@ bool Session::handle_inline(const vbus::FrameHeader &header, const uint8_t *payl
 
 // Answers a bulk request at once when it need not wait, else hands it to a worker; the
 // reader goes on with the next frame while the transfer waits on the bus.
-bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload) {
+bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload)
+{
     vbus::Reader in(payload, header.length);
     BulkJob job;
     job.header = header;
@@ -271,7 +286,8 @@ bool Session::start_bulk(const vbus::FrameHeader &header, const uint8_t *payload
 
 // Puts a bulk_in behind the others of its channel; a lane nobody serves gets a worker.
 // False once the session is stopping.
-bool Session::queue_read(BulkJob &&job) {
+bool Session::queue_read(BulkJob &&job)
+{
     std::unique_lock<std::mutex> guard(pool_lock_);
     // A client may keep only so many reads waiting: stop reading its frames until one ends.
     worker_idle_.wait(guard, [&] { return reads_waiting_ < vbus::max_in_flight || stopping_; });
@@ -289,7 +305,7 @@ bool Session::queue_read(BulkJob &&job) {
     Worker *worker = acquire_worker();
     guard.lock();
     if (!worker)
-        return false;   // stopping: the lanes go with the session
+        return false; // stopping: the lanes go with the session
     worker->lane = lane;
     worker->has_job = true;
     worker->wake.notify_one();
@@ -297,7 +313,8 @@ bool Session::queue_read(BulkJob &&job) {
 }
 
 // Runs the lane's reads until none is left, then forgets the lane. pool_lock_ held.
-void Session::serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane) {
+void Session::serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane)
+{
     while (lane.count > 0 && !stopping_) {
         BulkJob job = std::move(lane.waiting[lane.oldest]);
         lane.oldest = (lane.oldest + 1) % lane.waiting.size();
@@ -322,7 +339,8 @@ void Session::serve_lane(std::unique_lock<std::mutex> &guard, InLane &lane) {
 // status due. Those are answered here, on the reader thread, which spares a hand-over to a
 // worker and back per frame; only what must wait goes to a worker. False when the job is
 // still to be run (a bulk_out keeps what it moved in `job.done`).
-bool Session::finish_bulk_at_once(BulkJob &job) {
+bool Session::finish_bulk_at_once(BulkJob &job)
+{
     size_t transferred = 0;
     if (job.header.type == static_cast<uint16_t>(MessageType::bulk_out)) {
         usb::Status status = bus_.bulk_out(client_, job.id, job.channel, job.data, job.size, 0, &transferred);
@@ -343,7 +361,8 @@ bool Session::finish_bulk_at_once(BulkJob &job) {
     return true;
 }
 
-void Session::run_bulk(BulkJob &job) {
+void Session::run_bulk(BulkJob &job)
+{
     // What is left of the request's own time-out: a read may have waited for its turn.
     unsigned left_ms = 0;
     if (job.timeout_ms > 0) {
@@ -361,7 +380,8 @@ void Session::run_bulk(BulkJob &job) {
     reply_bulk(job, status, transferred);
 }
 
-void Session::reply_bulk(const BulkJob &job, usb::Status status, size_t transferred) {
+void Session::reply_bulk(const BulkJob &job, usb::Status status, size_t transferred)
+{
     uint8_t count[8];
     size_t count_size = 8;
     if (job.header.type == static_cast<uint16_t>(MessageType::bulk_in)) {
@@ -373,14 +393,16 @@ void Session::reply_bulk(const BulkJob &job, usb::Status status, size_t transfer
     reply(job.header, status, count, count_size);
 }
 
-Session::InLane *Session::existing_lane(const std::string &id, unsigned channel) {
+Session::InLane *Session::existing_lane(const std::string &id, unsigned channel)
+{
     for (InLane &lane : lanes_)
         if (lane.channel == channel && lane.id == id)
             return &lane;
     return nullptr;
 }
 
-Session::InLane *Session::lane_of(const std::string &id, unsigned channel) {
+Session::InLane *Session::lane_of(const std::string &id, unsigned channel)
+{
     if (InLane *lane = existing_lane(id, channel))
         return lane;
     InLane &lane = lanes_.emplace_back();
@@ -393,7 +415,8 @@ Session::InLane *Session::lane_of(const std::string &id, unsigned channel) {
 // the waiting ones without touching the bus, the one on the bus without taking the bytes
 // that come next, which belong to the client's later reads. Returns once all have
 // answered. New reads cannot come meanwhile: this runs on the thread that takes them.
-void Session::end_reads_sent_before(const std::string &id, unsigned channel) {
+void Session::end_reads_sent_before(const std::string &id, unsigned channel)
+{
     std::unique_lock<std::mutex> guard(pool_lock_);
     InLane *lane = existing_lane(id, channel);
     if (!lane)
@@ -415,7 +438,8 @@ void Session::end_reads_sent_before(const std::string &id, unsigned channel) {
     }
 }
 
-Session::Worker *Session::acquire_worker() {
+Session::Worker *Session::acquire_worker()
+{
     std::unique_lock<std::mutex> guard(pool_lock_);
     for (;;) {
         if (stopping_)
@@ -439,7 +463,8 @@ Session::Worker *Session::acquire_worker() {
     }
 }
 
-void Session::worker_loop(Worker &worker) {
+void Session::worker_loop(Worker &worker)
+{
     std::unique_lock<std::mutex> guard(pool_lock_);
     for (;;) {
         worker.wake.wait(guard, [&] { return worker.has_job || stopping_; });
@@ -458,7 +483,8 @@ void Session::worker_loop(Worker &worker) {
     }
 }
 
-void Session::stop_workers() {
+void Session::stop_workers()
+{
     {
         std::lock_guard<std::mutex> guard(pool_lock_);
         stopping_ = true;

@@ -11,12 +11,14 @@
 
 namespace corvane::sim {
 
-bool is_memory_file_name(std::string_view name) {
+bool is_memory_file_name(std::string_view name)
+{
     return name == "sdram.bin" || name == "bootflash.bin" || name == "fpga.bin" || name == "savetype" ||
            (name.size() > 11 && name.starts_with("eeprom-") && name.ends_with(".bin"));
 }
 
-bool remove_state_dir(const std::filesystem::path &dir, std::string &error) {
+bool remove_state_dir(const std::filesystem::path &dir, std::string &error)
+{
     // Everything is looked at and removed through the folder's descriptor, so a folder
     // replaced by a link to another one while we work cannot send the removals there.
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -55,7 +57,8 @@ bool remove_state_dir(const std::filesystem::path &dir, std::string &error) {
     return true;
 }
 
-OwnStateDir::~OwnStateDir() {
+OwnStateDir::~OwnStateDir()
+{
     if (dir_.empty())
         return;
     std::string error;

@@ -15,48 +15,48 @@
 #include <stdlib.h>
 #include <string.h>
 
-#define RECORD_FIELDS                                                                           \
-    uint16_t vendor_id;                                                                         \
-    uint16_t product_id;                                                                        \
-    char *manufacturer;                                                                         \
-    char *manufacturer_id;                                                                      \
-    char *description;                                                                          \
-    char *serial_number;                                                                        \
-    uint16_t max_power;                                                                         \
-    uint16_t tail_flag;                                                                         \
-    uint16_t self_powered;                                                                      \
-    uint16_t remote_wakeup;                                                                     \
-    uint8_t release_0400, option_bit0, option_bit1, option_bit2, option_bit3, option_bit4;     \
-    uint16_t usb_version;                                                                       \
-    uint8_t dual_release_0500, dual_option_bit0, dual_option_bit5, dual_option_bit1;           \
-    uint8_t dual_option_bit6, dual_option_bit2, dual_option_bit3, dual_option_bit4;            \
-    uint16_t dual_usb_version;                                                                  \
-    uint8_t dual_w0_bit4, dual_w0_bit12, dual_w0_bit0, dual_w0_bit1, dual_w0_bit2;              \
-    uint8_t dual_w0_bit3, dual_w0_bit8, dual_w0_bit9, dual_w0_bit10, dual_w0_bit11;             \
-    uint8_t r_w0_bit1, r_w0_bit2, r_byte1, r_option_bit2, r_option_bit3;                        \
-    uint8_t r_byte11_bit0, r_byte11_bit1, r_byte11_bit2, r_byte11_bit3;                         \
-    uint8_t r_byte11_bit4, r_byte11_bit5, r_byte11_bit6, r_byte11_bit7;                         \
-    uint8_t r_select0, r_select1, r_select2, r_select3, r_select4, r_w0_bit3;                   \
-    uint8_t hs2_option_bit2, hs2_option_bit3;                                                   \
-    uint8_t hs2_group0_slow_slew, hs2_group0_schmitt, hs2_group0_drive;                         \
-    uint8_t hs2_group1_slow_slew, hs2_group1_schmitt, hs2_group1_drive;                         \
-    uint8_t hs2_group2_slow_slew, hs2_group2_schmitt, hs2_group2_drive;                         \
-    uint8_t hs2_group3_slow_slew, hs2_group3_schmitt, hs2_group3_drive;                         \
-    uint8_t hs2_w0_bit0, hs2_w0_bit1, hs2_w0_bit2, hs2_driver_type_a;                           \
-    uint8_t hs2_w0_bit8, hs2_w0_bit9, hs2_w0_bit10, hs2_driver_type_b, hs2_w0_bit15;            \
-    uint8_t hs4_option_bit2, hs4_option_bit3;                                                   \
-    uint8_t hs4_group0_slow_slew, hs4_group0_schmitt, hs4_group0_drive;                         \
-    uint8_t hs4_group1_slow_slew, hs4_group1_schmitt, hs4_group1_drive;                         \
-    uint8_t hs4_group2_slow_slew, hs4_group2_schmitt, hs4_group2_drive;                         \
-    uint8_t hs4_group3_slow_slew, hs4_group3_schmitt, hs4_group3_drive;                         \
-    uint8_t hs4_byte11_bit4, hs4_byte11_bit5, hs4_byte11_bit6, hs4_byte11_bit7;                 \
-    uint8_t hs4_driver_type_a, hs4_driver_type_b, hs4_driver_type_c, hs4_driver_type_d;         \
-    uint8_t h_option_bit2, h_option_bit3;                                                       \
-    uint8_t h_group0_slow_slew, h_group0_schmitt, h_group0_drive;                               \
-    uint8_t h_group1_slow_slew, h_group1_schmitt, h_group1_drive;                               \
-    uint8_t h_cbus_mux0, h_cbus_mux1, h_cbus_mux2, h_cbus_mux3, h_cbus_mux4;                    \
-    uint8_t h_cbus_mux5, h_cbus_mux6, h_cbus_mux7, h_cbus_mux8, h_cbus_mux9;                    \
-    uint8_t h_w0_bit0, h_w0_bit1, h_w0_bit2, h_w0_bit3, h_w0_bit8, h_w0_bit9, h_w0_bit10;       \
+#define RECORD_FIELDS                                                                                                  \
+    uint16_t vendor_id;                                                                                                \
+    uint16_t product_id;                                                                                               \
+    char *manufacturer;                                                                                                \
+    char *manufacturer_id;                                                                                             \
+    char *description;                                                                                                 \
+    char *serial_number;                                                                                               \
+    uint16_t max_power;                                                                                                \
+    uint16_t tail_flag;                                                                                                \
+    uint16_t self_powered;                                                                                             \
+    uint16_t remote_wakeup;                                                                                            \
+    uint8_t release_0400, option_bit0, option_bit1, option_bit2, option_bit3, option_bit4;                             \
+    uint16_t usb_version;                                                                                              \
+    uint8_t dual_release_0500, dual_option_bit0, dual_option_bit5, dual_option_bit1;                                   \
+    uint8_t dual_option_bit6, dual_option_bit2, dual_option_bit3, dual_option_bit4;                                    \
+    uint16_t dual_usb_version;                                                                                         \
+    uint8_t dual_w0_bit4, dual_w0_bit12, dual_w0_bit0, dual_w0_bit1, dual_w0_bit2;                                     \
+    uint8_t dual_w0_bit3, dual_w0_bit8, dual_w0_bit9, dual_w0_bit10, dual_w0_bit11;                                    \
+    uint8_t r_w0_bit1, r_w0_bit2, r_byte1, r_option_bit2, r_option_bit3;                                               \
+    uint8_t r_byte11_bit0, r_byte11_bit1, r_byte11_bit2, r_byte11_bit3;                                                \
+    uint8_t r_byte11_bit4, r_byte11_bit5, r_byte11_bit6, r_byte11_bit7;                                                \
+    uint8_t r_select0, r_select1, r_select2, r_select3, r_select4, r_w0_bit3;                                          \
+    uint8_t hs2_option_bit2, hs2_option_bit3;                                                                          \
+    uint8_t hs2_group0_slow_slew, hs2_group0_schmitt, hs2_group0_drive;                                                \
+    uint8_t hs2_group1_slow_slew, hs2_group1_schmitt, hs2_group1_drive;                                                \
+    uint8_t hs2_group2_slow_slew, hs2_group2_schmitt, hs2_group2_drive;                                                \
+    uint8_t hs2_group3_slow_slew, hs2_group3_schmitt, hs2_group3_drive;                                                \
+    uint8_t hs2_w0_bit0, hs2_w0_bit1, hs2_w0_bit2, hs2_driver_type_a;                                                  \
+    uint8_t hs2_w0_bit8, hs2_w0_bit9, hs2_w0_bit10, hs2_driver_type_b, hs2_w0_bit15;                                   \
+    uint8_t hs4_option_bit2, hs4_option_bit3;                                                                          \
+    uint8_t hs4_group0_slow_slew, hs4_group0_schmitt, hs4_group0_drive;                                                \
+    uint8_t hs4_group1_slow_slew, hs4_group1_schmitt, hs4_group1_drive;                                                \
+    uint8_t hs4_group2_slow_slew, hs4_group2_schmitt, hs4_group2_drive;                                                \
+    uint8_t hs4_group3_slow_slew, hs4_group3_schmitt, hs4_group3_drive;                                                \
+    uint8_t hs4_byte11_bit4, hs4_byte11_bit5, hs4_byte11_bit6, hs4_byte11_bit7;                                        \
+    uint8_t hs4_driver_type_a, hs4_driver_type_b, hs4_driver_type_c, hs4_driver_type_d;                                \
+    uint8_t h_option_bit2, h_option_bit3;                                                                              \
+    uint8_t h_group0_slow_slew, h_group0_schmitt, h_group0_drive;                                                      \
+    uint8_t h_group1_slow_slew, h_group1_schmitt, h_group1_drive;                                                      \
+    uint8_t h_cbus_mux0, h_cbus_mux1, h_cbus_mux2, h_cbus_mux3, h_cbus_mux4;                                           \
+    uint8_t h_cbus_mux5, h_cbus_mux6, h_cbus_mux7, h_cbus_mux8, h_cbus_mux9;                                           \
+    uint8_t h_w0_bit0, h_w0_bit1, h_w0_bit2, h_w0_bit3, h_w0_bit8, h_w0_bit9, h_w0_bit10;                              \
     uint8_t h_driver_type, h_w0_bit15;
 
 /* The signed form, and the unsigned form that begins with vendor_id. */
@@ -125,20 +125,20 @@ static void same_value(const char *field, unsigned got, unsigned wanted)
 
 /* What the programmed and the read record share, through either form (both begin their
  * common fields with vendor_id, in the same order). */
-#define CHECK_READ_BACK(read, written)                                                         \
-    do {                                                                                       \
-        same_value("vendor_id", (read).vendor_id, (written).vendor_id);                        \
-        same_value("product_id", (read).product_id, (written).product_id);                     \
-        same_text("manufacturer", (read).manufacturer, (written).manufacturer);                \
-        same_text("description", (read).description, (written).description);                  \
-        same_text("serial_number", (read).serial_number, (written).serial_number);             \
-        same_value("max_power", (read).max_power, (written).max_power);                        \
-        same_value("remote_wakeup", (read).remote_wakeup != 0, (written).remote_wakeup != 0);  \
-        same_value("group 0 drive", (read).hs2_group0_drive, (written).hs2_group0_drive);      \
-        same_value("group 1 schmitt", (read).hs2_group1_schmitt, (written).hs2_group1_schmitt);\
-        same_value("driver type b", (read).hs2_driver_type_b, (written).hs2_driver_type_b);    \
-        if (strncmp((read).manufacturer_id, (written).serial_number, 2) != 0)                  \
-            fail("manufacturer_id is not the serial number's first two characters");           \
+#define CHECK_READ_BACK(read, written)                                                                                 \
+    do {                                                                                                               \
+        same_value("vendor_id", (read).vendor_id, (written).vendor_id);                                                \
+        same_value("product_id", (read).product_id, (written).product_id);                                             \
+        same_text("manufacturer", (read).manufacturer, (written).manufacturer);                                        \
+        same_text("description", (read).description, (written).description);                                           \
+        same_text("serial_number", (read).serial_number, (written).serial_number);                                     \
+        same_value("max_power", (read).max_power, (written).max_power);                                                \
+        same_value("remote_wakeup", (read).remote_wakeup != 0, (written).remote_wakeup != 0);                          \
+        same_value("group 0 drive", (read).hs2_group0_drive, (written).hs2_group0_drive);                              \
+        same_value("group 1 schmitt", (read).hs2_group1_schmitt, (written).hs2_group1_schmitt);                        \
+        same_value("driver type b", (read).hs2_driver_type_b, (written).hs2_driver_type_b);                            \
+        if (strncmp((read).manufacturer_id, (written).serial_number, 2) != 0)                                          \
+            fail("manufacturer_id is not the serial number's first two characters");                                   \
     } while (0)
 
 static void program_and_read_signed(FtdevHandle handle)
@@ -175,8 +175,7 @@ static void program_and_read_signed(FtdevHandle handle)
         return;
     same_value("signature_2", read.signature_2, FTDEV_PROGRAM_SIGNATURE_2);
     CHECK_READ_BACK(read, written);
-    printf("consumer: EEPROM programmed and read back through the signed record (\"%s\", %s)\n", description,
-           serial);
+    printf("consumer: EEPROM programmed and read back through the signed record (\"%s\", %s)\n", description, serial);
 }
 
 static void program_and_read_unsigned(FtdevHandle handle)
@@ -204,8 +203,7 @@ static void program_and_read_unsigned(FtdevHandle handle)
     if (!ok(FT_EE_Read(handle, (ProgramData *)&read), "FT_EE_Read (unsigned record)"))
         return;
     CHECK_READ_BACK(read, written);
-    printf("consumer: EEPROM programmed and read back through the unsigned record (\"%s\", %s)\n", description,
-           serial);
+    printf("consumer: EEPROM programmed and read back through the unsigned record (\"%s\", %s)\n", description, serial);
 }
 
 static void loop_bytes(FtdevHandle handle)
@@ -254,8 +252,7 @@ int main(void)
         return 1;
     for (uint32_t i = 0; i < count; ++i)
         printf("consumer: device %u: type %u, location 0x%x, serial \"%s\", description \"%s\"\n", (unsigned)i,
-               (unsigned)nodes[i].type, (unsigned)nodes[i].location_id, nodes[i].serial_number,
-               nodes[i].description);
+               (unsigned)nodes[i].type, (unsigned)nodes[i].location_id, nodes[i].serial_number, nodes[i].description);
     if (nodes[0].type != FTDEV_DEVICE_2232H || nodes[0].handle != NULL)
         fail("device 0 is not a closed dual-channel high-speed chip");
 

@@ -9,7 +9,7 @@ using namespace corvane::fuzzing;
 
 namespace {
 
-constexpr size_t text_room = 160;   // texts up to 150 bytes: past every layout's room
+constexpr size_t text_room = 160; // texts up to 150 bytes: past every layout's room
 
 struct Texts {
     char manufacturer[text_room], manufacturer_id[text_room], description[text_room], serial[text_room];
@@ -28,7 +28,10 @@ struct Texts {
 uint16_t programmed_vendor = 0;
 
 // A null text pointer for each set bit of `nulls`.
-char *maybe(char *text, uint8_t nulls, int bit) { return (nulls >> bit) & 1 ? nullptr : text; }
+char *maybe(char *text, uint8_t nulls, int bit)
+{
+    return (nulls >> bit) & 1 ? nullptr : text;
+}
 
 FtdevStatus program_record(FtdevHandle handle, InputReader &in, bool extended)
 {
@@ -36,7 +39,7 @@ FtdevStatus program_record(FtdevHandle handle, InputReader &in, bool extended)
     auto record = std::make_unique<ProgramData>();
     in.fill(record.get(), sizeof *record);
     switch (nulls >> 4 & 3) {
-    case 0:   // a signed record of any version, valid or not
+    case 0: // a signed record of any version, valid or not
         record->signature_1 = FTDEV_PROGRAM_SIGNATURE_1;
         record->signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
         break;
@@ -45,13 +48,13 @@ FtdevStatus program_record(FtdevHandle handle, InputReader &in, bool extended)
         record->signature_2 = FTDEV_PROGRAM_SIGNATURE_2;
         record->version = record->version % 6;
         break;
-    default:  // the unsigned form: the signature words are the first fields
+    default: // the unsigned form: the signature words are the first fields
         break;
     }
     Texts texts;
     texts.take(in);
-    bool is_signed = record->signature_1 == FTDEV_PROGRAM_SIGNATURE_1 &&
-                     record->signature_2 == FTDEV_PROGRAM_SIGNATURE_2;
+    bool is_signed =
+        record->signature_1 == FTDEV_PROGRAM_SIGNATURE_1 && record->signature_2 == FTDEV_PROGRAM_SIGNATURE_2;
     // Each form keeps its fields in its own places.
     auto set_fields = [&](auto &fields) {
         programmed_vendor = fields.vendor_id;
@@ -77,7 +80,7 @@ FtdevStatus program_settings(const FuzzDevice &device, InputReader &in)
 {
     uint8_t shape = in.u8();
     size_t size = settings_size(device.type);
-    if (shape & 1)   // a size that may not match the chip (the library must refuse it)
+    if (shape & 1) // a size that may not match the chip (the library must refuse it)
         size = in.u8() % 96;
     // Exactly `size` bytes, so that a read past the caller's structure is caught.
     std::unique_ptr<uint8_t[]> settings(new uint8_t[size ? size : 1]());

@@ -19,7 +19,7 @@ namespace corvane::fuzzing {
 
 struct FuzzDevice {
     FuzzDevice(const char *description) : chip(description) {}
-    const char *chip;            // the --chip description without its serial
+    const char *chip; // the --chip description without its serial
     FtdevHandle handle = nullptr;
     uint32_t type = 0;
     std::vector<uint16_t> blank; // the words the bus started with
@@ -82,9 +82,17 @@ private:
     // Every layout class, the external parts in their smallest and largest sizes, and a
     // chip without a part.
     std::vector<FuzzDevice> devices_ = {
-        {"ft232b,eeprom=64"},  {"ft232b,eeprom=256"},  {"ft2232,eeprom=64"}, {"ft2232,eeprom=256"},
-        {"ft2232h,eeprom=64"}, {"ft2232h,eeprom=256"}, {"ft4232h,eeprom=128"}, {"ft232h,eeprom=256"},
-        {"ft232h,eeprom=0"},   {"ft232r"},             {"ftx"},
+        {"ft232b,eeprom=64"},
+        {"ft232b,eeprom=256"},
+        {"ft2232,eeprom=64"},
+        {"ft2232,eeprom=256"},
+        {"ft2232h,eeprom=64"},
+        {"ft2232h,eeprom=256"},
+        {"ft4232h,eeprom=128"},
+        {"ft232h,eeprom=256"},
+        {"ft232h,eeprom=0"},
+        {"ft232r"},
+        {"ftx"},
     };
     std::unique_ptr<testing::InprocBus> bus_;
 };
@@ -112,7 +120,14 @@ public:
         for (size_t i = 0; i < size; ++i)
             bytes[i] = u8();
     }
-    const uint8_t *rest(size_t &size) { size = left_; const uint8_t *at = data_; data_ += left_; left_ = 0; return at; }
+    const uint8_t *rest(size_t &size)
+    {
+        size = left_;
+        const uint8_t *at = data_;
+        data_ += left_;
+        left_ = 0;
+        return at;
+    }
 
 private:
     const uint8_t *data_;

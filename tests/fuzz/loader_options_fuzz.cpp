@@ -20,7 +20,10 @@ namespace {
 }
 
 // "-w": a chooser that picks a name, as the real one may.
-void choose_file(RunState &state) { std::strcpy(state.file_name, "chosen.z64"); }
+void choose_file(RunState &state)
+{
+    std::strcpy(state.file_name, "chosen.z64");
+}
 
 } // namespace
 
@@ -54,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         die("the file name fills the run state without a terminator");
     if (result.verdict == ArgumentsVerdict::name_too_long && result.name_length < FILE_NAME_CAPACITY)
         die("a name that fits was refused as too long");
-    if (result.verdict == ArgumentsVerdict::load_and_dump &&
-        !((state->mode & MODE_LOAD) && (state->mode & MODE_DUMP)))
+    if (result.verdict == ArgumentsVerdict::load_and_dump && !((state->mode & MODE_LOAD) && (state->mode & MODE_DUMP)))
         die("load and dump refused for a run that does not do both");
     if (result.verdict == ArgumentsVerdict::run && state->mode == 0)
         die("a run with nothing to do");

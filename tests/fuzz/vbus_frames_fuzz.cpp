@@ -75,7 +75,7 @@ void write_all(int fd, const uint8_t *data, size_t size)
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent <= 0)
-            return;   // the session gave up on a malformed frame
+            return; // the session gave up on a malformed frame
         data += sent;
         size -= static_cast<size_t>(sent);
     }
@@ -112,7 +112,7 @@ void serve_bytes(const uint8_t *data, size_t size)
     {
         sim::Session session(served_bus(), pair[0]);
         session.serve();
-    }   // closes pair[0]: the drain sees the end
+    } // closes pair[0]: the drain sees the end
     client_out.join();
     client_in.join();
     ::close(pair[1]);

@@ -23,7 +23,7 @@ using ::testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t sdram_size = size_t{64} << 20;
-constexpr double device_time_out = 4.0;   // the loader's read and write time-outs
+constexpr double device_time_out = 4.0; // the loader's read and write time-outs
 // Hang detection for the polls below; far beyond what a loaded machine needs.
 constexpr std::chrono::seconds poll_limit{60};
 
@@ -54,8 +54,9 @@ protected:
     bool landed(const std::filesystem::path &file, const std::vector<uint8_t> &expected, size_t offset = 0)
     {
         return wait_until([&] {
-            return read_bytes(file, offset, 256) == std::vector<uint8_t>(expected.begin() + static_cast<long>(offset),
-                                                                        expected.begin() + static_cast<long>(offset) + 256);
+            return read_bytes(file, offset, 256) ==
+                   std::vector<uint8_t>(expected.begin() + static_cast<long>(offset),
+                                        expected.begin() + static_cast<long>(offset) + 256);
         });
     }
 
@@ -128,9 +129,10 @@ TEST_F(FaultInjection, SimulatorKilledDuringADumpLeavesOnlyTheBytesThatArrived)
     sim_ = std::make_unique<SimProcess>(std::vector<std::string>{}, state);
 
     auto loader = start_loader({"-d", scratch("dump.bin").string(), "4000000"});
-    ASSERT_TRUE(wait_until([&] { return std::filesystem::exists(scratch("dump.bin")) &&
-                                        std::filesystem::file_size(scratch("dump.bin")) >= 0x80000; }))
-        << "the dump never started";
+    ASSERT_TRUE(wait_until([&] {
+        return std::filesystem::exists(scratch("dump.bin")) &&
+               std::filesystem::file_size(scratch("dump.bin")) >= 0x80000;
+    })) << "the dump never started";
     ASSERT_TRUE(sim_->send_control("stall 0 on")) << sim_->last_answer();
     sim_->kill_hard();
     ProgramResult result = loader.get();

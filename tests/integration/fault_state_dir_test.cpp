@@ -44,9 +44,9 @@ TEST_P(SimStateFolder, MemoryFileOfTheWrongSizeIsRefusedAndLeftAlone)
     auto before = std::filesystem::last_write_time(file);
 
     // A simulator that started anyway would listen until killed: 30 s bounds that.
-    ProgramResult result = run_program(sim_program_path(),
-                                       {"--socket", (dir_ / "vbus.sock").string(), "--state-dir", dir_.string()},
-                                       {"CORVANE_USB=off"}, "", 30);
+    ProgramResult result =
+        run_program(sim_program_path(), {"--socket", (dir_ / "vbus.sock").string(), "--state-dir", dir_.string()},
+                    {"CORVANE_USB=off"}, "", 30);
 
     EXPECT_NE(result.exit_status, 0);
     EXPECT_NE(result.exit_status, 128 + 9) << "the simulator started on a bad state folder";

@@ -10,22 +10,21 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 
-const std::string usage_text =
-    " - Invalid parameter(s)\n - Parameters:\n"
-    "    -w\t\t\t\t Show dialog to open file\n"
-    "    -l <filename.z64>\t\t Load image to offset in SDRAM\n"
-    "    -d <filename.bin> <bytes>\t Dump to file, from SDRAM\n"
-    "    -a <offset in hex>\t\t Set SDRAM offset (default is 0x0)\n"
-    "    -s <save type>\t\t Set save type \n"
-    "    \t\t\t\t   0 - None (default)\n"
-    "    \t\t\t\t   1 - EEPROM 4k\n"
-    "    \t\t\t\t   2 - EEPROM 16k\n"
-    "    \t\t\t\t   3 - SRAM 256kbit\n"
-    "    \t\t\t\t   4 - FlashRAM 1Mbit\n"
-    "    \t\t\t\t   5 - SRAM 768Kbit (for Dezaemon 3D)\n"
-    " - Update commands\n"
-    "    -b <filename.bin>\t\t Update bootloader\n"
-    "    -f <filename.bin>\t\t Update firmware (danger of bricking)\n";
+const std::string usage_text = " - Invalid parameter(s)\n - Parameters:\n"
+                               "    -w\t\t\t\t Show dialog to open file\n"
+                               "    -l <filename.z64>\t\t Load image to offset in SDRAM\n"
+                               "    -d <filename.bin> <bytes>\t Dump to file, from SDRAM\n"
+                               "    -a <offset in hex>\t\t Set SDRAM offset (default is 0x0)\n"
+                               "    -s <save type>\t\t Set save type \n"
+                               "    \t\t\t\t   0 - None (default)\n"
+                               "    \t\t\t\t   1 - EEPROM 4k\n"
+                               "    \t\t\t\t   2 - EEPROM 16k\n"
+                               "    \t\t\t\t   3 - SRAM 256kbit\n"
+                               "    \t\t\t\t   4 - FlashRAM 1Mbit\n"
+                               "    \t\t\t\t   5 - SRAM 768Kbit (for Dezaemon 3D)\n"
+                               " - Update commands\n"
+                               "    -b <filename.bin>\t\t Update bootloader\n"
+                               "    -f <filename.bin>\t\t Update firmware (danger of bricking)\n";
 
 class LoaderArguments : public LoaderSession {};
 
@@ -92,8 +91,10 @@ TEST_F(LoaderArguments, RefusedValuesTouchNeitherTheCartridgeNorTheFile)
         std::string message;
     };
     const Case cases[] = {
-        {{"-a", "1001", "-l", image}, "-a needs an even SDRAM offset, not \"1001\": the cartridge addresses 16-bit words"},
-        {{"-d", dump, "10", "-a", "3"}, "-a needs an even SDRAM offset, not \"3\": the cartridge addresses 16-bit words"},
+        {{"-a", "1001", "-l", image},
+         "-a needs an even SDRAM offset, not \"1001\": the cartridge addresses 16-bit words"},
+        {{"-d", dump, "10", "-a", "3"},
+         "-a needs an even SDRAM offset, not \"3\": the cartridge addresses 16-bit words"},
         {{"-d", dump, "FFFFFFFF"}, "-d " + hex_count + "\"FFFFFFFF\""},
         {{"-d", dump, "100000010"}, "-d " + hex_count + "\"100000010\""},
         {{"-d", dump, "zz"}, "-d " + hex_count + "\"zz\""},
@@ -106,7 +107,8 @@ TEST_F(LoaderArguments, RefusedValuesTouchNeitherTheCartridgeNorTheFile)
     for (const Case &c : cases) {
         ProgramResult result = run_loader(c.args);
         EXPECT_EQ(result.exit_status, LOADER_USAGE) << ::testing::PrintToString(c.args);
-        EXPECT_EQ(after_banner(result.out), " *** " + c.message + "\n" + usage_text) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(after_banner(result.out), " *** " + c.message + "\n" + usage_text)
+            << ::testing::PrintToString(c.args);
     }
     EXPECT_EQ(read_bytes(dump), dump_before);
     for (size_t index = 0; index < memories.size(); ++index)
@@ -159,8 +161,8 @@ TEST_F(LoaderDevices, InvalidSaveTypeFailsAfterTheCartridgeAndFileWereOpened)
     write_bytes(scratch("rom.z64"), pattern_bytes(16, 3));
     ProgramResult result = run_loader({"-s", "6", "-l", scratch("rom.z64").string()});
     EXPECT_EQ(result.exit_status, LOADER_FAILED);
-    EXPECT_THAT(result.out, HasSubstr(" - Opening file rom.z64 (16 bytes)\n\n *** Invalid save specified (6)\n" +
-                                      fail_block(12)));
+    EXPECT_THAT(result.out,
+                HasSubstr(" - Opening file rom.z64 (16 bytes)\n\n *** Invalid save specified (6)\n" + fail_block(12)));
 }
 
 TEST_F(LoaderDevices, SaveTypeReachesTheCartridgeBeforeTheLoad)

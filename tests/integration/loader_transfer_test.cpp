@@ -87,7 +87,8 @@ TEST_F(LoaderTransfer, LoadAtAnOffsetLeavesTheMemoryAroundItAlone)
     std::vector<uint8_t> second = pattern_bytes(0x200, 21);
     ProgramResult result = load(second, 0x100);
     EXPECT_THAT(result.out, HasSubstr(" - Writing to SDRAM at 0x100 \n"));
-    EXPECT_EQ(read_bytes(state_file("sdram.bin"), 0, 0x100), std::vector<uint8_t>(first.begin(), first.begin() + 0x100));
+    EXPECT_EQ(read_bytes(state_file("sdram.bin"), 0, 0x100),
+              std::vector<uint8_t>(first.begin(), first.begin() + 0x100));
     EXPECT_EQ(read_bytes(state_file("sdram.bin"), 0x300, 0x100),
               std::vector<uint8_t>(first.begin() + 0x300, first.end()));
 }
@@ -188,7 +189,7 @@ TEST_F(LoaderTransfer, OtherByteOrdersAreTurnedToBigEndianAtOffsetZero)
         std::vector<uint8_t> file;
         uint32_t offset;
         std::vector<uint8_t> sdram;
-        std::string line;   // after the opening line; empty: none
+        std::string line; // after the opening line; empty: none
     };
     const Case cases[] = {
         {v64, 0, z64, v64_line},
@@ -230,7 +231,7 @@ TEST_F(LoaderTransfer, StalledCartridgeTimesOutWithinThreeTimeOuts)
 
     EXPECT_EQ(result.exit_status, LOADER_FAILED);
     EXPECT_THAT(result.out, HasSubstr("\n *** Timed out\n *** Please cycle power and try again\n" + fail_block(9)));
-    EXPECT_LT(seconds, 3 * 4.0 + 3.0);   // three 4-second time-outs and the start-up
+    EXPECT_LT(seconds, 3 * 4.0 + 3.0); // three 4-second time-outs and the start-up
 }
 
 } // namespace

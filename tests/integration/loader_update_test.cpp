@@ -10,21 +10,19 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const std::string bootloader_prompt =
-    "\n\n * Warning: about to erase and rewrite your bootloader!!!\n"
-    " * Be sure you have a valid file.\n"
-    " * Continue? (y/n) ";
+const std::string bootloader_prompt = "\n\n * Warning: about to erase and rewrite your bootloader!!!\n"
+                                      " * Be sure you have a valid file.\n"
+                                      " * Continue? (y/n) ";
 const std::string bootloader_unplug_prompt =
     "\n * Please ensure your cartridge is not in the N64!\n * Press enter to continue.\n";
-const std::string firmware_prompt =
-    "\n **********************************************************\n"
-    " * Warning: about to erase and rewrite your firmware!!!\n"
-    " * If this fails for any reason (power goes out, invalid file)\n"
-    " * your Corvane will be rendered INOPERABLE!\n"
-    " * \n"
-    " * This must be the first operation performed right after\n"
-    " * plugging in USB, and within 10 seconds or it is locked out.\n"
-    " * Continue? (y/n) ";
+const std::string firmware_prompt = "\n **********************************************************\n"
+                                    " * Warning: about to erase and rewrite your firmware!!!\n"
+                                    " * If this fails for any reason (power goes out, invalid file)\n"
+                                    " * your Corvane will be rendered INOPERABLE!\n"
+                                    " * \n"
+                                    " * This must be the first operation performed right after\n"
+                                    " * plugging in USB, and within 10 seconds or it is locked out.\n"
+                                    " * Continue? (y/n) ";
 const std::string invalid_header = " * Invalid header. Make sure you have the right file!\n";
 
 std::vector<uint8_t> update_file(const std::string &header, const std::vector<uint8_t> &contents)
@@ -87,7 +85,8 @@ TEST_F(LoaderUpdate, BootloaderRefusals)
         {"HALVERSTONE_2011", 0, "Y\n\n", bootloader_prompt + fail_block(16)},
         {"HALVERSTONE_2011", 0, "", bootloader_prompt + fail_block(16)},
         {"HALVERSTONE_2011", 1, "y\n\n",
-         bootloader_prompt + bootloader_unplug_prompt + " * Bootloader image is not the proper size\n" + fail_block(16)},
+         bootloader_prompt + bootloader_unplug_prompt + " * Bootloader image is not the proper size\n" +
+             fail_block(16)},
     };
     for (const Case &c : cases) {
         std::vector<uint8_t> contents = image;
@@ -124,7 +123,8 @@ TEST_F(LoaderUpdate, FirmwareRefusalsLeaveTheConfigurationAlone)
     ProgramResult empty = run_update("-f", update_file("HALVERSTONE-2011", {}), "y\n");
     EXPECT_EQ(empty.exit_status, LOADER_FAILED);
     EXPECT_THAT(empty.out, ::testing::EndsWith(" - Opening file update.bin (16 bytes)\n"
-                                               " * Firmware file holds no configuration\n" + fail_block(14)));
+                                               " * Firmware file holds no configuration\n" +
+                                               fail_block(14)));
     EXPECT_EQ(read_bytes(state_file("fpga.bin"), 0, 0x1000), fpga_before);
 }
 
@@ -136,14 +136,15 @@ TEST_F(LoaderUpdate, FirmwareErasesThenWritesTheConfigurationInSmallChunks)
     ASSERT_EQ(result.exit_status, 0) << result.out << result.err;
 
     std::string bars;
-    for (int full : {28, 56, 64}) {   // 0x400, 0x800 and 0x900 of 0x900 bytes
+    for (int full : {28, 56, 64}) { // 0x400, 0x800 and 0x900 of 0x900 bytes
         bars += "\r   ";
         for (int cell = 0; cell < 64; ++cell)
             bars += cell < full ? "#" : ".";
     }
-    EXPECT_THAT(result.out, HasSubstr(firmware_prompt + "\n - Bulk erasing config (9 seconds)\n - Writing FPGA config\n" +
-                                      bars + "\n - Success!\n - Please disconnect the USB cable and plug it back in.\n"
-                                             "\n - Done\n"));
+    EXPECT_THAT(result.out,
+                HasSubstr(firmware_prompt + "\n - Bulk erasing config (9 seconds)\n - Writing FPGA config\n" + bars +
+                          "\n - Success!\n - Please disconnect the USB cable and plug it back in.\n"
+                          "\n - Done\n"));
     EXPECT_EQ(read_bytes(state_file("fpga.bin"), 0, configuration.size()), configuration);
 }
 

@@ -31,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto start_limit = std::chrono::seconds(30);
 constexpr auto stop_limit = std::chrono::seconds(20);
 
-std::string read_file(const std::filesystem::path &path) {
+std::string read_file(const std::filesystem::path &path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -40,7 +41,8 @@ std::string read_file(const std::filesystem::path &path) {
 
 // Waits for `pid` until `limit`; the exit status as ProgramResult counts it, or -1 when
 // it is still running.
-int wait_for(pid_t pid, Clock::duration limit) {
+int wait_for(pid_t pid, Clock::duration limit)
+{
     auto deadline = Clock::now() + limit;
     for (;;) {
         int status = 0;
@@ -55,11 +57,10 @@ int wait_for(pid_t pid, Clock::duration limit) {
     }
 }
 
-std::vector<std::string> merged_environment(const std::vector<std::string> &extra) {
+std::vector<std::string> merged_environment(const std::vector<std::string> &extra)
+{
     std::map<std::string, std::string> by_name;
-    auto add = [&](const std::string &entry) {
-        by_name[entry.substr(0, entry.find('='))] = entry;
-    };
+    auto add = [&](const std::string &entry) { by_name[entry.substr(0, entry.find('='))] = entry; };
     for (char **entry = environ; *entry; ++entry)
         add(*entry);
     for (const std::string &entry : extra)
@@ -70,7 +71,8 @@ std::vector<std::string> merged_environment(const std::vector<std::string> &extr
     return all;
 }
 
-std::vector<char *> pointers(std::vector<std::string> &strings) {
+std::vector<char *> pointers(std::vector<std::string> &strings)
+{
     std::vector<char *> list;
     for (std::string &text : strings)
         list.push_back(text.data());
@@ -80,7 +82,8 @@ std::vector<char *> pointers(std::vector<std::string> &strings) {
 
 } // namespace
 
-std::string sim_program_path() {
+std::string sim_program_path()
+{
 #ifdef CORVANE_SIM_PATH
     return CORVANE_SIM_PATH;
 #else
@@ -89,7 +92,8 @@ std::string sim_program_path() {
 }
 
 SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path state_dir, StateDir where,
-                       std::vector<std::string> options) {
+                       std::vector<std::string> options)
+{
     std::string pattern = (std::filesystem::temp_directory_path() / "corvane-simtest-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary folder: " + std::string(std::strerror(errno)));
@@ -154,7 +158,8 @@ SimProcess::SimProcess(std::vector<std::string> chips, std::filesystem::path sta
     }
 }
 
-SimProcess::~SimProcess() {
+SimProcess::~SimProcess()
+{
     stop();
     std::error_code ignored;
     std::filesystem::remove_all(work_dir_, ignored);
@@ -162,11 +167,13 @@ SimProcess::~SimProcess() {
         std::filesystem::remove_all(state_dir_, ignored);
 }
 
-std::vector<std::string> SimProcess::environment() const {
+std::vector<std::string> SimProcess::environment() const
+{
     return {"CORVANE_VBUS=" + socket_path_, "CORVANE_USB=off"};
 }
 
-bool SimProcess::send_control(const std::string &message) {
+bool SimProcess::send_control(const std::string &message)
+{
     last_answer_.clear();
     int fd = vbus::connect_unix(socket_path_);
     if (fd < 0) {
@@ -208,7 +215,8 @@ bool SimProcess::send_control(const std::string &message) {
     return done;
 }
 
-void SimProcess::kill_hard() {
+void SimProcess::kill_hard()
+{
     if (pid_ <= 0)
         return;
     kill(pid_, SIGKILL);
@@ -217,7 +225,8 @@ void SimProcess::kill_hard() {
     pid_ = -1;
 }
 
-int SimProcess::stop() {
+int SimProcess::stop()
+{
     if (pid_ <= 0)
         return -1;
     kill(pid_, SIGTERM);
@@ -230,12 +239,18 @@ int SimProcess::stop() {
     return status;
 }
 
-std::string SimProcess::standard_output() const { return read_file(work_dir_ / "stdout"); }
-std::string SimProcess::standard_error() const { return read_file(work_dir_ / "stderr"); }
+std::string SimProcess::standard_output() const
+{
+    return read_file(work_dir_ / "stdout");
+}
+std::string SimProcess::standard_error() const
+{
+    return read_file(work_dir_ / "stderr");
+}
 
 ProgramResult run_program(const std::string &path, const std::vector<std::string> &args,
-                          const std::vector<std::string> &extra_env, const std::string &stdin_text,
-                          int timeout_seconds) {
+                          const std::vector<std::string> &extra_env, const std::string &stdin_text, int timeout_seconds)
+{
     std::vector<std::string> argv_strings{path};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<std::string> env_strings = merged_environment(extra_env);

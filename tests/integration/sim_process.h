@@ -52,16 +52,16 @@ public:
     std::string standard_error() const;
 
 private:
-    std::filesystem::path work_dir_;    // temporary: socket, output files, default state
+    std::filesystem::path work_dir_; // temporary: socket, output files, default state
     std::filesystem::path state_dir_;
-    bool own_state_dir_ = false;        // the simulator's to remove; removed here if it did not
+    bool own_state_dir_ = false; // the simulator's to remove; removed here if it did not
     std::string socket_path_;
     std::string last_answer_;
     pid_t pid_ = -1;
 };
 
 struct ProgramResult {
-    int exit_status;    // the exit code, or 128 + signal number when a signal ended it
+    int exit_status; // the exit code, or 128 + signal number when a signal ended it
     std::string out;
     std::string err;
 };

@@ -23,13 +23,15 @@ namespace fs = std::filesystem;
 // A scratch folder for tests that run corvane-sim by hand.
 class ScratchDir {
 public:
-    ScratchDir() {
+    ScratchDir()
+    {
         std::string pattern = (fs::temp_directory_path() / "corvane-simcli-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
-    ~ScratchDir() {
+    ~ScratchDir()
+    {
         std::error_code ignored;
         fs::remove_all(path_, ignored);
     }
@@ -48,7 +50,8 @@ struct UsageCase {
 
 class SimCommandLine : public ::testing::TestWithParam<UsageCase> {};
 
-TEST_P(SimCommandLine, RefusesBadUsageWithExitStatusOne) {
+TEST_P(SimCommandLine, RefusesBadUsageWithExitStatusOne)
+{
     ScratchDir scratch;
     std::vector<std::string> args{"--socket", (scratch.path() / "s.sock").string(), "--state-dir",
                                   (scratch.path() / "state").string()};
@@ -62,16 +65,18 @@ TEST_P(SimCommandLine, RefusesBadUsageWithExitStatusOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, SimCommandLine,
-    ::testing::Values(UsageCase{"unknown_chip_kind", {"--chip", "ft9999"}, "corvane-sim: --chip ft9999: "},
-                      UsageCase{"bad_chip_key", {"--chip", "ft232r,colour=red"}, "corvane-sim: --chip ft232r,colour=red: "},
-                      UsageCase{"unknown_option", {"--turbo"}, "corvane-sim: --turbo: unknown option"},
-                      UsageCase{"missing_value", {"--chip"}, "corvane-sim: --chip: needs a value"},
-                      UsageCase{"stall_of_no_device", {"--stall", "9"}, "corvane-sim: fault switch: "},
-                      UsageCase{"send_with_a_state_dir", {"--send", "plug 0"},
-                                "corvane-sim: --send: takes no other option than --socket"}),
+    ::testing::Values(
+        UsageCase{"unknown_chip_kind", {"--chip", "ft9999"}, "corvane-sim: --chip ft9999: "},
+        UsageCase{"bad_chip_key", {"--chip", "ft232r,colour=red"}, "corvane-sim: --chip ft232r,colour=red: "},
+        UsageCase{"unknown_option", {"--turbo"}, "corvane-sim: --turbo: unknown option"},
+        UsageCase{"missing_value", {"--chip"}, "corvane-sim: --chip: needs a value"},
+        UsageCase{"stall_of_no_device", {"--stall", "9"}, "corvane-sim: fault switch: "},
+        UsageCase{
+            "send_with_a_state_dir", {"--send", "plug 0"}, "corvane-sim: --send: takes no other option than --socket"}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(SimHelp, ListsTheOptionsAndTheFaultSwitches) {
+TEST(SimHelp, ListsTheOptionsAndTheFaultSwitches)
+{
     ProgramResult result = run_program(sim_program_path(), {"--help"}, {}, "", 30);
     EXPECT_EQ(result.exit_status, 0);
     for (const char *text : {"--socket PATH", "--state-dir DIR", "--chip DESC", "--stall ID", "--unplug ID",
@@ -83,21 +88,24 @@ class SimProgram : public ::testing::Test {
 protected:
     // Claims a channel from this process.
     std::unique_ptr<usb::Channel> open(usb::Transport &transport, const std::string &id, unsigned channel,
-                                       Status expected = Status::ok) {
+                                       Status expected = Status::ok)
+    {
         std::unique_ptr<usb::Channel> opened;
         EXPECT_EQ(transport.open(id, channel, opened), expected);
         return opened;
     }
 };
 
-TEST_F(SimProgram, PrintsItsStateDirectoryThenWhereItListens) {
+TEST_F(SimProgram, PrintsItsStateDirectoryThenWhereItListens)
+{
     SimProcess sim;
-    EXPECT_EQ(sim.standard_output(), "state directory: " + sim.state_dir().string() + "\nlistening on " +
-                                         sim.socket_path() + "\n");
+    EXPECT_EQ(sim.standard_output(),
+              "state directory: " + sim.state_dir().string() + "\nlistening on " + sim.socket_path() + "\n");
     EXPECT_TRUE(fs::exists(sim.state_dir() / "sdram.bin"));
 }
 
-TEST_F(SimProgram, MakesATemporaryStateDirectoryWhenGivenNone) {
+TEST_F(SimProgram, MakesATemporaryStateDirectoryWhenGivenNone)
+{
     ScratchDir scratch;
     std::string socket = (scratch.path() / "s.sock").string();
     // Killed at the time-out: this only reads what it printed on the way up.
@@ -111,7 +119,8 @@ TEST_F(SimProgram, MakesATemporaryStateDirectoryWhenGivenNone) {
     fs::remove_all(made, ignored);
 }
 
-TEST_F(SimProgram, StopsCleanlyOnSigtermAndSigint) {
+TEST_F(SimProgram, StopsCleanlyOnSigtermAndSigint)
+{
     for (int signal_number : {SIGTERM, SIGINT}) {
         SimProcess sim({"corvane", "ft232r,serial=GONE1"}, {}, SimProcess::StateDir::its_own);
         const fs::path state = sim.state_dir();
@@ -125,7 +134,8 @@ TEST_F(SimProgram, StopsCleanlyOnSigtermAndSigint) {
     }
 }
 
-TEST_F(SimProgram, KeepsItsOwnStateFolderWhenItHoldsWhatItDidNotMake) {
+TEST_F(SimProgram, KeepsItsOwnStateFolderWhenItHoldsWhatItDidNotMake)
+{
     SimProcess sim({}, {}, SimProcess::StateDir::its_own);
     const fs::path state = sim.state_dir();
     std::ofstream(state / "notes.txt") << "the user's";
@@ -135,12 +145,12 @@ TEST_F(SimProgram, KeepsItsOwnStateFolderWhenItHoldsWhatItDidNotMake) {
     EXPECT_FALSE(fs::exists(state / "fpga.bin"));
     EXPECT_TRUE(fs::exists(state / "notes.txt"));
     EXPECT_TRUE(fs::is_directory(state / "eeprom-kept.bin"));
-    EXPECT_NE(sim.standard_error().find("corvane-sim: state directory " + state.string() + ": kept"),
-              std::string::npos)
+    EXPECT_NE(sim.standard_error().find("corvane-sim: state directory " + state.string() + ": kept"), std::string::npos)
         << sim.standard_error();
 }
 
-TEST_F(SimProgram, SocketIsForItsOwnerOnly) {
+TEST_F(SimProgram, SocketIsForItsOwnerOnly)
+{
     SimProcess sim;
     struct stat info {};
     ASSERT_EQ(stat(sim.socket_path().c_str(), &info), 0);
@@ -148,7 +158,8 @@ TEST_F(SimProgram, SocketIsForItsOwnerOnly) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
-TEST_F(SimProgram, ALiveSocketIsRefusedAndAStaleOneReplaced) {
+TEST_F(SimProgram, ALiveSocketIsRefusedAndAStaleOneReplaced)
+{
     SimProcess sim;
     ScratchDir scratch;
     std::vector<std::string> args{"--socket", sim.socket_path(), "--state-dir", (scratch.path() / "state").string()};
@@ -163,7 +174,8 @@ TEST_F(SimProgram, ALiveSocketIsRefusedAndAStaleOneReplaced) {
     EXPECT_NE(replaced.out.find("listening on " + sim.socket_path()), std::string::npos) << replaced.err;
 }
 
-TEST_F(SimProgram, KeepsTheDevicesMemoriesAcrossARestart) {
+TEST_F(SimProgram, KeepsTheDevicesMemoriesAcrossARestart)
+{
     ScratchDir scratch;
     fs::path state = scratch.path() / "state";
     std::vector<std::string> chips{"corvane", "ft232b,serial=KEEP1,eeprom=64"};
@@ -196,7 +208,8 @@ TEST_F(SimProgram, KeepsTheDevicesMemoriesAcrossARestart) {
     EXPECT_EQ(word[0] | word[1] << 8, 0xC0DE);
 }
 
-TEST_F(SimProgram, ASecondClientProcessIsRefusedAClaimedChannel) {
+TEST_F(SimProgram, ASecondClientProcessIsRefusedAClaimedChannel)
+{
     SimProcess sim;
     auto client = usb::make_vbus_client(sim.socket_path());
     auto held = open(*client, "0", 1);
@@ -218,7 +231,8 @@ TEST_F(SimProgram, ASecondClientProcessIsRefusedAClaimedChannel) {
     EXPECT_EQ(try_in_child(1), Status::ok) << "closing the channel did not release it";
 }
 
-TEST_F(SimProgram, FaultSwitchesUnplugAndPlugTheDevice) {
+TEST_F(SimProgram, FaultSwitchesUnplugAndPlugTheDevice)
+{
     SimProcess sim({"corvane", "ft232r"});
     auto client = usb::make_vbus_client(sim.socket_path());
     auto channel = open(*client, "0", 1);
@@ -244,7 +258,8 @@ TEST_F(SimProgram, FaultSwitchesUnplugAndPlugTheDevice) {
     EXPECT_NE(sim.last_answer().find("stall ID on"), std::string::npos) << sim.last_answer();
 }
 
-TEST_F(SimProgram, SendDeliversOneFaultMessageAndExitsWithItsOutcome) {
+TEST_F(SimProgram, SendDeliversOneFaultMessageAndExitsWithItsOutcome)
+{
     SimProcess sim({"corvane", "ft232r"});
     auto client = usb::make_vbus_client(sim.socket_path());
     auto send = [&](const std::string &message) {
@@ -277,7 +292,8 @@ TEST_F(SimProgram, SendDeliversOneFaultMessageAndExitsWithItsOutcome) {
     EXPECT_EQ(listed(), 2u);
 }
 
-TEST_F(SimProgram, SendExitsTwoWhenNoSimulatorAnswers) {
+TEST_F(SimProgram, SendExitsTwoWhenNoSimulatorAnswers)
+{
     ScratchDir scratch;
     const std::string silent = (scratch.path() / "silent.sock").string();
     // A socket that accepts connections (into its backlog) and never answers.
@@ -294,7 +310,8 @@ TEST_F(SimProgram, SendExitsTwoWhenNoSimulatorAnswers) {
     };
     for (const Case &nobody : {Case{(scratch.path() / "none.sock").string(), "No such file or directory"},
                                Case{silent, "no answer in time"}}) {
-        ProgramResult result = run_program(sim_program_path(), {"--socket", nobody.socket, "--send", "plug 0"}, {}, "", 60);
+        ProgramResult result =
+            run_program(sim_program_path(), {"--socket", nobody.socket, "--send", "plug 0"}, {}, "", 60);
         EXPECT_EQ(result.exit_status, 2) << nobody.socket;
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find("corvane-sim: " + nobody.socket + ": no simulator answers: " + nobody.why),
@@ -313,7 +330,8 @@ TEST_F(SimProgram, SendExitsTwoWhenNoSimulatorAnswers) {
     EXPECT_NE(too_long.err.find("at most 255 bytes"), std::string::npos) << too_long.err;
 }
 
-TEST_F(SimProgram, ClientsSeeASimulatorThatDiesAsNoDevice) {
+TEST_F(SimProgram, ClientsSeeASimulatorThatDiesAsNoDevice)
+{
     SimProcess sim;
     auto client = usb::make_vbus_client(sim.socket_path());
     std::vector<usb::DeviceIdentity> devices;

@@ -10,7 +10,8 @@
 namespace corvane::testing {
 namespace {
 
-std::filesystem::path make_state_dir() {
+std::filesystem::path make_state_dir()
+{
     std::string pattern = (std::filesystem::temp_directory_path() / "corvane-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot make a temporary state folder: " +
@@ -20,7 +21,8 @@ std::filesystem::path make_state_dir() {
 
 } // namespace
 
-InprocBus::InprocBus(const std::vector<std::string> &chips) : state_dir_(make_state_dir()) {
+InprocBus::InprocBus(const std::vector<std::string> &chips) : state_dir_(make_state_dir())
+{
     std::vector<sim::ChipDescription> descriptions;
     std::string error;
     for (const std::string &text : chips) {
@@ -41,7 +43,8 @@ InprocBus::InprocBus(const std::vector<std::string> &chips) : state_dir_(make_st
     usb::set_test_transport(usb::make_inproc_transport(*bus_));
 }
 
-InprocBus::~InprocBus() {
+InprocBus::~InprocBus()
+{
     // Unplugging first wakes any transfer still waiting on a device left open, so that
     // taking the transport away does not wait out its time-out.
     for (size_t i = 0; i < bus_->size(); ++i)
@@ -52,14 +55,24 @@ InprocBus::~InprocBus() {
     std::filesystem::remove_all(state_dir_, ignored);
 }
 
-sim::VirtualBus &InprocBus::bus() { return *bus_; }
+sim::VirtualBus &InprocBus::bus()
+{
+    return *bus_;
+}
 
-const std::filesystem::path &InprocBus::state_dir() const { return state_dir_; }
+const std::filesystem::path &InprocBus::state_dir() const
+{
+    return state_dir_;
+}
 
-sim::BusModel &InprocBus::model() { return *bus_; }
+sim::BusModel &InprocBus::model()
+{
+    return *bus_;
+}
 
 namespace {
-sim::ChipModel &chip_at(sim::BusModel &bus, size_t index) {
+sim::ChipModel &chip_at(sim::BusModel &bus, size_t index)
+{
     sim::ChipModel *chip = bus.chip(index);
     if (!chip)
         throw std::out_of_range("no device at bus position " + std::to_string(index));
@@ -67,42 +80,50 @@ sim::ChipModel &chip_at(sim::BusModel &bus, size_t index) {
 }
 } // namespace
 
-std::vector<RecordedControl> InprocBus::control_log(size_t device_index) {
+std::vector<RecordedControl> InprocBus::control_log(size_t device_index)
+{
     std::vector<RecordedControl> log;
     for (sim::ControlRecord &record : chip_at(model(), device_index).control_log())
         log.push_back({record.setup, std::move(record.data)});
     return log;
 }
 
-void InprocBus::clear_control_log(size_t device_index) {
+void InprocBus::clear_control_log(size_t device_index)
+{
     chip_at(model(), device_index).clear_control_log();
 }
 
-std::vector<uint16_t> InprocBus::eeprom_words(size_t device_index) {
+std::vector<uint16_t> InprocBus::eeprom_words(size_t device_index)
+{
     return chip_at(model(), device_index).eeprom_words();
 }
 
-void InprocBus::set_eeprom_words(size_t device_index, const std::vector<uint16_t> &words) {
+void InprocBus::set_eeprom_words(size_t device_index, const std::vector<uint16_t> &words)
+{
     if (!chip_at(model(), device_index).set_eeprom_words(words))
         throw std::invalid_argument("set_eeprom_words: " + std::to_string(words.size()) +
                                     " words do not match the EEPROM's size");
 }
 
-void InprocBus::set_modem_lines(size_t device_index, unsigned channel, uint8_t modem_status) {
+void InprocBus::set_modem_lines(size_t device_index, unsigned channel, uint8_t modem_status)
+{
     if (!chip_at(model(), device_index).set_modem_lines(channel, modem_status))
         throw std::out_of_range("set_modem_lines: no channel " + std::to_string(channel));
 }
 
-void InprocBus::set_factory_word(size_t device_index, uint16_t address, uint16_t value) {
+void InprocBus::set_factory_word(size_t device_index, uint16_t address, uint16_t value)
+{
     if (!chip_at(model(), device_index).set_factory_word(address, value))
         throw std::invalid_argument("set_factory_word: not an FT232R factory word address");
 }
 
-void InprocBus::set_error_correction_word(size_t device_index, uint16_t value) {
+void InprocBus::set_error_correction_word(size_t device_index, uint16_t value)
+{
     chip_at(model(), device_index).set_error_correction_word(value);
 }
 
-sim::ChannelSettings InprocBus::channel_settings(size_t device_index, unsigned channel) {
+sim::ChannelSettings InprocBus::channel_settings(size_t device_index, unsigned channel)
+{
     std::optional<sim::ChannelSettings> settings = chip_at(model(), device_index).channel_settings(channel);
     if (!settings)
         throw std::out_of_range("channel_settings: no channel " + std::to_string(channel));

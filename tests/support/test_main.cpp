@@ -7,7 +7,8 @@
 
 #include <cstdlib>
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     setenv("CORVANE_VBUS", "/nonexistent/corvane-vbus.sock", 1);
     setenv("CORVANE_USB", "off", 0);
     ::testing::InitGoogleTest(&argc, argv);

@@ -39,13 +39,15 @@ constexpr const char *serial_driver = "usbserial";
 constexpr const char *usbfs_driver = "usbfs";
 constexpr size_t setup_size = 8;
 
-void put16(std::vector<uint8_t> &out, uint16_t value) {
+void put16(std::vector<uint8_t> &out, uint16_t value)
+{
     out.push_back(static_cast<uint8_t>(value));
     out.push_back(static_cast<uint8_t>(value >> 8));
 }
 
 void device_descriptor(std::vector<uint8_t> &out, uint8_t device_class, uint8_t ep0_size, uint16_t vendor,
-                       uint16_t product, uint16_t bcd_device, bool strings) {
+                       uint16_t product, uint16_t bcd_device, bool strings)
+{
     out.insert(out.end(), {18, 1});
     put16(out, 0x0200);
     out.insert(out.end(), {device_class, 0, 0, ep0_size});
@@ -55,18 +57,19 @@ void device_descriptor(std::vector<uint8_t> &out, uint8_t device_class, uint8_t 
     out.insert(out.end(), {uint8_t(strings ? 1 : 0), uint8_t(strings ? 2 : 0), uint8_t(strings ? 3 : 0), 1});
 }
 
-void config_header(std::vector<uint8_t> &out, uint16_t total, uint8_t interfaces) {
+void config_header(std::vector<uint8_t> &out, uint16_t total, uint8_t interfaces)
+{
     out.insert(out.end(), {9, 2});
     put16(out, total);
     out.insert(out.end(), {interfaces, 1, 0, 0xA0, 45});
 }
 
 // Device then configuration descriptor, as the sysfs "descriptors" attribute holds them.
-std::vector<uint8_t> chip_descriptors(const usb::DeviceIdentity &identity) {
+std::vector<uint8_t> chip_descriptors(const usb::DeviceIdentity &identity)
+{
     const bool high_speed = identity.packet_size == 512;
     std::vector<uint8_t> out;
-    device_descriptor(out, 0, high_speed ? 64 : 8, identity.vendor_id, identity.product_id, identity.bcd_device,
-                      true);
+    device_descriptor(out, 0, high_speed ? 64 : 8, identity.vendor_id, identity.product_id, identity.bcd_device, true);
     config_header(out, static_cast<uint16_t>(9 + identity.channels * 23), identity.channels);
     for (uint8_t k = 0; k < identity.channels; ++k) {
         out.insert(out.end(), {9, 4, k, 0, 2, 0xFF, 0xFF, 0xFF, 2});
@@ -80,7 +83,8 @@ std::vector<uint8_t> chip_descriptors(const usb::DeviceIdentity &identity) {
     return out;
 }
 
-std::vector<uint8_t> root_hub_descriptors() {
+std::vector<uint8_t> root_hub_descriptors()
+{
     std::vector<uint8_t> out;
     device_descriptor(out, 9, 64, 0x1D6B, 0x0002, 0x0601, false);
     config_header(out, 25, 1);
@@ -89,14 +93,16 @@ std::vector<uint8_t> root_hub_descriptors() {
     return out;
 }
 
-std::vector<uint8_t> string_descriptor(const std::string &text) {
+std::vector<uint8_t> string_descriptor(const std::string &text)
+{
     std::vector<uint8_t> out{uint8_t(2 + 2 * std::min<size_t>(text.size(), 126)), 3};
     for (size_t i = 0; i < text.size() && i < 126; ++i)
         put16(out, static_cast<uint8_t>(text[i]));
     return out;
 }
 
-char *node_path(unsigned devnum, char (&text)[32]) {
+char *node_path(unsigned devnum, char (&text)[32])
+{
     std::snprintf(text, sizeof text, "/dev/bus/usb/%03u/%03u", bus_number, devnum);
     return text;
 }
@@ -106,23 +112,24 @@ char *node_path(unsigned devnum, char (&text)[32]) {
 // One open file of a device node.
 struct Open {
     sim::ClientId client = 0;
-    std::deque<struct Urb *> done;   // finished, not reaped yet
+    std::deque<struct Urb *> done; // finished, not reaped yet
     bool vanished = false;
 };
 
 struct Urb {
     std::shared_ptr<Open> open;
-    UMockdevIoctlData *record = nullptr;   // the caller's usbdevfs_urb, resolved
-    UMockdevIoctlData *buffer = nullptr;   // its buffer, resolved; nullptr when empty
+    UMockdevIoctlData *record = nullptr; // the caller's usbdevfs_urb, resolved
+    UMockdevIoctlData *buffer = nullptr; // its buffer, resolved; nullptr when empty
     unsigned long address = 0;
     uint8_t type = 0;
     uint8_t endpoint = 0;
     size_t length = 0;
     size_t actual = 0;
     bool cancelled = false;
-    bool in_model = false;   // a model call for it is under way
+    bool in_model = false; // a model call for it is under way
 
-    ~Urb() {
+    ~Urb()
+    {
         if (buffer)
             g_object_unref(buffer);
         if (record)
@@ -133,7 +140,7 @@ struct Urb {
 
 struct Endpoint {
     uint8_t address = 0;
-    unsigned channel = 0;   // 1 = A
+    unsigned channel = 0; // 1 = A
     std::deque<Urb *> queue;
     std::condition_variable wake;
     std::thread worker;
@@ -147,7 +154,7 @@ struct UsbfsBus::Device {
     std::string node;
     usb::DeviceIdentity identity;
     UMockdevIoctlBase *handler = nullptr;
-    int fifo = -1;   // the harness's end of the device node
+    int fifo = -1; // the harness's end of the device node
 
     std::mutex lock;
     bool plugged = true;
@@ -155,8 +162,8 @@ struct UsbfsBus::Device {
     size_t reapable = 0;
     uint64_t bytes_out = 0;
     std::map<UMockdevIoctlClient *, std::shared_ptr<Open>> opens;
-    std::vector<bool> bound;              // serial driver per interface
-    std::vector<Open *> claimed_by;       // per interface
+    std::vector<bool> bound;        // serial driver per interface
+    std::vector<Open *> claimed_by; // per interface
     std::vector<std::unique_ptr<Endpoint>> endpoints;
 
     ~Device();
@@ -167,8 +174,7 @@ struct UsbfsBus::Device {
     bool handle(UMockdevIoctlClient *client);
     void vanish(UMockdevIoctlClient *client);
 
-    int submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, std::unique_ptr<Urb> &bulk,
-               Endpoint *&endpoint);
+    int submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, std::unique_ptr<Urb> &bulk, Endpoint *&endpoint);
     int control(Open &open, Urb &urb);
     int discard(Open &open, unsigned long address);
 };
@@ -179,8 +185,8 @@ struct UsbfsBus::Impl {
     std::string root;
     std::string hub_syspath;
     unsigned next_devnum = 2;
-    std::vector<std::unique_ptr<Device>> current;   // by position; nullptr while unplugged
-    std::vector<std::unique_ptr<Device>> gone;      // unplugged, kept for files still open
+    std::vector<std::unique_ptr<Device>> current; // by position; nullptr while unplugged
+    std::vector<std::unique_ptr<Device>> gone;    // unplugged, kept for files still open
     std::mutex lock;
 
     void add(size_t position);
@@ -188,28 +194,33 @@ struct UsbfsBus::Impl {
 
 namespace {
 
-gboolean on_ioctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer device) {
+gboolean on_ioctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer device)
+{
     return static_cast<UsbfsBus::Device *>(device)->handle(client);
 }
 
-void on_vanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer device) {
+void on_vanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer device)
+{
     static_cast<UsbfsBus::Device *>(device)->vanish(client);
 }
 
 // Writes `value` at `offset` of a resolved block.
 template <typename T>
-void store(UMockdevIoctlData *data, size_t offset, T value) {
+void store(UMockdevIoctlData *data, size_t offset, T value)
+{
     std::memcpy(data->data + offset, &value, sizeof value);
 }
 
 template <typename T>
-T load(const UMockdevIoctlData *data, size_t offset) {
+T load(const UMockdevIoctlData *data, size_t offset)
+{
     T value;
     std::memcpy(&value, data->data + offset, sizeof value);
     return value;
 }
 
-UMockdevIoctlData *resolve(UMockdevIoctlData *data, size_t offset, size_t length) {
+UMockdevIoctlData *resolve(UMockdevIoctlData *data, size_t offset, size_t length)
+{
     GError *error = nullptr;
     UMockdevIoctlData *child = umockdev_ioctl_data_resolve(data, offset, length, &error);
     if (error)
@@ -219,7 +230,8 @@ UMockdevIoctlData *resolve(UMockdevIoctlData *data, size_t offset, size_t length
 
 } // namespace
 
-UsbfsBus::Device::~Device() {
+UsbfsBus::Device::~Device()
+{
     {
         std::lock_guard<std::mutex> guard(lock);
         stopping = true;
@@ -241,7 +253,8 @@ UsbfsBus::Device::~Device() {
         g_object_unref(handler);
 }
 
-std::shared_ptr<Open> UsbfsBus::Device::open_of(UMockdevIoctlClient *client) {
+std::shared_ptr<Open> UsbfsBus::Device::open_of(UMockdevIoctlClient *client)
+{
     std::shared_ptr<Open> &open = opens[client];
     if (!open) {
         open = std::make_shared<Open>();
@@ -252,7 +265,8 @@ std::shared_ptr<Open> UsbfsBus::Device::open_of(UMockdevIoctlClient *client) {
 
 // Moves a URB to its file's reap queue (lock held). The node's byte goes when the first
 // URB is there to reap, so libusb's poll wakes.
-void UsbfsBus::Device::finish(Urb *urb, int status) {
+void UsbfsBus::Device::finish(Urb *urb, int status)
+{
     store(urb->record, offsetof(usbdevfs_urb, status), status);
     store(urb->record, offsetof(usbdevfs_urb, actual_length), static_cast<int>(urb->actual));
     if (urb->open->vanished) {
@@ -266,7 +280,8 @@ void UsbfsBus::Device::finish(Urb *urb, int status) {
     }
 }
 
-void UsbfsBus::Device::end_all(int status) {
+void UsbfsBus::Device::end_all(int status)
+{
     for (auto &endpoint : endpoints) {
         for (Urb *urb : endpoint->queue)
             if (!urb->in_model)
@@ -277,7 +292,8 @@ void UsbfsBus::Device::end_all(int status) {
 }
 
 // One endpoint's transfers, in order, against the model.
-void UsbfsBus::Device::run_endpoint(Endpoint &endpoint) {
+void UsbfsBus::Device::run_endpoint(Endpoint &endpoint)
+{
     const bool in = endpoint.address & 0x80;
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
@@ -313,7 +329,7 @@ void UsbfsBus::Device::run_endpoint(Endpoint &endpoint) {
         if (!in)
             bytes_out += moved;
         urb->actual += moved;
-        int result = 1;   // 1: not finished yet
+        int result = 1; // 1: not finished yet
         if (!plugged)
             result = -ESHUTDOWN;
         else if (status == usb::Status::ok && (urb->actual == urb->length || (in && ends_transfer(moved))))
@@ -330,7 +346,8 @@ void UsbfsBus::Device::run_endpoint(Endpoint &endpoint) {
     }
 }
 
-void UsbfsBus::Device::vanish(UMockdevIoctlClient *client) {
+void UsbfsBus::Device::vanish(UMockdevIoctlClient *client)
+{
     std::lock_guard<std::mutex> guard(lock);
     auto found = opens.find(client);
     if (found == opens.end())
@@ -359,7 +376,8 @@ void UsbfsBus::Device::vanish(UMockdevIoctlClient *client) {
     bus->model->remove_client(open->client);
 }
 
-bool UsbfsBus::Device::handle(UMockdevIoctlClient *client) {
+bool UsbfsBus::Device::handle(UMockdevIoctlClient *client)
+{
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     std::unique_lock<std::mutex> guard(lock);
@@ -489,8 +507,7 @@ bool UsbfsBus::Device::handle(UMockdevIoctlClient *client) {
         const int result = discard(*open, load<unsigned long>(arg, 0));
         return result == 0 ? succeed() : fail(result);
     }
-    case USBDEVFS_CLEAR_HALT:
-        return succeed();
+    case USBDEVFS_CLEAR_HALT: return succeed();
     case USBDEVFS_RESET: {
         // libusb lets go of its interfaces around a reset, and a reset through a file that
         // claims nothing still restarts the chip; the model wants a client with a claim.
@@ -507,14 +524,14 @@ bool UsbfsBus::Device::handle(UMockdevIoctlClient *client) {
         }
         return status == usb::Status::ok ? succeed() : fail(EIO);
     }
-    default:
-        return fail(ENOTTY);
+    default: return fail(ENOTTY);
     }
 }
 
 // Takes a URB: a control one is answered at once, a bulk one is handed back to be queued.
 int UsbfsBus::Device::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg, std::unique_ptr<Urb> &bulk,
-                             Endpoint *&endpoint) {
+                             Endpoint *&endpoint)
+{
     UMockdevIoctlData *record = resolve(arg, 0, sizeof(usbdevfs_urb));
     if (!record)
         return EFAULT;
@@ -556,7 +573,8 @@ int UsbfsBus::Device::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg
 
 // A control transfer: standard descriptor reads from the harness, vendor requests from
 // the chip model. Returns the URB's status.
-int UsbfsBus::Device::control(Open &open, Urb &urb) {
+int UsbfsBus::Device::control(Open &open, Urb &urb)
+{
     if (urb.length < setup_size)
         return -EINVAL;
     uint8_t *setup_bytes = urb.data();
@@ -595,8 +613,8 @@ int UsbfsBus::Device::control(Open &open, Urb &urb) {
         return -EPIPE;
     const unsigned channel = static_cast<unsigned>(owned - claimed_by.begin()) + 1;
     uint16_t moved = 0;
-    const usb::Status status = bus->model->control(open.client, model_id, channel, setup,
-                                                   setup.length ? data : nullptr, 1000, &moved);
+    const usb::Status status =
+        bus->model->control(open.client, model_id, channel, setup, setup.length ? data : nullptr, 1000, &moved);
     urb.actual = (setup.request_type & 0x80) ? moved : setup.length;
     switch (status) {
     case usb::Status::ok: return 0;
@@ -608,7 +626,8 @@ int UsbfsBus::Device::control(Open &open, Urb &urb) {
 
 // Pending: ended as cancelled. Finished or unknown: refused, as the kernel does, and the
 // caller reaps it as it finished.
-int UsbfsBus::Device::discard(Open &open, unsigned long address) {
+int UsbfsBus::Device::discard(Open &open, unsigned long address)
+{
     for (auto &endpoint : endpoints) {
         for (auto it = endpoint->queue.begin(); it != endpoint->queue.end(); ++it) {
             Urb *urb = *it;
@@ -628,7 +647,8 @@ int UsbfsBus::Device::discard(Open &open, unsigned long address) {
     return EINVAL;
 }
 
-void UsbfsBus::Impl::add(size_t position) {
+void UsbfsBus::Impl::add(size_t position)
+{
     auto device = std::make_unique<Device>();
     device->bus = this;
     device->position = position;
@@ -665,12 +685,24 @@ void UsbfsBus::Impl::add(size_t position) {
     std::snprintf(product, sizeof product, "%04x", identity.product_id);
     const std::string busnum = std::to_string(bus_number);
     const std::string busnum_line = busnum + "\n";
-    const gchar *attributes[] = {"busnum", busnum_line.c_str(), "devnum", devnum_line.c_str(),
-                                 "bConfigurationValue", "1\n", "speed", speed.c_str(),
-                                 "idVendor", vendor, "idProduct", product, "dev", dev.c_str(), nullptr};
-    const gchar *properties[] = {"DEVNAME", device->node.c_str(), "DEVTYPE", "usb_device",
-                                 "BUSNUM", busnum.c_str(), "DEVNUM", devnum_text.c_str(),
-                                 "MAJOR", "189", "MINOR", minor.c_str(), nullptr};
+    const gchar *attributes[] = {"busnum",
+                                 busnum_line.c_str(),
+                                 "devnum",
+                                 devnum_line.c_str(),
+                                 "bConfigurationValue",
+                                 "1\n",
+                                 "speed",
+                                 speed.c_str(),
+                                 "idVendor",
+                                 vendor,
+                                 "idProduct",
+                                 product,
+                                 "dev",
+                                 dev.c_str(),
+                                 nullptr};
+    const gchar *properties[] = {"DEVNAME", device->node.c_str(), "DEVTYPE", "usb_device", "BUSNUM", busnum.c_str(),
+                                 "DEVNUM",  devnum_text.c_str(),  "MAJOR",   "189",        "MINOR",  minor.c_str(),
+                                 nullptr};
     // The descriptors go in before the device is announced: libusb reads them on "add".
     const std::string directory = root + hub_syspath + "/" + name;
     std::filesystem::create_directories(directory);
@@ -712,7 +744,8 @@ void UsbfsBus::Impl::add(size_t position) {
 UsbfsBus::UsbfsBus() : impl_(std::make_unique<Impl>()) {}
 
 std::unique_ptr<UsbfsBus> UsbfsBus::create(const std::vector<sim::ChipDescription> &chips,
-                                           const std::filesystem::path &state_dir, std::string &error) {
+                                           const std::filesystem::path &state_dir, std::string &error)
+{
     std::unique_ptr<UsbfsBus> bus(new UsbfsBus);
     Impl &impl = *bus->impl_;
     impl.model = sim::BusModel::create(chips, state_dir, error);
@@ -727,8 +760,8 @@ std::unique_ptr<UsbfsBus> UsbfsBus::create(const std::vector<sim::ChipDescriptio
     char node[32];
     const std::string busnum = std::to_string(bus_number);
     const std::string busnum_line = busnum + "\n";
-    const gchar *attributes[] = {"busnum", busnum_line.c_str(), "devnum", "1\n", "bConfigurationValue", "1\n",
-                                 "speed", "480\n", nullptr};
+    const gchar *attributes[] = {
+        "busnum", busnum_line.c_str(), "devnum", "1\n", "bConfigurationValue", "1\n", "speed", "480\n", nullptr};
     const gchar *properties[] = {"DEVNAME", node_path(1, node), "DEVTYPE", "usb_device", nullptr};
     gchar *hub_path = umockdev_testbed_add_devicev(impl.testbed, "usb", ("usb" + busnum).c_str(), nullptr,
                                                    const_cast<gchar **>(attributes), const_cast<gchar **>(properties));
@@ -747,7 +780,8 @@ std::unique_ptr<UsbfsBus> UsbfsBus::create(const std::vector<sim::ChipDescriptio
     return bus;
 }
 
-UsbfsBus::~UsbfsBus() {
+UsbfsBus::~UsbfsBus()
+{
     // The testbed stops umockdev's thread, so no request or vanished file reaches a device
     // being taken down; the model outlives the endpoint threads.
     g_object_unref(impl_->testbed);
@@ -756,9 +790,13 @@ UsbfsBus::~UsbfsBus() {
             device.reset();
 }
 
-sim::BusModel &UsbfsBus::model() { return *impl_->model; }
+sim::BusModel &UsbfsBus::model()
+{
+    return *impl_->model;
+}
 
-void UsbfsBus::unplug(size_t position) {
+void UsbfsBus::unplug(size_t position)
+{
     std::lock_guard<std::mutex> guard(impl_->lock);
     std::unique_ptr<Device> &slot = impl_->current.at(position);
     if (!slot)
@@ -779,7 +817,8 @@ void UsbfsBus::unplug(size_t position) {
     impl_->gone.push_back(std::move(slot));
 }
 
-void UsbfsBus::plug(size_t position) {
+void UsbfsBus::plug(size_t position)
+{
     std::lock_guard<std::mutex> guard(impl_->lock);
     if (impl_->current.at(position))
         return;
@@ -787,7 +826,8 @@ void UsbfsBus::plug(size_t position) {
     impl_->add(position);
 }
 
-bool UsbfsBus::driver_bound(size_t position, unsigned interface) {
+bool UsbfsBus::driver_bound(size_t position, unsigned interface)
+{
     std::lock_guard<std::mutex> guard(impl_->lock);
     Device *device = impl_->current.at(position).get();
     if (!device)
@@ -796,7 +836,8 @@ bool UsbfsBus::driver_bound(size_t position, unsigned interface) {
     return interface < device->bound.size() && device->bound[interface];
 }
 
-uint64_t UsbfsBus::bytes_out(size_t position) {
+uint64_t UsbfsBus::bytes_out(size_t position)
+{
     std::lock_guard<std::mutex> guard(impl_->lock);
     uint64_t total = 0;
     for (auto *devices : {&impl_->current, &impl_->gone})
@@ -808,7 +849,8 @@ uint64_t UsbfsBus::bytes_out(size_t position) {
     return total;
 }
 
-std::vector<std::string> UsbfsBus::child_environment() const {
+std::vector<std::string> UsbfsBus::child_environment() const
+{
     std::string preload = "libumockdev-preload.so.0";
     if (const char *existing = std::getenv("LD_PRELOAD"); existing && *existing)
         preload += std::string(":") + existing;
@@ -818,14 +860,13 @@ std::vector<std::string> UsbfsBus::child_environment() const {
     return {"LD_PRELOAD=" + preload, "ASAN_OPTIONS=" + asan, "UMOCKDEV_DIR=" + impl_->root};
 }
 
-std::vector<std::string> merged_environment(const std::vector<std::string> &base,
-                                            const std::vector<std::string> &extra) {
+std::vector<std::string> merged_environment(const std::vector<std::string> &base, const std::vector<std::string> &extra)
+{
     std::vector<std::string> merged;
     const auto name_of = [](const std::string &entry) { return entry.substr(0, entry.find('=')); };
     for (const std::string &entry : base) {
-        const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string &other) {
-            return name_of(other) == name_of(entry);
-        });
+        const bool replaced = std::any_of(extra.begin(), extra.end(),
+                                          [&](const std::string &other) { return name_of(other) == name_of(entry); });
         if (!replaced)
             merged.push_back(entry);
     }

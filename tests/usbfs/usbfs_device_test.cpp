@@ -120,10 +120,10 @@ TEST_F(UsbfsTest, EveryKindListsAndEachChannelCarriesData)
         bool high_speed;
     };
     const Kind kinds[] = {
-        {"ft232b", FTDEV_DEVICE_232B, 1, false},   {"ft232r", FTDEV_DEVICE_232R, 1, false},
-        {"ft2232", FTDEV_DEVICE_2232, 2, false},   {"ft2232h", FTDEV_DEVICE_2232H, 2, true},
-        {"ft4232h", FTDEV_DEVICE_4232H, 4, true},  {"ft232h", FTDEV_DEVICE_232H, 1, true},
-        {"ftx", FTDEV_DEVICE_X_SERIES, 1, false},  {"corvane", FTDEV_DEVICE_2232H, 2, true},
+        {"ft232b", FTDEV_DEVICE_232B, 1, false},  {"ft232r", FTDEV_DEVICE_232R, 1, false},
+        {"ft2232", FTDEV_DEVICE_2232, 2, false},  {"ft2232h", FTDEV_DEVICE_2232H, 2, true},
+        {"ft4232h", FTDEV_DEVICE_4232H, 4, true}, {"ft232h", FTDEV_DEVICE_232H, 1, true},
+        {"ftx", FTDEV_DEVICE_X_SERIES, 1, false}, {"corvane", FTDEV_DEVICE_2232H, 2, true},
     };
     std::vector<std::string> chips;
     for (const Kind &kind : kinds)
@@ -258,8 +258,8 @@ TEST_F(UsbfsTest, LoopbackAtBothPacketSizesAndTimeOuts)
         ASSERT_NE(handle, nullptr);
         EXPECT_EQ(FT_SetTimeouts(handle, 5000, 5000), FTDEV_OK);
         loop_back(handle, 1, 3);
-        loop_back(handle, 62, 4);                // one full-speed packet of data
-        loop_back(handle, 510 * 3 + 1, 5);       // just past whole high-speed packets
+        loop_back(handle, 62, 4);          // one full-speed packet of data
+        loop_back(handle, 510 * 3 + 1, 5); // just past whole high-speed packets
         loop_back(handle, 3 * 1024 * 1024 + 7, 6);
 
         EXPECT_EQ(FT_SetTimeouts(handle, 150, 150), FTDEV_OK);

@@ -106,8 +106,8 @@ TEST_F(UsbfsLoader, StalledCartridgeTimesOutAndTheSerialPortComesBack)
     ASSERT_EQ(bus().model().set_stalled("0", true), usb::Status::ok);
     const testing::ProgramResult result = run_loader({"-l", scratch("image.z64").string()}, 60);
     EXPECT_EQ(result.exit_status, testing::LOADER_FAILED) << result.out << result.err;
-    EXPECT_THAT(result.out, HasSubstr("\n *** Timed out\n *** Please cycle power and try again\n" +
-                                      testing::fail_block(9)));
+    EXPECT_THAT(result.out,
+                HasSubstr("\n *** Timed out\n *** Please cycle power and try again\n" + testing::fail_block(9)));
     EXPECT_TRUE(bus().driver_bound(0, 0));
 }
 
@@ -120,8 +120,8 @@ TEST(UsbfsRun, RunsTheLoaderAgainstItsCartridgeAndPassesTheStatusOn)
     const std::vector<uint8_t> image = pattern_bytes(0x100001, 4);
     write_bytes(dir / "game.z64", image);
     const auto usbfs_run = [&](const std::vector<std::string> &command) {
-        std::vector<std::string> args = {"--state-dir", (dir / "cart").string(), "--chip", "corvane", "--",
-                                         CORVANE_LOADER_PATH};
+        std::vector<std::string> args = {"--state-dir", (dir / "cart").string(), "--chip", "corvane",
+                                         "--",          CORVANE_LOADER_PATH};
         args.insert(args.end(), command.begin(), command.end());
         return testing::run_program(CORVANE_USBFS_RUN_PATH, args, {"LC_ALL=C", "CORVANE_USB=off"}, "", 120);
     };

@@ -36,9 +36,10 @@ void let_command_handle(int) {}
 
 int usage(const char *why)
 {
-    std::fprintf(stderr, "usbfs-run: %s\n"
-                         "usage: usbfs-run --state-dir DIR --chip DESC [--chip DESC]... -- COMMAND [ARG]...\n"
-                         "  DESC as corvane-sim --chip takes it, e.g. corvane or ft2232h,serial=X1\n",
+    std::fprintf(stderr,
+                 "usbfs-run: %s\n"
+                 "usage: usbfs-run --state-dir DIR --chip DESC [--chip DESC]... -- COMMAND [ARG]...\n"
+                 "  DESC as corvane-sim --chip takes it, e.g. corvane or ft2232h,serial=X1\n",
                  why);
     return usage_status;
 }
@@ -94,7 +95,8 @@ int main(int argc, char **argv)
         if (std::strncmp(*entry, "CORVANE_USB=", 12) != 0)
             inherited.emplace_back(*entry);
     }
-    const std::vector<std::string> environment = corvane::usbfs::merged_environment(inherited, bus->child_environment());
+    const std::vector<std::string> environment =
+        corvane::usbfs::merged_environment(inherited, bus->child_environment());
     std::vector<char *> env_pointers;
     for (const std::string &entry : environment)
         env_pointers.push_back(const_cast<char *>(entry.c_str()));

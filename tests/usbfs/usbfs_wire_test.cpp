@@ -54,8 +54,8 @@ TEST_F(UsbfsTest, LibusbSeesClaimsDriverAndStatusBytesAsOnTheBus)
     libusb_transfer *transfer = libusb_alloc_transfer(0);
     int completed = 0;
     libusb_fill_bulk_transfer(
-        transfer, first, 0x83, in, 512,
-        [](libusb_transfer *done) { *static_cast<int *>(done->user_data) = 1; }, &completed, 0);
+        transfer, first, 0x83, in, 512, [](libusb_transfer *done) { *static_cast<int *>(done->user_data) = 1; },
+        &completed, 0);
     ASSERT_EQ(libusb_control_transfer(first, 0x40, 0x09, 255, 2, nullptr, 0, 1000), 0) << "latency 255 ms";
     ASSERT_EQ(libusb_submit_transfer(transfer), LIBUSB_SUCCESS);
     EXPECT_EQ(libusb_cancel_transfer(transfer), LIBUSB_SUCCESS);

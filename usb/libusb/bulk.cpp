@@ -6,7 +6,8 @@
 
 namespace corvane::usb {
 
-Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) {
+Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred)
+{
     size_t ignored;
     if (!transferred)
         transferred = &ignored;
@@ -65,7 +66,7 @@ Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
         }
         const bool ended = hand_out_packets(slot, buffer, size, filled);
         if (slot.offset < std::min(slot.transfer->actual, slot.length))
-            return Status::ok;   // the caller's buffer is full; the rest waits for the next call
+            return Status::ok; // the caller's buffer is full; the rest waits for the next call
         const UsbResult result = slot.transfer->result;
         retire_head();
         if (result == UsbResult::stall) {
@@ -82,27 +83,32 @@ Status LibusbChannel::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms,
     return filled > 0 ? Status::ok : Status::timeout;
 }
 
-void LibusbChannel::discard_in() {
+void LibusbChannel::discard_in()
+{
     std::lock_guard<std::mutex> lock(in_mutex_);
     drop_read_ahead();
 }
 
-void LibusbChannel::stop_in() {
+void LibusbChannel::stop_in()
+{
     in_stopped_.store(true, std::memory_order_release);
     handle_->interrupt_events();
 }
 
-void LibusbChannel::cut_in() {
+void LibusbChannel::cut_in()
+{
     in_cut_.store(true, std::memory_order_release);
     handle_->interrupt_events();
 }
 
-size_t LibusbChannel::slot_size() const {
+size_t LibusbChannel::slot_size() const
+{
     const size_t packet = endpoints_.packet_size;
     return std::max<size_t>(in_slot_capacity / packet, 1) * packet;
 }
 
-Status LibusbChannel::submit_reads() {
+Status LibusbChannel::submit_reads()
+{
     // Slots are submitted and retired in ring order, so the ring position after the
     // newest submission is always the free slot to submit next.
     while (in_order_count_ < in_slot_count) {
@@ -124,7 +130,8 @@ Status LibusbChannel::submit_reads() {
     return Status::ok;
 }
 
-bool LibusbChannel::hand_out_packets(InSlot &slot, uint8_t *buffer, size_t size, size_t &filled) const {
+bool LibusbChannel::hand_out_packets(InSlot &slot, uint8_t *buffer, size_t size, size_t &filled) const
+{
     const size_t packet = endpoints_.packet_size;
     const size_t actual = std::min(slot.transfer->actual, slot.length);
     while (slot.offset < actual) {
@@ -135,19 +142,21 @@ bool LibusbChannel::hand_out_packets(InSlot &slot, uint8_t *buffer, size_t size,
         filled += length;
         slot.offset += length;
         if (length < packet)
-            return true;   // a short packet ends the chip's transfer
+            return true; // a short packet ends the chip's transfer
     }
     // A transfer that stopped before its length without a short data packet ended with a
     // zero-length one; that ends the chip's transfer too, once something was handed out.
     return slot.transfer->result == UsbResult::ok && actual < slot.length && filled > 0;
 }
 
-void LibusbChannel::retire_head() {
+void LibusbChannel::retire_head()
+{
     in_order_head_ = (in_order_head_ + 1) % in_slot_count;
     --in_order_count_;
 }
 
-void LibusbChannel::cancel_reads() {
+void LibusbChannel::cancel_reads()
+{
     for (size_t i = 0; i < in_order_count_; ++i) {
         UsbTransfer &transfer = *slots_[(in_order_head_ + i) % in_slot_count].transfer;
         if (!transfer.is_done())
@@ -165,14 +174,16 @@ void LibusbChannel::cancel_reads() {
     in_order_count_ = 0;
 }
 
-void LibusbChannel::drop_read_ahead() {
+void LibusbChannel::drop_read_ahead()
+{
     if (transfers_abandoned_)
         return;
     cancel_reads();
     ++in_discards_;
 }
 
-Status LibusbChannel::bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) {
+Status LibusbChannel::bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred)
+{
     size_t ignored;
     if (!transferred)
         transferred = &ignored;

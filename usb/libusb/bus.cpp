@@ -17,25 +17,32 @@
 namespace corvane::usb {
 namespace {
 
-bool is_bulk_in(const EndpointRecord &endpoint) {
+bool is_bulk_in(const EndpointRecord &endpoint)
+{
     return endpoint.kind == EndpointKind::bulk && (endpoint.address & 0x80) != 0;
 }
 
-bool is_bulk_out(const EndpointRecord &endpoint) {
+bool is_bulk_out(const EndpointRecord &endpoint)
+{
     return endpoint.kind == EndpointKind::bulk && (endpoint.address & 0x80) == 0;
 }
 
 // wMaxPacketSize carries extra transactions per microframe in bits 11-12 (never for bulk).
-uint16_t packet_size_of(const EndpointRecord &endpoint) { return endpoint.max_packet_size & 0x7FF; }
+uint16_t packet_size_of(const EndpointRecord &endpoint)
+{
+    return endpoint.max_packet_size & 0x7FF;
+}
 
-const EndpointRecord *find_endpoint(const InterfaceRecord &interface, bool (*wanted)(const EndpointRecord &)) {
+const EndpointRecord *find_endpoint(const InterfaceRecord &interface, bool (*wanted)(const EndpointRecord &))
+{
     for (const EndpointRecord &endpoint : interface.endpoints)
         if (wanted(endpoint))
             return &endpoint;
     return nullptr;
 }
 
-bool is_listed_kind(const DeviceRecord &record) {
+bool is_listed_kind(const DeviceRecord &record)
+{
     return record.vendor_id == ftdi::vendor_id && record.configured && !record.interfaces.empty();
 }
 
@@ -47,7 +54,8 @@ struct EnumerationKey {
     bool operator==(const EnumerationKey &) const = default;
 };
 
-EnumerationKey key_of(const DeviceRecord &record) {
+EnumerationKey key_of(const DeviceRecord &record)
+{
     return {record.address, record.product_id, record.bcd_device};
 }
 
@@ -66,7 +74,8 @@ public:
 
     std::string_view name() const override { return "usb"; }
 
-    Status list(std::vector<DeviceIdentity> &devices) override {
+    Status list(std::vector<DeviceIdentity> &devices) override
+    {
         devices.clear();
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<DeviceRecord> records;
@@ -78,7 +87,8 @@ public:
         return Status::ok;
     }
 
-    Status open(const std::string &id, unsigned channel, std::unique_ptr<Channel> &out) override {
+    Status open(const std::string &id, unsigned channel, std::unique_ptr<Channel> &out) override
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<DeviceRecord> records;
         if (const Status status = current_records(records); status != Status::ok)
@@ -105,7 +115,8 @@ public:
 
 private:
     // The FTDI devices attached now, in topology order (mutex_ held).
-    Status current_records(std::vector<DeviceRecord> &records) {
+    Status current_records(std::vector<DeviceRecord> &records)
+    {
         const UsbResult result = library_->list(records);
         if (result != UsbResult::ok) {
             records.clear();
@@ -120,10 +131,11 @@ private:
 
     // What is known of the device at `record`'s place, made fresh when a different
     // enumeration sits there now; with `read_strings`, its strings too (mutex_ held).
-    KnownDevice &known_device(const DeviceRecord &record, bool read_strings = true) {
+    KnownDevice &known_device(const DeviceRecord &record, bool read_strings = true)
+    {
         KnownDevice &known = known_[topology_id(record.bus, record.ports)];
         if (known.key != key_of(record) || known.life->gone.load()) {
-            known.life->gone.store(true);   // channels of the earlier enumeration are done with
+            known.life->gone.store(true); // channels of the earlier enumeration are done with
             known = KnownDevice{};
             known.key = key_of(record);
         }
@@ -132,7 +144,8 @@ private:
         return known;
     }
 
-    void read_strings_of(const DeviceRecord &record, KnownDevice &known) {
+    void read_strings_of(const DeviceRecord &record, KnownDevice &known)
+    {
         std::unique_ptr<UsbHandle> handle;
         // Not opened (no permission yet): listed without strings, tried again next time.
         if (library_->open(record, handle) != UsbResult::ok)
@@ -149,7 +162,8 @@ private:
     }
 
     // Devices no longer attached are forgotten, and their open channels told so.
-    void forget_all_but(const std::vector<DeviceRecord> &records) {
+    void forget_all_but(const std::vector<DeviceRecord> &records)
+    {
         std::erase_if(known_, [&](auto &entry) {
             const bool attached = std::any_of(records.begin(), records.end(), [&](const DeviceRecord &record) {
                 return topology_id(record.bus, record.ports) == entry.first;
@@ -160,7 +174,8 @@ private:
         });
     }
 
-    static DeviceIdentity identity_of(const DeviceRecord &record, const KnownDevice &known) {
+    static DeviceIdentity identity_of(const DeviceRecord &record, const KnownDevice &known)
+    {
         DeviceIdentity identity;
         identity.id = topology_id(record.bus, record.ports);
         identity.vendor_id = record.vendor_id;
@@ -179,12 +194,13 @@ private:
 
     std::shared_ptr<UsbLibrary> library_;
     std::mutex mutex_;
-    std::map<std::string, KnownDevice> known_;   // by topology id
+    std::map<std::string, KnownDevice> known_; // by topology id
 };
 
 } // namespace
 
-std::unique_ptr<Transport> make_libusb_transport(std::shared_ptr<UsbLibrary> library) {
+std::unique_ptr<Transport> make_libusb_transport(std::shared_ptr<UsbLibrary> library)
+{
     return std::make_unique<LibusbTransport>(std::move(library));
 }
 

@@ -14,8 +14,9 @@ struct OpenChannels {
     std::once_flag exit_hook;
 };
 
-OpenChannels &open_channels() {
-    static OpenChannels *open = new OpenChannels;   // still there while the process exits
+OpenChannels &open_channels()
+{
+    static OpenChannels *open = new OpenChannels; // still there while the process exits
     return *open;
 }
 
@@ -23,14 +24,16 @@ OpenChannels &open_channels() {
 
 // Runs at exit: another thread (a driver's reading task) may still be using a channel,
 // so only the claim is given back; nothing is freed.
-void give_back_open_channels() {
+void give_back_open_channels()
+{
     OpenChannels &open = open_channels();
     std::lock_guard<std::mutex> guard(open.lock);
     for (LibusbChannel *channel : open.channels)
         channel->give_back();
 }
 
-Status status_of(UsbResult result) {
+Status status_of(UsbResult result)
+{
     switch (result) {
     case UsbResult::ok: return Status::ok;
     case UsbResult::timeout: return Status::timeout;
@@ -49,7 +52,8 @@ Status status_of(UsbResult result) {
 }
 
 Status LibusbChannel::open(std::unique_ptr<UsbHandle> handle, const ChannelEndpoints &endpoints,
-                           std::shared_ptr<DeviceLife> life, std::unique_ptr<Channel> &out) {
+                           std::shared_ptr<DeviceLife> life, std::unique_ptr<Channel> &out)
+{
     if (endpoints.packet_size == 0)
         return Status::not_supported;
     const uint8_t interface = endpoints.interface;
@@ -60,7 +64,7 @@ Status LibusbChannel::open(std::unique_ptr<UsbHandle> handle, const ChannelEndpo
         result = handle->detach_kernel_driver(interface);
         if (result == UsbResult::ok)
             detached = true;
-        else if (result != UsbResult::not_found)   // not_found: it let go of the interface meanwhile
+        else if (result != UsbResult::not_found) // not_found: it let go of the interface meanwhile
             return status_of(result);
     } else if (result != UsbResult::ok && result != UsbResult::not_supported && result != UsbResult::not_found) {
         return status_of(result);
@@ -94,14 +98,16 @@ Status LibusbChannel::open(std::unique_ptr<UsbHandle> handle, const ChannelEndpo
 
 LibusbChannel::LibusbChannel(std::unique_ptr<UsbHandle> handle, const ChannelEndpoints &endpoints,
                              std::shared_ptr<DeviceLife> life, bool detached)
-    : handle_(std::move(handle)), endpoints_(endpoints), life_(std::move(life)), detached_(detached) {
+    : handle_(std::move(handle)), endpoints_(endpoints), life_(std::move(life)), detached_(detached)
+{
     OpenChannels &open = open_channels();
     std::call_once(open.exit_hook, [] { std::atexit(give_back_open_channels); });
     std::lock_guard<std::mutex> guard(open.lock);
     open.channels.insert(this);
 }
 
-LibusbChannel::~LibusbChannel() {
+LibusbChannel::~LibusbChannel()
+{
     {
         OpenChannels &open = open_channels();
         std::lock_guard<std::mutex> guard(open.lock);
@@ -114,7 +120,8 @@ LibusbChannel::~LibusbChannel() {
         abandon_transfers();
 }
 
-void LibusbChannel::give_back() {
+void LibusbChannel::give_back()
+{
     if (!claimed_.exchange(false))
         return;
     handle_->release_interface(endpoints_.interface);
@@ -124,14 +131,15 @@ void LibusbChannel::give_back() {
         handle_->attach_kernel_driver(endpoints_.interface);
 }
 
-Status LibusbChannel::fail(UsbResult result) {
+Status LibusbChannel::fail(UsbResult result)
+{
     if (result == UsbResult::no_device)
         mark_gone();
     return status_of(result);
 }
 
-Status LibusbChannel::control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms,
-                              uint16_t *transferred) {
+Status LibusbChannel::control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, uint16_t *transferred)
+{
     uint16_t ignored;
     if (!transferred)
         transferred = &ignored;
@@ -146,7 +154,8 @@ Status LibusbChannel::control(const ControlSetup &setup, uint8_t *data, unsigned
     return fail(result);
 }
 
-Status LibusbChannel::reset_device() {
+Status LibusbChannel::reset_device()
+{
     std::lock_guard<std::mutex> lock(in_mutex_);
     if (gone())
         return Status::no_device;
@@ -161,7 +170,8 @@ Status LibusbChannel::reset_device() {
     return fail(result);
 }
 
-Status LibusbChannel::reenumerate() {
+Status LibusbChannel::reenumerate()
+{
     const Status status = reset_device();
     if (status != Status::ok && status != Status::no_device)
         return status;
@@ -169,7 +179,8 @@ Status LibusbChannel::reenumerate() {
     return Status::ok;
 }
 
-bool LibusbChannel::wait_for(UsbTransfer &transfer, std::optional<Clock::time_point> deadline) {
+bool LibusbChannel::wait_for(UsbTransfer &transfer, std::optional<Clock::time_point> deadline)
+{
     std::optional<Clock::time_point> give_up;
     while (!transfer.is_done()) {
         const Clock::time_point now = Clock::now();
@@ -186,7 +197,8 @@ bool LibusbChannel::wait_for(UsbTransfer &transfer, std::optional<Clock::time_po
     return true;
 }
 
-void LibusbChannel::abandon_transfers() {
+void LibusbChannel::abandon_transfers()
+{
     // The library may still write into these, so they are never freed; the process ends
     // long before this matters, and the device is treated as gone.
     for (InSlot &slot : slots_)

@@ -39,7 +39,7 @@ struct ChannelEndpoints {
     uint8_t interface = 0;
     uint8_t in = 0x81;
     uint8_t out = 0x02;
-    uint16_t packet_size = 64;   // bulk IN wMaxPacketSize
+    uint16_t packet_size = 64; // bulk IN wMaxPacketSize
 };
 
 Status status_of(UsbResult result);
@@ -67,8 +67,7 @@ public:
 
     ~LibusbChannel() override;
 
-    Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms,
-                   uint16_t *transferred) override;
+    Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, uint16_t *transferred) override;
     Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override;
     Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override;
     // Cancels the reads in flight and waits until they are back, dropping whatever they
@@ -93,8 +92,8 @@ private:
     struct InSlot {
         std::unique_ptr<UsbTransfer> transfer;
         uint8_t *buffer = nullptr;
-        size_t length = 0;    // asked for at submission
-        size_t offset = 0;    // handed out so far
+        size_t length = 0; // asked for at submission
+        size_t offset = 0; // handed out so far
     };
 
     LibusbChannel(std::unique_ptr<UsbHandle> handle, const ChannelEndpoints &endpoints,
@@ -125,7 +124,7 @@ private:
     // Set under either pipe's mutex, read under the other.
     std::atomic<bool> transfers_abandoned_{false};
     std::atomic<bool> in_stopped_{false};
-    std::atomic<bool> in_cut_{false};   // cut_in: the bulk_in under way, or the next, ends
+    std::atomic<bool> in_cut_{false}; // cut_in: the bulk_in under way, or the next, ends
 
     std::mutex in_mutex_;
     std::unique_ptr<uint8_t[]> in_memory_;

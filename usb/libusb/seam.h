@@ -24,23 +24,23 @@ namespace corvane::usb {
 enum class UsbResult {
     ok,
     timeout,
-    no_device,      // unplugged (or re-enumerated away)
-    busy,           // the interface is claimed through another handle or program
-    access,         // the operating system refuses us the device (permissions)
-    not_found,      // e.g. no kernel driver bound to detach
-    not_supported,  // the platform cannot do this (kernel driver calls on some systems)
+    no_device,     // unplugged (or re-enumerated away)
+    busy,          // the interface is claimed through another handle or program
+    access,        // the operating system refuses us the device (permissions)
+    not_found,     // e.g. no kernel driver bound to detach
+    not_supported, // the platform cannot do this (kernel driver calls on some systems)
     stall,
-    overflow,       // the device sent more than the transfer could take
-    cancelled,      // a transfer ended by cancel()
+    overflow,  // the device sent more than the transfer could take
+    cancelled, // a transfer ended by cancel()
     io_error,
 };
 
 enum class EndpointKind : uint8_t { control, isochronous, bulk, interrupt };
 
 struct EndpointRecord {
-    uint8_t address = 0;            // bit 7 set: IN
+    uint8_t address = 0; // bit 7 set: IN
     EndpointKind kind = EndpointKind::bulk;
-    uint16_t max_packet_size = 0;   // wMaxPacketSize as the descriptor holds it
+    uint16_t max_packet_size = 0; // wMaxPacketSize as the descriptor holds it
 };
 
 struct InterfaceRecord {
@@ -51,16 +51,16 @@ struct InterfaceRecord {
 // One attached device as its descriptors describe it; reading it moves nothing on the bus.
 struct DeviceRecord {
     uint8_t bus = 0;
-    std::vector<uint8_t> ports;     // from the root hub down
-    uint8_t address = 0;            // changes when the device enumerates again
+    std::vector<uint8_t> ports; // from the root hub down
+    uint8_t address = 0;        // changes when the device enumerates again
     uint16_t vendor_id = 0;
     uint16_t product_id = 0;
     uint16_t bcd_device = 0;
     uint8_t manufacturer_index = 0; // string descriptor indexes; 0 for none
     uint8_t product_index = 0;
     uint8_t serial_index = 0;
-    bool configured = false;        // the active configuration could be read
-    std::vector<InterfaceRecord> interfaces;   // of the active configuration, by number
+    bool configured = false;                 // the active configuration could be read
+    std::vector<InterfaceRecord> interfaces; // of the active configuration, by number
 };
 
 // One transfer, allocated once per channel and submitted again and again.
@@ -75,11 +75,10 @@ public:
     // Asks for an early end; the completion still comes through handle_events().
     virtual void cancel() = 0;
 
-    bool is_done() const {
-        return std::atomic_ref<int>(const_cast<int &>(done)).load(std::memory_order_acquire) != 0;
-    }
+    bool is_done() const { return std::atomic_ref<int>(const_cast<int &>(done)).load(std::memory_order_acquire) != 0; }
     // Written by the completing side: result and actual first, then done.
-    void complete(UsbResult how, size_t moved) {
+    void complete(UsbResult how, size_t moved)
+    {
         result = how;
         actual = moved;
         std::atomic_ref<int>(done).store(1, std::memory_order_release);
@@ -108,8 +107,7 @@ public:
     virtual UsbResult release_interface(uint8_t interface) = 0;
 
     // A synchronous control transfer on the default pipe.
-    virtual UsbResult control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms,
-                              size_t *transferred) = 0;
+    virtual UsbResult control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, size_t *transferred) = 0;
 
     virtual UsbResult reset_device() = 0;
 

@@ -11,7 +11,8 @@ constexpr uint32_t fallback_marker = 0xF0000000u;
 
 } // namespace
 
-std::string topology_id(uint8_t bus, std::span<const uint8_t> ports) {
+std::string topology_id(uint8_t bus, std::span<const uint8_t> ports)
+{
     std::string id = std::to_string(bus) + '-';
     if (ports.empty())
         return id + '0';
@@ -23,7 +24,8 @@ std::string topology_id(uint8_t bus, std::span<const uint8_t> ports) {
     return id;
 }
 
-uint32_t topology_location(uint8_t bus, std::span<const uint8_t> ports, uint8_t address) {
+uint32_t topology_location(uint8_t bus, std::span<const uint8_t> ports, uint8_t address)
+{
     const bool fits = bus >= 1 && bus <= 0xF && !ports.empty() && ports.size() <= deepest_path &&
                       std::all_of(ports.begin(), ports.end(), [](uint8_t port) { return port >= 1 && port <= 0xF; });
     if (!fits) {
@@ -37,8 +39,8 @@ uint32_t topology_location(uint8_t bus, std::span<const uint8_t> ports, uint8_t 
     return location << 4;
 }
 
-bool topology_before(uint8_t bus_a, std::span<const uint8_t> ports_a, uint8_t bus_b,
-                     std::span<const uint8_t> ports_b) {
+bool topology_before(uint8_t bus_a, std::span<const uint8_t> ports_a, uint8_t bus_b, std::span<const uint8_t> ports_b)
+{
     if (bus_a != bus_b)
         return bus_a < bus_b;
     return std::lexicographical_compare(ports_a.begin(), ports_a.end(), ports_b.begin(), ports_b.end());

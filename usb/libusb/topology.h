@@ -23,8 +23,7 @@ uint32_t topology_location(uint8_t bus, std::span<const uint8_t> ports, uint8_t 
 
 // Orders devices by bus and then port path, so that a listing does not depend on the
 // order in which the operating system found them.
-bool topology_before(uint8_t bus_a, std::span<const uint8_t> ports_a, uint8_t bus_b,
-                     std::span<const uint8_t> ports_b);
+bool topology_before(uint8_t bus_a, std::span<const uint8_t> ports_a, uint8_t bus_b, std::span<const uint8_t> ports_b);
 
 } // namespace corvane::usb
 

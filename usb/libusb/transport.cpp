@@ -22,7 +22,8 @@ constexpr auto init_retry = std::chrono::seconds(5);
 constexpr int deepest_port_path = 7;
 constexpr size_t longest_string = 255;
 
-UsbResult result_of(int error) {
+UsbResult result_of(int error)
+{
     if (error >= 0)
         return UsbResult::ok;
     switch (error) {
@@ -38,7 +39,8 @@ UsbResult result_of(int error) {
     }
 }
 
-UsbResult result_of_transfer(libusb_transfer_status status) {
+UsbResult result_of_transfer(libusb_transfer_status status)
+{
     switch (status) {
     case LIBUSB_TRANSFER_COMPLETED: return UsbResult::ok;
     case LIBUSB_TRANSFER_TIMED_OUT: return UsbResult::timeout;
@@ -51,7 +53,8 @@ UsbResult result_of_transfer(libusb_transfer_status status) {
     return UsbResult::io_error;
 }
 
-EndpointKind kind_of(uint8_t attributes) {
+EndpointKind kind_of(uint8_t attributes)
+{
     switch (attributes & LIBUSB_TRANSFER_TYPE_MASK) {
     case LIBUSB_TRANSFER_TYPE_CONTROL: return EndpointKind::control;
     case LIBUSB_TRANSFER_TYPE_ISOCHRONOUS: return EndpointKind::isochronous;
@@ -63,7 +66,8 @@ EndpointKind kind_of(uint8_t attributes) {
 // One libusb context, kept alive by every handle and transfer made in it.
 class Context {
 public:
-    static std::shared_ptr<Context> start() {
+    static std::shared_ptr<Context> start()
+    {
         libusb_context *context = nullptr;
 #if LIBUSB_API_VERSION >= 0x0100010A
         const int result = libusb_init_context(&context, nullptr, 0);
@@ -74,11 +78,17 @@ public:
             return nullptr;
         return std::shared_ptr<Context>(new Context(context));
     }
-    ~Context() { libusb_exit(context_); }
+    ~Context()
+    {
+        libusb_exit(context_);
+    }
     Context(const Context &) = delete;
     Context &operator=(const Context &) = delete;
 
-    libusb_context *get() const { return context_; }
+    libusb_context *get() const
+    {
+        return context_;
+    }
 
 private:
     explicit Context(libusb_context *context) : context_(context) {}
@@ -88,7 +98,8 @@ private:
 // The device list of a context, given back on every path.
 class DeviceList {
 public:
-    explicit DeviceList(libusb_context *context) {
+    explicit DeviceList(libusb_context *context)
+    {
         const ssize_t count = libusb_get_device_list(context, &devices_);
         if (count < 0) {
             devices_ = nullptr;
@@ -97,7 +108,8 @@ public:
             count_ = static_cast<size_t>(count);
         }
     }
-    ~DeviceList() {
+    ~DeviceList()
+    {
         if (devices_)
             libusb_free_device_list(devices_, 1);
     }
@@ -113,7 +125,8 @@ private:
     int error_ = 0;
 };
 
-void read_configuration(libusb_device *device, DeviceRecord &record) {
+void read_configuration(libusb_device *device, DeviceRecord &record)
+{
     libusb_config_descriptor *config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS || !config)
         return;
@@ -135,7 +148,8 @@ void read_configuration(libusb_device *device, DeviceRecord &record) {
     libusb_free_config_descriptor(config);
 }
 
-bool read_record(libusb_device *device, DeviceRecord &record) {
+bool read_record(libusb_device *device, DeviceRecord &record)
+{
     libusb_device_descriptor descriptor{};
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)
         return false;
@@ -158,12 +172,14 @@ class RealTransfer final : public UsbTransfer {
 public:
     RealTransfer(std::shared_ptr<Context> context, libusb_device_handle *handle, uint8_t endpoint,
                  libusb_transfer *transfer)
-        : context_(std::move(context)), handle_(handle), endpoint_(endpoint), transfer_(transfer) {}
+        : context_(std::move(context)), handle_(handle), endpoint_(endpoint), transfer_(transfer)
+    {}
     ~RealTransfer() override { libusb_free_transfer(transfer_); }
     RealTransfer(const RealTransfer &) = delete;
     RealTransfer &operator=(const RealTransfer &) = delete;
 
-    UsbResult submit(uint8_t *buffer, size_t length) override {
+    UsbResult submit(uint8_t *buffer, size_t length) override
+    {
         // No time-out of libusb's own: the channel cancels at its deadline, which keeps
         // the partial count exact.
         libusb_fill_bulk_transfer(transfer_, handle_, endpoint_, buffer, static_cast<int>(length),
@@ -174,7 +190,8 @@ public:
     void cancel() override { libusb_cancel_transfer(transfer_); }
 
 private:
-    static void LIBUSB_CALL completed(libusb_transfer *transfer) {
+    static void LIBUSB_CALL completed(libusb_transfer *transfer)
+    {
         auto *self = static_cast<RealTransfer *>(transfer->user_data);
         self->complete(result_of_transfer(transfer->status),
                        transfer->actual_length > 0 ? static_cast<size_t>(transfer->actual_length) : 0);
@@ -189,12 +206,14 @@ private:
 class RealHandle final : public UsbHandle {
 public:
     RealHandle(std::shared_ptr<Context> context, libusb_device_handle *handle)
-        : context_(std::move(context)), handle_(handle) {}
+        : context_(std::move(context)), handle_(handle)
+    {}
     ~RealHandle() override { libusb_close(handle_); }
     RealHandle(const RealHandle &) = delete;
     RealHandle &operator=(const RealHandle &) = delete;
 
-    UsbResult string_descriptor(uint8_t index, std::string &text) override {
+    UsbResult string_descriptor(uint8_t index, std::string &text) override
+    {
         unsigned char buffer[longest_string + 1];
         const int length = libusb_get_string_descriptor_ascii(handle_, index, buffer, longest_string);
         if (length < 0)
@@ -203,27 +222,33 @@ public:
         return UsbResult::ok;
     }
 
-    UsbResult kernel_driver_active(uint8_t interface, bool &active) override {
+    UsbResult kernel_driver_active(uint8_t interface, bool &active) override
+    {
         const int result = libusb_kernel_driver_active(handle_, interface);
         active = result == 1;
         return result_of(result);
     }
-    UsbResult detach_kernel_driver(uint8_t interface) override {
+    UsbResult detach_kernel_driver(uint8_t interface) override
+    {
         return result_of(libusb_detach_kernel_driver(handle_, interface));
     }
-    UsbResult attach_kernel_driver(uint8_t interface) override {
+    UsbResult attach_kernel_driver(uint8_t interface) override
+    {
         return result_of(libusb_attach_kernel_driver(handle_, interface));
     }
-    UsbResult claim_interface(uint8_t interface) override {
+    UsbResult claim_interface(uint8_t interface) override
+    {
         return result_of(libusb_claim_interface(handle_, interface));
     }
-    UsbResult release_interface(uint8_t interface) override {
+    UsbResult release_interface(uint8_t interface) override
+    {
         return result_of(libusb_release_interface(handle_, interface));
     }
 
-    UsbResult control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, size_t *transferred) override {
-        const int result = libusb_control_transfer(handle_, setup.request_type, setup.request, setup.value,
-                                                   setup.index, data, setup.length, timeout_ms);
+    UsbResult control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, size_t *transferred) override
+    {
+        const int result = libusb_control_transfer(handle_, setup.request_type, setup.request, setup.value, setup.index,
+                                                   data, setup.length, timeout_ms);
         *transferred = result > 0 ? static_cast<size_t>(result) : 0;
         return result_of(result);
     }
@@ -231,19 +256,22 @@ public:
     UsbResult reset_device() override { return result_of(libusb_reset_device(handle_)); }
     UsbResult clear_halt(uint8_t endpoint) override { return result_of(libusb_clear_halt(handle_, endpoint)); }
 
-    std::unique_ptr<UsbTransfer> make_bulk_transfer(uint8_t endpoint) override {
+    std::unique_ptr<UsbTransfer> make_bulk_transfer(uint8_t endpoint) override
+    {
         libusb_transfer *transfer = libusb_alloc_transfer(0);
         if (!transfer)
             return nullptr;
         return std::make_unique<RealTransfer>(context_, handle_, endpoint, transfer);
     }
 
-    void handle_events(unsigned timeout_ms, UsbTransfer *watched) override {
+    void handle_events(unsigned timeout_ms, UsbTransfer *watched) override
+    {
         timeval limit{static_cast<time_t>(timeout_ms / 1000), static_cast<suseconds_t>(timeout_ms % 1000 * 1000)};
         libusb_handle_events_timeout_completed(context_->get(), &limit, watched ? &watched->done : nullptr);
     }
 
-    void interrupt_events() override {
+    void interrupt_events() override
+    {
 #if LIBUSB_API_VERSION >= 0x01000105
         libusb_interrupt_event_handler(context_->get());
 #endif
@@ -257,7 +285,8 @@ private:
 
 class RealLibrary final : public UsbLibrary {
 public:
-    UsbResult list(std::vector<DeviceRecord> &devices) override {
+    UsbResult list(std::vector<DeviceRecord> &devices) override
+    {
         devices.clear();
         const std::shared_ptr<Context> context = started();
         if (!context)
@@ -275,7 +304,8 @@ public:
         return UsbResult::ok;
     }
 
-    UsbResult open(const DeviceRecord &wanted, std::unique_ptr<UsbHandle> &handle) override {
+    UsbResult open(const DeviceRecord &wanted, std::unique_ptr<UsbHandle> &handle) override
+    {
         const std::shared_ptr<Context> context = started();
         if (!context)
             return UsbResult::no_device;
@@ -297,7 +327,8 @@ public:
     }
 
 private:
-    std::shared_ptr<Context> started() {
+    std::shared_ptr<Context> started()
+    {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!context_ && (!tried_ || Clock::now() - last_try_ >= init_retry)) {
             tried_ = true;
@@ -315,7 +346,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Transport> make_libusb_transport() {
+std::unique_ptr<Transport> make_libusb_transport()
+{
     return make_libusb_transport(std::make_shared<RealLibrary>());
 }
 

@@ -28,12 +28,14 @@ using Clock = std::chrono::steady_clock;
 constexpr auto reply_grace = std::chrono::seconds(3);
 constexpr auto request_limit = std::chrono::seconds(10);
 
-vbus::Deadline transfer_deadline(unsigned timeout_ms) {
+vbus::Deadline transfer_deadline(unsigned timeout_ms)
+{
     return Clock::now() + std::chrono::milliseconds(timeout_ms) + reply_grace;
 }
 
 // The fixed address part of every channel request: str id, u8 channel.
-std::vector<uint8_t> channel_address(const std::string &id, unsigned channel) {
+std::vector<uint8_t> channel_address(const std::string &id, unsigned channel)
+{
     std::vector<uint8_t> address;
     vbus::Writer out(address);
     out.str(id);
@@ -41,19 +43,22 @@ std::vector<uint8_t> channel_address(const std::string &id, unsigned channel) {
     return address;
 }
 
-unsigned remaining_ms(unsigned timeout_ms, Clock::time_point end) {
+unsigned remaining_ms(unsigned timeout_ms, Clock::time_point end)
+{
     if (timeout_ms == 0)
         return 0;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
     return static_cast<unsigned>(std::max<int64_t>(left, 1));
 }
 
-void put_u32(uint8_t *out, uint32_t value) {
+void put_u32(uint8_t *out, uint32_t value)
+{
     for (unsigned i = 0; i < 4; ++i)
         out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-uint64_t get_u64(const uint8_t *in, unsigned bytes) {
+uint64_t get_u64(const uint8_t *in, unsigned bytes)
+{
     uint64_t value = 0;
     for (unsigned i = 0; i < bytes; ++i)
         value |= uint64_t{in[i]} << (8 * i);
@@ -71,9 +76,11 @@ public:
     static constexpr size_t smallest_read = 1024 * 1024;
 
     VbusChannel(std::shared_ptr<Connection> connection, const std::string &id, unsigned channel)
-        : connection_(std::move(connection)), id_(id), address_(channel_address(id, channel)) {}
+        : connection_(std::move(connection)), id_(id), address_(channel_address(id, channel))
+    {}
 
-    ~VbusChannel() override {
+    ~VbusChannel() override
+    {
         {
             std::lock_guard<std::mutex> guard(in_lock_);
             while (in_count_ > 0)
@@ -84,7 +91,8 @@ public:
         connection_->call(MessageType::close, &part, 1, sink, Clock::now() + request_limit);
     }
 
-    Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, uint16_t *transferred) override {
+    Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, uint16_t *transferred) override
+    {
         *transferred = 0;
         uint8_t fixed[12] = {setup.request_type,
                              setup.request,
@@ -99,8 +107,8 @@ public:
         iovec parts[3] = {{address_.data(), address_.size()}, {fixed, sizeof fixed}, {data, setup.length}};
         uint8_t count[2] = {0, 0};
         ReplySink sink{count, sizeof count, device_to_host ? data : nullptr, device_to_host ? setup.length : 0u};
-        Status status = connection_->call(MessageType::control, parts, device_to_host || !setup.length ? 2 : 3,
-                                          sink, transfer_deadline(timeout_ms));
+        Status status = connection_->call(MessageType::control, parts, device_to_host || !setup.length ? 2 : 3, sink,
+                                          transfer_deadline(timeout_ms));
         if (status != Status::ok)
             return status;
         *transferred = static_cast<uint16_t>(count[0] | count[1] << 8);
@@ -112,7 +120,8 @@ public:
     // The bytes go into shared slots a piece at a time, and the simulator takes them from
     // there. Two slots by turns: the next piece is copied in while the simulator takes the
     // last one, and goes as soon as that one went whole.
-    Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override {
+    Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override
+    {
         *transferred = 0;
         if (size == 0)
             return Status::ok;
@@ -142,7 +151,7 @@ public:
             Status status = connection_->send(request, MessageType::bulk_out, parts, 2, transfer_deadline(timeout_ms));
             int next = -1;
             if (status == Status::ok && offset + piece < size)
-                prepare(offset + piece, Clock::now(), next);   // only a slot that is free now
+                prepare(offset + piece, Clock::now(), next); // only a slot that is free now
             if (status == Status::ok)
                 status = connection_->wait(request, transfer_deadline(timeout_ms));
             if (status != Status::ok) {
@@ -166,7 +175,8 @@ public:
         }
     }
 
-    Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override {
+    Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override
+    {
         const uint8_t *packets = nullptr;
         Status status = take_packets(size, timeout_ms, &packets, transferred);
         if (*transferred > 0)
@@ -175,13 +185,15 @@ public:
     }
 
     Status bulk_in_view(uint8_t *, size_t size, unsigned timeout_ms, const uint8_t **packets,
-                        size_t *transferred) override {
+                        size_t *transferred) override
+    {
         return take_packets(size, timeout_ms, packets, transferred);
     }
 
     // Reads sent from here on belong to the new epoch; those sent before are ended in the
     // simulator before it answers, so none of them takes bytes meant for a later read.
-    void discard_in() override {
+    void discard_in() override
+    {
         iovec part{address_.data(), address_.size()};
         Connection::Request request;
         Status status;
@@ -191,17 +203,20 @@ public:
             in_epoch_.fetch_add(1);
             status = connection_->send(request, MessageType::discard_in, &part, 1, Clock::now() + request_limit);
         }
-        if (status == Status::ok && connection_->wait(request, Clock::now() + request_limit, nullptr, true) != Status::ok)
+        if (status == Status::ok &&
+            connection_->wait(request, Clock::now() + request_limit, nullptr, true) != Status::ok)
             connection_->abandon(request);
     }
 
-    void stop_in() override {
+    void stop_in() override
+    {
         in_stopped_ = true;
         in_wake_ = true;
         connection_->interrupt();
     }
 
-    void cut_in() override {
+    void cut_in() override
+    {
         in_wake_ = true;
         connection_->interrupt();
     }
@@ -213,16 +228,17 @@ private:
     struct InRead {
         Connection::Request request;
         uint8_t count[4] = {};
-        size_t length = 0;     // asked for
-        size_t received = 0;   // came, once answered
-        size_t offset = 0;     // handed out
-        uint64_t epoch = 0;    // of discard_in, when sent
+        size_t length = 0;   // asked for
+        size_t received = 0; // came, once answered
+        size_t offset = 0;   // handed out
+        uint64_t epoch = 0;  // of discard_in, when sent
         bool answered = false;
     };
 
     // Hands out the oldest read in flight, in its slot, topping the reads in flight up
     // first. A read that has not come by the time-out stays in flight for the next call.
-    Status take_packets(size_t size, unsigned timeout_ms, const uint8_t **packets, size_t *transferred) {
+    Status take_packets(size_t size, unsigned timeout_ms, const uint8_t **packets, size_t *transferred)
+    {
         *transferred = 0;
         *packets = nullptr;
         std::lock_guard<std::mutex> guard(in_lock_);
@@ -251,7 +267,7 @@ private:
                     return Status::timeout;
                 Status status = connection_->wait(head.request, end, &in_wake_);
                 if (status == Status::timeout) {
-                    in_wake_ = false;   // spent by this call, which ends now
+                    in_wake_ = false; // spent by this call, which ends now
                     return Status::timeout;
                 }
                 if (status != Status::ok) {
@@ -272,13 +288,13 @@ private:
             *transferred = piece;
             head.offset += piece;
             if (head.offset < head.received)
-                return Status::ok;   // the caller's buffer is full; the rest waits for the next call
+                return Status::ok; // the caller's buffer is full; the rest waits for the next call
             Status status = head.request.sink.status;
             if (status == Status::timeout && piece == 0) {
                 retire_head();
                 if (Clock::now() >= end)
                     return Status::timeout;
-                continue;   // this one expired in the simulator; a later one may bring data
+                continue; // this one expired in the simulator; a later one may bring data
             }
             head_shown_ = true;
             return status == Status::timeout ? Status::ok : status;
@@ -287,7 +303,8 @@ private:
 
     // Sends reads until `read_ahead` are in flight, each for `size` bytes at most. The
     // first waits for a slot until `end`; the others only take one that is free.
-    Status submit_reads(size_t size, unsigned timeout_ms, vbus::Deadline end) {
+    Status submit_reads(size_t size, unsigned timeout_ms, vbus::Deadline end)
+    {
         while (in_count_ < read_ahead) {
             int slot = connection_->take_slot(end, in_count_ == 0 ? 0 : slots_kept_free);
             if (slot < 0)
@@ -323,7 +340,8 @@ private:
 
     // Small reads cost a request and a reply each: a read asks for a whole number of the
     // caller's sizes, at least `smallest_read`, and hands them out one call at a time.
-    size_t read_length(size_t size) const {
+    size_t read_length(size_t size) const
+    {
         const size_t limit = connection_->slot_size();
         if (size >= limit)
             return limit;
@@ -332,7 +350,8 @@ private:
     }
 
     // The oldest read leaves the ring; its slot comes free now, or once its reply came.
-    void retire_head() {
+    void retire_head()
+    {
         InRead &head = in_[in_head_];
         if (head.answered)
             connection_->give_slot(head.request.slot);
@@ -343,7 +362,8 @@ private:
         --in_count_;
     }
 
-    Status device_request(MessageType type) {
+    Status device_request(MessageType type)
+    {
         std::vector<uint8_t> id;
         vbus::Writer(id).str(id_);
         iovec part{id.data(), id.size()};
@@ -356,15 +376,15 @@ private:
     std::string id_;
     std::vector<uint8_t> address_;
 
-    std::mutex in_lock_;   // the reads in flight: one bulk_in at a time
+    std::mutex in_lock_; // the reads in flight: one bulk_in at a time
     std::array<InRead, read_ahead> in_;
     unsigned in_head_ = 0;
     unsigned in_count_ = 0;
-    std::mutex epoch_lock_;   // an epoch changes only between two frames on the socket
+    std::mutex epoch_lock_; // an epoch changes only between two frames on the socket
     std::atomic<uint64_t> in_epoch_{0};
     std::atomic<bool> in_stopped_{false};
-    std::atomic<bool> in_wake_{false};   // cut_in or stop_in: the waiting read returns
-    bool head_shown_ = false;   // the oldest read is handed out whole; its slot backs the caller's view
+    std::atomic<bool> in_wake_{false}; // cut_in or stop_in: the waiting read returns
+    bool head_shown_ = false;          // the oldest read is handed out whole; its slot backs the caller's view
 };
 
 class VbusTransport final : public Transport {
@@ -373,7 +393,8 @@ public:
 
     std::string_view name() const override { return "vbus"; }
 
-    Status list(std::vector<DeviceIdentity> &devices) override {
+    Status list(std::vector<DeviceIdentity> &devices) override
+    {
         devices.clear();
         std::vector<uint8_t> reply(vbus::max_reply_payload(static_cast<uint16_t>(MessageType::list)));
         ReplySink sink{nullptr, 0, reply.data(), reply.size()};
@@ -398,17 +419,20 @@ public:
         return in.failed() ? Status::io_error : sink.status;
     }
 
-    Status open(const std::string &id, unsigned channel, std::unique_ptr<Channel> &out) override {
+    Status open(const std::string &id, unsigned channel, std::unique_ptr<Channel> &out) override
+    {
         if (channel < 1 || channel > vbus::max_channel || id.empty() || id.size() > vbus::max_string)
             return Status::invalid;
         std::vector<uint8_t> address = channel_address(id, channel);
         iovec part{address.data(), address.size()};
         ReplySink sink;
         std::shared_ptr<Connection> used;
-        Status status = exchange([&](Connection &connection) {
-            part = {address.data(), address.size()};
-            return connection.call(MessageType::open, &part, 1, sink, Clock::now() + request_limit);
-        }, &used);
+        Status status = exchange(
+            [&](Connection &connection) {
+                part = {address.data(), address.size()};
+                return connection.call(MessageType::open, &part, 1, sink, Clock::now() + request_limit);
+            },
+            &used);
         if (status == Status::ok)
             status = sink.status;
         if (status == Status::ok)
@@ -421,7 +445,8 @@ private:
     // connection found dead only now (the simulator ended or was restarted since the last
     // call) is replaced once, so a restarted simulator is found again.
     template <typename Request>
-    Status exchange(Request request, std::shared_ptr<Connection> *used = nullptr) {
+    Status exchange(Request request, std::shared_ptr<Connection> *used = nullptr)
+    {
         for (int attempt = 0; attempt < 2; ++attempt) {
             Status status = Status::ok;
             bool fresh = false;
@@ -452,7 +477,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Transport> make_vbus_client(const std::string &address) {
+std::unique_ptr<Transport> make_vbus_client(const std::string &address)
+{
     return std::make_unique<VbusTransport>(address);
 }
 

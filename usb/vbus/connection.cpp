@@ -20,7 +20,8 @@ constexpr size_t most_pending = 4 * region_slots;
 
 } // namespace
 
-std::shared_ptr<Connection> Connection::open(const std::string &address, Status &status) {
+std::shared_ptr<Connection> Connection::open(const std::string &address, Status &status)
+{
     int fd = connect_unix(address);
     if (fd < 0) {
         status = Status::no_device;
@@ -45,7 +46,8 @@ std::shared_ptr<Connection> Connection::open(const std::string &address, Status 
 
 // The one exchange before any other thread may use the connection: the reply brings the
 // shared memory's descriptor, so it is read here rather than by the reader role.
-bool Connection::hello(std::string &error) {
+bool Connection::hello(std::string &error)
+{
     std::vector<uint8_t> request;
     Writer out(request);
     out.u32(magic);
@@ -70,7 +72,8 @@ bool Connection::hello(std::string &error) {
         uint16_t their_version = in.u16();
         unsigned slots = in.u16();
         size_t slot_bytes = in.u32();
-        if (in.failed() || their_magic != magic || their_version != version || decode_status(header.status) != Status::ok)
+        if (in.failed() || their_magic != magic || their_version != version ||
+            decode_status(header.status) != Status::ok)
             error = "the simulator speaks another protocol version";
         else if (slots == 0 || slots > region_slots || slot_bytes == 0 || slot_bytes > max_bulk || passed < 0)
             error = "the simulator offered no usable shared memory";
@@ -88,17 +91,20 @@ bool Connection::hello(std::string &error) {
     return true;
 }
 
-Connection::~Connection() {
+Connection::~Connection()
+{
     close(fd_);
     close(wake_fd_);
 }
 
-bool Connection::broken() {
+bool Connection::broken()
+{
     std::lock_guard<std::mutex> guard(lock_);
     return broken_;
 }
 
-void Connection::break_off() {
+void Connection::break_off()
+{
     if (!broken_) {
         broken_ = true;
         shutdown(fd_, SHUT_RDWR);
@@ -107,37 +113,42 @@ void Connection::break_off() {
     slot_freed_.notify_all();
 }
 
-void Connection::poke_reader() {
+void Connection::poke_reader()
+{
     uint64_t one = 1;
     // A full counter already wakes the reader; nothing is lost when this write fails.
     [[maybe_unused]] ssize_t written = write(wake_fd_, &one, sizeof one);
 }
 
-void Connection::interrupt() {
+void Connection::interrupt()
+{
     poke_reader();
     std::lock_guard<std::mutex> guard(lock_);
     changed_.notify_all();
 }
 
-Connection::Request *Connection::find(uint32_t id) {
+Connection::Request *Connection::find(uint32_t id)
+{
     for (Request *entry : pending_)
         if (entry->id_ == id)
             return entry;
     return nullptr;
 }
 
-void Connection::forget(Request &request) {
+void Connection::forget(Request &request)
+{
     auto at = std::find(pending_.begin(), pending_.end(), &request);
     if (at != pending_.end())
         pending_.erase(at);
 }
 
-Status Connection::send(Request &request, MessageType type, iovec *parts, int count, Deadline deadline) {
+Status Connection::send(Request &request, MessageType type, iovec *parts, int count, Deadline deadline)
+{
     std::unique_lock<std::mutex> guard(lock_);
     if (broken_)
         return Status::no_device;
     if (pending_.size() >= most_pending)
-        return Status::busy;   // more threads than any caller of one connection has
+        return Status::busy; // more threads than any caller of one connection has
     request.id_ = next_id_++;
     if (next_id_ == 0)
         next_id_ = 1;
@@ -169,7 +180,8 @@ Status Connection::send(Request &request, MessageType type, iovec *parts, int co
     return Status::no_device;
 }
 
-Status Connection::wait(Request &request, Deadline deadline, const std::atomic<bool> *stop, bool prompt) {
+Status Connection::wait(Request &request, Deadline deadline, const std::atomic<bool> *stop, bool prompt)
+{
     std::unique_lock<std::mutex> guard(lock_);
     // A prompt waiter that finds the role taken asks for it: the reader gives it up at
     // its next wait for a frame, and no other waiter takes it while one is wanted.
@@ -177,7 +189,8 @@ Status Connection::wait(Request &request, Deadline deadline, const std::atomic<b
     struct Unwant {
         Connection &connection;
         bool &wanting;
-        ~Unwant() {
+        ~Unwant()
+        {
             if (wanting && --connection.role_wanted_ == 0)
                 connection.changed_.notify_all();
         }
@@ -206,7 +219,8 @@ Status Connection::wait(Request &request, Deadline deadline, const std::atomic<b
     }
 }
 
-void Connection::abandon(Request &request) {
+void Connection::abandon(Request &request)
+{
     std::unique_lock<std::mutex> guard(lock_);
     changed_.wait(guard, [&] { return !request.filling_; });
     forget(request);
@@ -219,7 +233,8 @@ void Connection::abandon(Request &request) {
     request.slot = -1;
 }
 
-Status Connection::call(MessageType type, iovec *parts, int count, ReplySink &sink, Deadline deadline) {
+Status Connection::call(MessageType type, iovec *parts, int count, ReplySink &sink, Deadline deadline)
+{
     Request request;
     request.sink = sink;
     Status status = send(request, type, parts, count, deadline);
@@ -232,7 +247,8 @@ Status Connection::call(MessageType type, iovec *parts, int count, ReplySink &si
     return status;
 }
 
-int Connection::take_slot(Deadline deadline, unsigned spare) {
+int Connection::take_slot(Deadline deadline, unsigned spare)
+{
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
         if (broken_)
@@ -247,12 +263,14 @@ int Connection::take_slot(Deadline deadline, unsigned spare) {
     }
 }
 
-void Connection::give_slot(int slot) {
+void Connection::give_slot(int slot)
+{
     std::lock_guard<std::mutex> guard(lock_);
     free_slot_locked(slot);
 }
 
-void Connection::free_slot_locked(int slot) {
+void Connection::free_slot_locked(int slot)
+{
     if (slot < 0)
         return;
     free_slots_.push_back(slot);
@@ -260,7 +278,8 @@ void Connection::free_slot_locked(int slot) {
 }
 
 // Takes the reader role for one frame (or until `deadline` if none comes).
-void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, Deadline deadline) {
+void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, Deadline deadline)
+{
     reading_ = true;
     guard.unlock();
     IoResult first = inbox_.fill(fd_, 1, deadline, wake_fd_);
@@ -279,7 +298,7 @@ void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, Deadline de
     guard.lock();
     reading_ = false;
     if (first == IoResult::timeout || first == IoResult::interrupted) {
-        changed_.notify_all();   // nothing came for us; another waiter may read now
+        changed_.notify_all(); // nothing came for us; another waiter may read now
         return;
     }
     Request *entry = result == IoResult::ok ? find(header.request_id) : nullptr;
@@ -316,8 +335,8 @@ void Connection::read_one_reply(std::unique_lock<std::mutex> &guard, Deadline de
         entry->done_ = result == IoResult::ok;
     } else {
         // An abandoned request's slot is the simulator's no more.
-        auto orphan = std::find_if(orphans_.begin(), orphans_.end(),
-                                   [&](const Orphan &o) { return o.id == header.request_id; });
+        auto orphan =
+            std::find_if(orphans_.begin(), orphans_.end(), [&](const Orphan &o) { return o.id == header.request_id; });
         if (orphan != orphans_.end()) {
             free_slot_locked(orphan->slot);
             orphans_.erase(orphan);

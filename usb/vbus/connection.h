@@ -32,7 +32,7 @@ struct ReplySink {
     size_t prefix_size = 0;
     uint8_t *data = nullptr;
     size_t capacity = 0;
-    size_t received = 0;   // bytes of `data` filled
+    size_t received = 0; // bytes of `data` filled
     Status status = Status::io_error;
 };
 
@@ -43,13 +43,13 @@ public:
     class Request {
     public:
         ReplySink sink;
-        int slot = -1;   // the shared slot the request uses, if any
+        int slot = -1; // the shared slot the request uses, if any
 
     private:
         friend class Connection;
         uint32_t id_ = 0;
         uint16_t type_ = 0;
-        bool filling_ = false;   // the reader is writing into the sink: it must stay alive
+        bool filling_ = false; // the reader is writing into the sink: it must stay alive
         bool done_ = false;
     };
 
@@ -97,28 +97,28 @@ private:
 
     Connection(int fd, int wake_fd) : fd_(fd), wake_fd_(wake_fd) {}
     bool hello(std::string &error);
-    void break_off();                                   // lock_ held
+    void break_off(); // lock_ held
     void read_one_reply(std::unique_lock<std::mutex> &guard, Deadline deadline);
-    Request *find(uint32_t id);                         // lock_ held
-    void forget(Request &request);                      // lock_ held
+    Request *find(uint32_t id);    // lock_ held
+    void forget(Request &request); // lock_ held
     void free_slot_locked(int slot);
-    void poke_reader();                                 // ends the reader's wait for a frame
+    void poke_reader(); // ends the reader's wait for a frame
 
     int fd_;
-    int wake_fd_;   // an eventfd: interrupt() makes the reader's wait return
+    int wake_fd_; // an eventfd: interrupt() makes the reader's wait return
     std::unique_ptr<SharedRegion> region_;
     std::mutex send_lock_;
     std::mutex lock_;
     std::condition_variable changed_;
     std::vector<Request *> pending_;
-    std::vector<Orphan> orphans_;        // abandoned requests still holding a slot
-    std::vector<int> free_slots_;        // the most recently freed last: its pages are warm
+    std::vector<Orphan> orphans_; // abandoned requests still holding a slot
+    std::vector<int> free_slots_; // the most recently freed last: its pages are warm
     std::condition_variable slot_freed_;
     uint32_t next_id_ = 1;
     bool reading_ = false;
-    unsigned role_wanted_ = 0;   // waiters that asked the reader to hand its role over
+    unsigned role_wanted_ = 0; // waiters that asked the reader to hand its role over
     bool broken_ = false;
-    Inbox inbox_;   // the reader's alone: touched only by the thread that is reading_
+    Inbox inbox_; // the reader's alone: touched only by the thread that is reading_
 };
 
 } // namespace corvane::usb::vbus

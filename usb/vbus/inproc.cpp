@@ -16,39 +16,44 @@ struct BusLink {
 
 class InprocChannel final : public Channel {
 public:
-    InprocChannel(std::shared_ptr<BusLink> link, sim::VirtualBus::ClientId client, std::string id,
-                  unsigned channel)
-        : link_(std::move(link)), client_(client), id_(std::move(id)), channel_(channel) {}
-    ~InprocChannel() override {
+    InprocChannel(std::shared_ptr<BusLink> link, sim::VirtualBus::ClientId client, std::string id, unsigned channel)
+        : link_(std::move(link)), client_(client), id_(std::move(id)), channel_(channel)
+    {}
+    ~InprocChannel() override
+    {
         std::shared_lock<std::shared_mutex> guard(link_->lock);
         if (link_->bus)
             link_->bus->remove_client(client_);
     }
 
-    Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms,
-                   uint16_t *transferred) override {
+    Status control(const ControlSetup &setup, uint8_t *data, unsigned timeout_ms, uint16_t *transferred) override
+    {
         *transferred = 0;
         std::shared_lock<std::shared_mutex> guard(link_->lock);
         return link_->bus ? link_->bus->control(client_, id_, channel_, setup, data, timeout_ms, transferred)
                           : Status::no_device;
     }
-    Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override {
+    Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override
+    {
         *transferred = 0;
         std::shared_lock<std::shared_mutex> guard(link_->lock);
         return link_->bus ? link_->bus->bulk_out(client_, id_, channel_, data, size, timeout_ms, transferred)
                           : Status::no_device;
     }
-    Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override {
+    Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override
+    {
         *transferred = 0;
         std::shared_lock<std::shared_mutex> guard(link_->lock);
         return link_->bus ? link_->bus->bulk_in(client_, id_, channel_, buffer, size, timeout_ms, transferred)
                           : Status::no_device;
     }
-    Status reset_device() override {
+    Status reset_device() override
+    {
         std::shared_lock<std::shared_mutex> guard(link_->lock);
         return link_->bus ? link_->bus->reset_device(client_, id_) : Status::no_device;
     }
-    Status reenumerate() override {
+    Status reenumerate() override
+    {
         std::shared_lock<std::shared_mutex> guard(link_->lock);
         return link_->bus ? link_->bus->reenumerate(client_, id_) : Status::no_device;
     }
@@ -64,19 +69,22 @@ class InprocTransport final : public Transport {
 public:
     explicit InprocTransport(sim::VirtualBus &bus) : link_(std::make_shared<BusLink>()) { link_->bus = &bus; }
     // Waits for transfers in flight on the bus to end (each within its time-out).
-    ~InprocTransport() override {
+    ~InprocTransport() override
+    {
         std::unique_lock<std::shared_mutex> guard(link_->lock);
         link_->bus = nullptr;
     }
 
     std::string_view name() const override { return "inproc"; }
 
-    Status list(std::vector<DeviceIdentity> &devices) override {
+    Status list(std::vector<DeviceIdentity> &devices) override
+    {
         devices = link_->bus->list();
         return Status::ok;
     }
 
-    Status open(const std::string &id, unsigned channel, std::unique_ptr<Channel> &out) override {
+    Status open(const std::string &id, unsigned channel, std::unique_ptr<Channel> &out) override
+    {
         sim::VirtualBus &bus = *link_->bus;
         sim::VirtualBus::ClientId client = bus.add_client();
         Status status = bus.claim(client, id, channel);
@@ -90,7 +98,8 @@ public:
 
     // One bus client claims every channel, so a device that someone holds is left alone,
     // and then restarts it without a channel object in between.
-    Status reenumerate(const std::string &id) override {
+    Status reenumerate(const std::string &id) override
+    {
         std::shared_lock<std::shared_mutex> guard(link_->lock);
         sim::VirtualBus *bus = link_->bus;
         if (!bus)
@@ -117,7 +126,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Transport> make_inproc_transport(sim::VirtualBus &bus) {
+std::unique_ptr<Transport> make_inproc_transport(sim::VirtualBus &bus)
+{
     return std::make_unique<InprocTransport>(bus);
 }
 

@@ -6,14 +6,15 @@
 namespace corvane::sim::testing {
 namespace {
 
-TEST(CartridgeOnTheBus, ChannelACarriesAnSdramRoundTrip) {
+TEST(CartridgeOnTheBus, ChannelACarriesAnSdramRoundTrip)
+{
     corvane::testing::InprocBus inproc({"corvane"});
     VirtualBus &bus = inproc.bus();
     const std::string id = corvane::testing::InprocBus::device_id(0);
     const VirtualBus::ClientId client = bus.add_client();
     ASSERT_EQ(bus.claim(client, id, 1), usb::Status::ok);
 
-    const Bytes data = pattern(0x1001, 0x31);  // an odd count: the last byte is passed over
+    const Bytes data = pattern(0x1001, 0x31); // an odd count: the last byte is passed over
     const Bytes load = concat({transfer_header(0x10, 0x800, 0x100), data});
     size_t moved = 0;
     ASSERT_EQ(bus.bulk_out(client, id, 1, load.data(), load.size(), 1000, &moved), usb::Status::ok);

@@ -22,34 +22,41 @@ constexpr size_t sdram_bytes = 64 * 1024 * 1024;
 constexpr size_t bootflash_bytes = 512 * 1024;
 constexpr size_t fpga_bytes = 4 * 1024 * 1024;
 
-inline Bytes concat(std::initializer_list<Bytes> parts) {
+inline Bytes concat(std::initializer_list<Bytes> parts)
+{
     Bytes all;
     for (const Bytes &part : parts)
         all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 
-inline Bytes big_endian(uint32_t value) {
+inline Bytes big_endian(uint32_t value)
+{
     return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
             static_cast<uint8_t>(value)};
 }
 
-inline Bytes transfer_header(uint8_t command, uint32_t length, uint32_t address) {
+inline Bytes transfer_header(uint8_t command, uint32_t length, uint32_t address)
+{
     return concat({{command, 0x0A}, big_endian(length), big_endian(address)});
 }
 
-inline Bytes bus_cycle(uint32_t address, uint16_t data, uint8_t command = 0x90) {
-    return concat({{command, 0x08}, big_endian(address), {static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data)}});
+inline Bytes bus_cycle(uint32_t address, uint16_t data, uint8_t command = 0x90)
+{
+    return concat(
+        {{command, 0x08}, big_endian(address), {static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data)}});
 }
 
-inline Bytes pattern(size_t size, uint8_t seed) {
+inline Bytes pattern(size_t size, uint8_t seed)
+{
     Bytes bytes(size);
     for (size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
     return bytes;
 }
 
-inline Bytes read_file(const std::filesystem::path &path, size_t offset, size_t size) {
+inline Bytes read_file(const std::filesystem::path &path, size_t offset, size_t size)
+{
     std::ifstream file(path, std::ios::binary);
     file.seekg(static_cast<std::streamoff>(offset));
     Bytes bytes(size);
@@ -60,7 +67,8 @@ inline Bytes read_file(const std::filesystem::path &path, size_t offset, size_t 
 
 class StateDirectory {
 public:
-    StateDirectory() {
+    StateDirectory()
+    {
         std::string name = (std::filesystem::path(::testing::TempDir()) / "cartridge-XXXXXX").string();
         path_ = ::mkdtemp(name.data());
     }
@@ -75,7 +83,8 @@ class CartridgeTest : public ::testing::Test {
 protected:
     void SetUp() override { reopen(); }
 
-    void reopen() {
+    void reopen()
+    {
         cartridge_.reset();
         std::string error;
         cartridge_ = Cartridge::open(state_.path(), error);
@@ -83,7 +92,8 @@ protected:
     }
 
     // The whole stream must be taken, `piece` bytes per call.
-    void send(const Bytes &bytes, size_t piece = SIZE_MAX) {
+    void send(const Bytes &bytes, size_t piece = SIZE_MAX)
+    {
         for (size_t sent = 0; sent < bytes.size();) {
             size_t size = std::min(piece, bytes.size() - sent);
             ASSERT_EQ(cartridge_->take(bytes.data() + sent, size), size) << "refused at stream byte " << sent;
@@ -91,13 +101,15 @@ protected:
         }
     }
 
-    Bytes receive(size_t size) {
+    Bytes receive(size_t size)
+    {
         Bytes bytes(size);
         bytes.resize(cartridge_->give(bytes.data(), size));
         return bytes;
     }
 
-    Bytes memory(const char *file, size_t offset, size_t size) const {
+    Bytes memory(const char *file, size_t offset, size_t size) const
+    {
         return read_file(state_.path() / file, offset, size);
     }
 

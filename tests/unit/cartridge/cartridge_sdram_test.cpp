@@ -6,7 +6,8 @@ namespace {
 
 using SdramTransfer = CartridgeTest;
 
-TEST_F(SdramTransfer, WriteStoresTheBlockAtTheWordAddress) {
+TEST_F(SdramTransfer, WriteStoresTheBlockAtTheWordAddress)
+{
     // 8 bytes to SDRAM offset 0x40000: 4 words at word address 0x20000.
     const Bytes data = {1, 2, 3, 4, 5, 6, 7, 8};
     send(concat({{0x10, 0x0A, 0x00, 0x00, 0x00, 0x04, 0x00, 0x02, 0x00, 0x00}, data}));
@@ -23,12 +24,17 @@ TEST_F(SdramTransfer, WriteStoresTheBlockAtTheWordAddress) {
 // last one, whatever its value, is passed over and the packets after it still work.
 class OddChunk : public CartridgeTest, public ::testing::WithParamInterface<uint8_t> {};
 
-TEST_P(OddChunk, LastByteIsPassedOverAndTheNextPacketsStillWork) {
+TEST_P(OddChunk, LastByteIsPassedOverAndTheNextPacketsStillWork)
+{
     Bytes data = pattern(0x101, 5);
     data.back() = GetParam();
     const Bytes next = pattern(6, 0x40);
-    send(concat({transfer_header(0x10, 0x80, 0x1000), data, transfer_header(0x10, 3, 0x2000), next,
-                 {0xD0, 0x04, 0x02, 0x00}, transfer_header(0x20, 0x81, 0x1000)}));
+    send(concat({transfer_header(0x10, 0x80, 0x1000),
+                 data,
+                 transfer_header(0x10, 3, 0x2000),
+                 next,
+                 {0xD0, 0x04, 0x02, 0x00},
+                 transfer_header(0x20, 0x81, 0x1000)}));
 
     EXPECT_EQ(receive(0x102), concat({Bytes(data.begin(), data.end() - 1), {0, 0}}));
     EXPECT_EQ(memory("sdram.bin", 0x4000, 6), next);
@@ -37,9 +43,11 @@ TEST_P(OddChunk, LastByteIsPassedOverAndTheNextPacketsStillWork) {
     EXPECT_EQ(cartridge_->counters().skipped_bytes + cartridge_->counters().zero_bytes, 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(TrailingByteValues, OddChunk, ::testing::Values(0x00, 0x5A, 0x10, 0x20, 0x70, 0x80, 0x90, 0xD0));
+INSTANTIATE_TEST_SUITE_P(TrailingByteValues, OddChunk,
+                         ::testing::Values(0x00, 0x5A, 0x10, 0x20, 0x70, 0x80, 0x90, 0xD0));
 
-TEST_F(SdramTransfer, EndOfMemoryIsNeverWrappedInto) {
+TEST_F(SdramTransfer, EndOfMemoryIsNeverWrappedInto)
+{
     const Bytes data = pattern(0x80000, 11);
     const uint32_t last_chunk = (sdram_bytes - data.size()) / 2;
     send(concat({transfer_header(0x10, 0x40000, last_chunk), data}), 0x1F3);
@@ -56,7 +64,8 @@ TEST_F(SdramTransfer, EndOfMemoryIsNeverWrappedInto) {
     EXPECT_EQ(cartridge_->counters().dropped_bytes, 4u + 4 + 4);
 }
 
-TEST_F(SdramTransfer, WholeMemoryDumpIsProducedPieceByPiece) {
+TEST_F(SdramTransfer, WholeMemoryDumpIsProducedPieceByPiece)
+{
     send(concat({transfer_header(0x10, 2, 0), {0xC0, 0xFF, 0xEE, 0x11}}));
     send(transfer_header(0x20, sdram_bytes / 2, 0));
     EXPECT_EQ(cartridge_->pending(), sdram_bytes);
@@ -68,7 +77,8 @@ TEST_F(SdramTransfer, WholeMemoryDumpIsProducedPieceByPiece) {
     EXPECT_EQ(total, sdram_bytes);
 }
 
-TEST_F(SdramTransfer, BytesAfterAReadHeaderWaitUntilTheAnswerIsTaken) {
+TEST_F(SdramTransfer, BytesAfterAReadHeaderWaitUntilTheAnswerIsTaken)
+{
     send(concat({transfer_header(0x10, 2, 0), {1, 2, 3, 4}}));
     const Bytes stream = concat({transfer_header(0x20, 2, 0), transfer_header(0x10, 2, 0), {9, 9, 9, 9}});
     EXPECT_EQ(cartridge_->take(stream.data(), stream.size()), 10u);
@@ -80,7 +90,8 @@ TEST_F(SdramTransfer, BytesAfterAReadHeaderWaitUntilTheAnswerIsTaken) {
     EXPECT_EQ(memory("sdram.bin", 0, 4), Bytes(4, 9));
 }
 
-TEST_F(SdramTransfer, EmptyTransfersNeedNoData) {
+TEST_F(SdramTransfer, EmptyTransfersNeedNoData)
+{
     send(concat({transfer_header(0x10, 0, 0), transfer_header(0x20, 0, 0), transfer_header(0x10, 1, 0), {5, 6}}));
     EXPECT_EQ(cartridge_->pending(), 0u);
     EXPECT_EQ(memory("sdram.bin", 0, 2), (Bytes{5, 6}));
@@ -89,7 +100,8 @@ TEST_F(SdramTransfer, EmptyTransfersNeedNoData) {
 
 using FaultSwitches = CartridgeTest;
 
-TEST_F(FaultSwitches, StalledCartridgeTakesAndGivesNothing) {
+TEST_F(FaultSwitches, StalledCartridgeTakesAndGivesNothing)
+{
     send(concat({transfer_header(0x10, 1, 0), {1, 2}, transfer_header(0x20, 1, 0)}));
     cartridge_->set_stalled(true);
     const Bytes more = transfer_header(0x10, 1, 0);
@@ -102,14 +114,15 @@ TEST_F(FaultSwitches, StalledCartridgeTakesAndGivesNothing) {
     EXPECT_EQ(receive(2), (Bytes{1, 2}));
 }
 
-TEST_F(FaultSwitches, PurgeForgetsEverythingInFlight) {
+TEST_F(FaultSwitches, PurgeForgetsEverythingInFlight)
+{
     send(transfer_header(0x20, 0x100, 0));
     cartridge_->purge();
     EXPECT_EQ(cartridge_->pending(), 0u);
 
-    send({0x10, 0x0A, 0x00});   // half a header
+    send({0x10, 0x0A, 0x00}); // half a header
     cartridge_->purge();
-    send(concat({transfer_header(0x10, 4, 0), {1, 2, 3}}));   // half a block
+    send(concat({transfer_header(0x10, 4, 0), {1, 2, 3}})); // half a block
     cartridge_->purge();
     send(concat({transfer_header(0x10, 1, 8), {5, 6}}));
     EXPECT_EQ(memory("sdram.bin", 0, 4), (Bytes{1, 2, 3, 0}));

@@ -6,7 +6,8 @@ namespace {
 
 using StateFiles = CartridgeTest;
 
-TEST_F(StateFiles, MissingMemoriesAreCreatedInTheirErasedState) {
+TEST_F(StateFiles, MissingMemoriesAreCreatedInTheirErasedState)
+{
     EXPECT_EQ(std::filesystem::file_size(state_.path() / "sdram.bin"), sdram_bytes);
     EXPECT_EQ(memory("sdram.bin", sdram_bytes - 0x10000, 0x10000), Bytes(0x10000, 0x00));
     EXPECT_EQ(memory("bootflash.bin", 0, bootflash_bytes + 1), Bytes(bootflash_bytes, 0xFF));
@@ -16,7 +17,8 @@ TEST_F(StateFiles, MissingMemoriesAreCreatedInTheirErasedState) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(state_.path()), {}), 3);
 }
 
-TEST_F(StateFiles, ContentsOutliveTheCartridgeAndAreSharedWhileItRuns) {
+TEST_F(StateFiles, ContentsOutliveTheCartridgeAndAreSharedWhileItRuns)
+{
     send(concat({transfer_header(0x10, 2, 0x100), {0xDE, 0xAD, 0xBE, 0xEF}}));
     send({0x80, 0x04, 0xBE, 0xEF, 0x70, 0x0A, 0, 0, 0, 1, 0, 0, 0, 5, 0x42, 0xD0, 0x04, 0x05, 0x00});
 
@@ -38,7 +40,8 @@ TEST_F(StateFiles, ContentsOutliveTheCartridgeAndAreSharedWhileItRuns) {
     EXPECT_EQ(cartridge_->save_type(), 5u);
 }
 
-TEST_F(StateFiles, SaveTypeIsKeptAsTextAndTheLastOneWins) {
+TEST_F(StateFiles, SaveTypeIsKeptAsTextAndTheLastOneWins)
+{
     send({0xD0, 0x04, 0x03, 0x00});
     EXPECT_EQ(memory("savetype", 0, 8), (Bytes{'3', '\n'}));
     send({0xD0, 0x04, 0x00, 0x00});
@@ -59,13 +62,15 @@ struct WrongSize {
 
 class WrongSizeMemory : public ::testing::TestWithParam<WrongSize> {};
 
-TEST_P(WrongSizeMemory, IsRefusedAndLeftUntouched) {
+TEST_P(WrongSizeMemory, IsRefusedAndLeftUntouched)
+{
     StateDirectory state;
     const std::filesystem::path path = state.path() / GetParam().file;
     std::ofstream(path, std::ios::binary) << std::string(GetParam().actual, 'x');
     std::string error;
     EXPECT_EQ(Cartridge::open(state.path(), error), nullptr);
-    for (const std::string &part : {path.string(), std::to_string(GetParam().expected), std::to_string(GetParam().actual)})
+    for (const std::string &part :
+         {path.string(), std::to_string(GetParam().expected), std::to_string(GetParam().actual)})
         EXPECT_NE(error.find(part), std::string::npos) << error;
     EXPECT_EQ(std::filesystem::file_size(path), GetParam().actual);
     EXPECT_EQ(read_file(path, 0, 1), Bytes{'x'});
@@ -79,12 +84,13 @@ INSTANTIATE_TEST_SUITE_P(Files, WrongSizeMemory,
 // The save type file as a person may have left it.
 struct SaveTypeText {
     const char *text;
-    std::optional<unsigned> value;   // nullopt: refused
+    std::optional<unsigned> value; // nullopt: refused
 };
 
 class SaveTypeFileContents : public ::testing::TestWithParam<SaveTypeText> {};
 
-TEST_P(SaveTypeFileContents, IsReadOrRefusedByName) {
+TEST_P(SaveTypeFileContents, IsReadOrRefusedByName)
+{
     StateDirectory state;
     std::ofstream(state.path() / "savetype") << GetParam().text;
     std::string error;

@@ -8,9 +8,18 @@ namespace {
 
 using StreamNoise = CartridgeTest;
 
-TEST_F(StreamNoise, ZeroAndStrayBytesArePassedOverAndCounted) {
-    send(concat({Bytes(0x40000, 0), {0x33, 0x0A, 0xFF}, transfer_header(0x10, 1, 0), {1, 2}, {0x10, 0x08},
-                 Bytes(5, 0), {0xD0, 0x04, 0x09, 0x00}, {0x20}, transfer_header(0x10, 1, 1), {3, 4}}));
+TEST_F(StreamNoise, ZeroAndStrayBytesArePassedOverAndCounted)
+{
+    send(concat({Bytes(0x40000, 0),
+                 {0x33, 0x0A, 0xFF},
+                 transfer_header(0x10, 1, 0),
+                 {1, 2},
+                 {0x10, 0x08},
+                 Bytes(5, 0),
+                 {0xD0, 0x04, 0x09, 0x00},
+                 {0x20},
+                 transfer_header(0x10, 1, 1),
+                 {3, 4}}));
 
     const CartridgeCounters counters = cartridge_->counters();
     EXPECT_EQ(counters.zero_bytes, 0x40000u + 5 + 1);
@@ -22,7 +31,8 @@ TEST_F(StreamNoise, ZeroAndStrayBytesArePassedOverAndCounted) {
 }
 
 // A random mix of every command, padding and noise.
-Bytes random_stream(std::mt19937 &random) {
+Bytes random_stream(std::mt19937 &random)
+{
     auto below = [&random](uint32_t limit) { return static_cast<uint32_t>(random() % limit); };
     auto with_data = [&random](Bytes header, uint32_t size) {
         for (uint32_t i = 0; i < size; ++i)
@@ -56,7 +66,8 @@ Bytes random_stream(std::mt19937 &random) {
 // same stream taken in one piece does.
 class SplitDelivery : public ::testing::TestWithParam<unsigned> {};
 
-TEST_P(SplitDelivery, RandomPiecesActLikeOneWrite) {
+TEST_P(SplitDelivery, RandomPiecesActLikeOneWrite)
+{
     std::mt19937 random(GetParam());
     const Bytes stream = random_stream(random);
     StateDirectory whole_state, split_state;

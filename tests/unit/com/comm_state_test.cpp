@@ -69,7 +69,7 @@ TEST_F(CommState, SetStateDrivesTheChipAndReadsBack)
 
     const auto baud = last_request(since, ftdi::baud_rate);
     ASSERT_TRUE(baud.has_value());
-    EXPECT_EQ(baud->setup.value, 26u);   // 3 MHz / 115200 = 26.04
+    EXPECT_EQ(baud->setup.value, 26u); // 3 MHz / 115200 = 26.04
     const auto characteristics = last_request(since, ftdi::data_characteristics);
     ASSERT_TRUE(characteristics.has_value());
     EXPECT_EQ(characteristics->setup.value, 7u | 2u << 8 | 2u << 11);
@@ -114,7 +114,7 @@ TEST_F(CommState, BothInterfacesSetOneLineState)
         std::function<bool(const DCB &)> shows_direct;
         std::function<void(DCB &)> set_comm_state;
         std::function<bool(const DCB &)> shows_comm_state;
-        uint8_t request;        // what the chip is sent for the comm state's value
+        uint8_t request; // what the chip is sent for the comm state's value
         uint16_t value;
         uint16_t index_high;
     };
@@ -122,7 +122,7 @@ TEST_F(CommState, BothInterfacesSetOneLineState)
         {"baud rate", [](FtdevHandle h) { return FT_SetBaudRate(h, 38400); },
          [](const DCB &d) { return d.BaudRate == 38400; }, [](DCB &d) { d.BaudRate = 115200; },
          [](const DCB &d) { return d.BaudRate == 115200; }, ftdi::baud_rate, 0x001A, 0},
-        {"divisor", [](FtdevHandle h) { return FT_SetDivisor(h, 0x4138); },   // 312.5: 9600 baud
+        {"divisor", [](FtdevHandle h) { return FT_SetDivisor(h, 0x4138); }, // 312.5: 9600 baud
          [](const DCB &d) { return d.BaudRate == 9600; }, [](DCB &d) { d.BaudRate = 115200; },
          [](const DCB &d) { return d.BaudRate == 115200; }, ftdi::baud_rate, 0x001A, 0},
         {"data characteristics", [](FtdevHandle h) { return FT_SetDataCharacteristics(h, 7, 2, 2); },
@@ -149,8 +149,8 @@ TEST_F(CommState, BothInterfacesSetOneLineState)
              d.fOutxDsrFlow = 0;
              d.fDtrControl = DTR_CONTROL_ENABLE;
          },
-         [](const DCB &d) { return d.fOutxDsrFlow == 0 && d.fDtrControl == DTR_CONTROL_ENABLE; },
-         ftdi::flow_control, 0x1311, 0},
+         [](const DCB &d) { return d.fOutxDsrFlow == 0 && d.fDtrControl == DTR_CONTROL_ENABLE; }, ftdi::flow_control,
+         0x1311, 0},
         {"XON/XOFF flow", [](FtdevHandle h) { return FT_SetFlowControl(h, ftdi::flow_xon_xoff, 0x21, 0x23); },
          [](const DCB &d) {
              return d.fOutX == 1 && d.fInX == 1 && d.fOutxCtsFlow == 0 && d.XonChar == 0x21 && d.XoffChar == 0x23;
@@ -243,7 +243,7 @@ TEST_F(CommState, EscapeFunctionsDriveTheirLine)
         uint8_t request;
         uint16_t value;
     };
-    const uint16_t characteristics = 8;   // as the chip was left at open
+    const uint16_t characteristics = 8; // as the chip was left at open
     const EscapeCase cases[] = {
         {SETRTS, ftdi::modem_control, 0x0202},
         {CLRRTS, ftdi::modem_control, 0x0200},
@@ -280,7 +280,7 @@ TEST_F(CommState, PurgeFoldsTheFourFlagsIntoTwoBuffers)
 {
     struct PurgeCase {
         DWORD flags;
-        std::vector<uint16_t> values;   // reset/purge request values, in order
+        std::vector<uint16_t> values; // reset/purge request values, in order
     };
     const PurgeCase cases[] = {
         {PURGE_RXCLEAR | PURGE_TXCLEAR, {ftdi::purge_rx, ftdi::purge_tx}},

@@ -45,8 +45,8 @@ TEST_F(ComOpen, FindsEachDeviceBySerialNumberDescriptionOrLocation)
             // The name bits are the library's; the rest went to the device open.
             const corvane::device::HandleRecord *record = find_open(device.get());
             EXPECT_EQ(record->open_flags, FILE_FLAG_OVERLAPPED);
-            EXPECT_EQ(record->device_type, wanted.serial_number == "A1" ? uint32_t{FTDEV_DEVICE_232R}
-                                                                         : uint32_t{FTDEV_DEVICE_2232H});
+            EXPECT_EQ(record->device_type,
+                      wanted.serial_number == "A1" ? uint32_t{FTDEV_DEVICE_232R} : uint32_t{FTDEV_DEVICE_2232H});
         }
     }
 }
@@ -54,11 +54,11 @@ TEST_F(ComOpen, FindsEachDeviceBySerialNumberDescriptionOrLocation)
 TEST_F(ComOpen, OpensNothingWhenNothingMatches)
 {
     const std::pair<uint32_t, const void *> misses[] = {
-        {FTDEV_OPEN_BY_SERIAL_NUMBER, "A"},              // a prefix is not a match
-        {FTDEV_OPEN_BY_DESCRIPTION, "alpha"},            // nor another case
+        {FTDEV_OPEN_BY_SERIAL_NUMBER, "A"},   // a prefix is not a match
+        {FTDEV_OPEN_BY_DESCRIPTION, "alpha"}, // nor another case
         {FTDEV_OPEN_BY_LOCATION, reinterpret_cast<const void *>(uintptr_t{0xBEEF})},
-        {FTDEV_OPEN_BY_SERIAL_NUMBER, nullptr},          // no text to compare
-        {FILE_FLAG_OVERLAPPED, "A1"},                    // no name kind at all
+        {FTDEV_OPEN_BY_SERIAL_NUMBER, nullptr}, // no text to compare
+        {FILE_FLAG_OVERLAPPED, "A1"},           // no name kind at all
     };
     for (const auto &[flags, name] : misses) {
         SetLastError(ERROR_SUCCESS);
@@ -85,7 +85,7 @@ TEST_F(ComOpen, ClosesOnceAndThenRefusesEveryCall)
     FtdevHandle handle = open_serial("A1");
     ASSERT_NE(handle, FTDEV_W32_NO_HANDLE);
     EXPECT_TRUE(FT_W32_CloseHandle(handle));
-    OpenDevice reopened(0);   // the device is free again
+    OpenDevice reopened(0); // the device is free again
 
     uint8_t buffer[4] = {};
     uint32_t count = 7, value = 0;
@@ -121,7 +121,7 @@ TEST_F(ComOpen, ClosesOnceAndThenRefusesEveryCall)
         EXPECT_EQ(FT_W32_GetLastError(handle), ERROR_INVALID_HANDLE) << name;
     }
     EXPECT_EQ(bus.control_log(0).size(), requests_before);
-    EXPECT_EQ(count, 7u);   // the counts are not touched either
+    EXPECT_EQ(count, 7u); // the counts are not touched either
 }
 
 } // namespace

@@ -13,7 +13,7 @@ using corvane::com::testing::ComDevice;
 using corvane::com::testing::ComTest;
 using corvane::com::testing::OverlappedRecord;
 
-constexpr DWORD a_while_ms = 5000;   // far longer than any completion here takes
+constexpr DWORD a_while_ms = 5000; // far longer than any completion here takes
 
 class Overlapped : public ComTest {
 protected:
@@ -22,15 +22,15 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(device.valid());
-        set_timeouts(device.get(), 0, 0, 0);   // reads wait for all their bytes
+        set_timeouts(device.get(), 0, 0, 0); // reads wait for all their bytes
     }
 
     // An overlapped write collected at once, as another thread of the caller would do it.
     void write_overlapped(const std::string &bytes)
     {
         OverlappedRecord write;
-        EXPECT_FALSE(FT_W32_WriteFile(device.get(), bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr,
-                                      &write.record));
+        EXPECT_FALSE(
+            FT_W32_WriteFile(device.get(), bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr, &write.record));
         EXPECT_EQ(FT_W32_GetLastError(device.get()), ERROR_IO_PENDING);
         uint32_t written = 0;
         EXPECT_TRUE(FT_W32_GetOverlappedResult(device.get(), &write.record, &written, TRUE));
@@ -157,7 +157,7 @@ protected:
 TEST_F(CommEvents, ASynchronousWaitReportsCharactersAndLineChanges)
 {
     uint32_t events = 0;
-    EXPECT_FALSE(FT_W32_WaitCommEvent(device.get(), &events, nullptr));   // no mask: nothing could end it
+    EXPECT_FALSE(FT_W32_WaitCommEvent(device.get(), &events, nullptr)); // no mask: nothing could end it
     EXPECT_EQ(FT_W32_GetLastError(device.get()), ERROR_INVALID_PARAMETER);
 
     ASSERT_TRUE(FT_W32_SetCommMask(device.get(), EV_RXCHAR | EV_RXFLAG | EV_CTS | EV_DSR | EV_RLSD | EV_RING));
@@ -170,7 +170,7 @@ TEST_F(CommEvents, ASynchronousWaitReportsCharactersAndLineChanges)
     ASSERT_TRUE(FT_W32_WaitCommEvent(device.get(), &events, nullptr));
     writer.join();
     EXPECT_EQ(events & EV_RXCHAR, EV_RXCHAR);
-    if (!(events & EV_RXFLAG)) {   // the flag may have come in a later packet
+    if (!(events & EV_RXFLAG)) { // the flag may have come in a later packet
         ASSERT_TRUE(FT_W32_WaitCommEvent(device.get(), &events, nullptr));
         EXPECT_EQ(events & EV_RXFLAG, EV_RXFLAG);
     }

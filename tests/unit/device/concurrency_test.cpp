@@ -16,7 +16,7 @@ namespace {
 
 using corvane::device::testing::OpenDevice;
 
-constexpr uint32_t device_count = 4;   // ft232r, the two channels of ft2232h, ft232h
+constexpr uint32_t device_count = 4; // ft232r, the two channels of ft2232h, ft232h
 
 // Whatever a thread gets to open it uses and closes; a device another thread holds is
 // a 3, never anything else.

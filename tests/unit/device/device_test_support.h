@@ -14,7 +14,10 @@
 namespace corvane::device::testing {
 
 // The general request's code for a request index, first generation.
-constexpr uint32_t request_code(unsigned index) { return driver::primary_code_base + 4u * index; }
+constexpr uint32_t request_code(unsigned index)
+{
+    return driver::primary_code_base + 4u * index;
+}
 
 inline FtdevHandle open_or_fail(uint32_t index)
 {

@@ -26,7 +26,8 @@ std::vector<HandleCall> every_handle_call()
     return {
         {"IoCtl",
          [](FtdevHandle h) {
-             return FT_IoCtl(h, request_code(corvane::driver::request_get_latency), nullptr, 0, &byte, 1, &word, nullptr);
+             return FT_IoCtl(h, request_code(corvane::driver::request_get_latency), nullptr, 0, &byte, 1, &word,
+                             nullptr);
          }},
         {"Read", [](FtdevHandle h) { return FT_Read(h, text, 1, &word); }},
         {"Write", [](FtdevHandle h) { return FT_Write(h, text, 1, &word); }},

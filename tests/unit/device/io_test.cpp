@@ -15,8 +15,14 @@ using corvane::device::testing::open_or_fail;
 
 using corvane::driver::request_get_latency;
 
-constexpr uint32_t primary_code(unsigned index) { return corvane::driver::primary_code_base + 4u * index; }
-constexpr uint32_t alternate_code(unsigned index) { return corvane::driver::alternate_code_base + 4u * index; }
+constexpr uint32_t primary_code(unsigned index)
+{
+    return corvane::driver::primary_code_base + 4u * index;
+}
+constexpr uint32_t alternate_code(unsigned index)
+{
+    return corvane::driver::alternate_code_base + 4u * index;
+}
 
 // A plain chip and one whose driver knows only the alternate request codes.
 class DeviceIo : public ::testing::Test {
@@ -103,7 +109,7 @@ TEST_F(DeviceIo, ClosingTheEarlierOfTwoLeavesTheLaterValid)
 {
     FtdevHandle earlier = open_or_fail(0);
     OpenDevice later(1);
-    EXPECT_EQ(find_open(later.get())->next, earlier);   // newest first
+    EXPECT_EQ(find_open(later.get())->next, earlier); // newest first
     EXPECT_EQ(FT_Close(earlier), FTDEV_OK);
     EXPECT_EQ(FT_Close(earlier), FTDEV_INVALID_HANDLE);
     EXPECT_EQ(FT_ResetDevice(later.get()), FTDEV_OK);

@@ -4,7 +4,7 @@
 namespace corvane::testing {
 namespace {
 
-using namespace driver;   // the request index names
+using namespace driver; // the request index names
 
 constexpr uint8_t out = 0x40, in = 0xC0;
 
@@ -19,7 +19,8 @@ struct VendorCase {
 
 class VendorRequest : public DriverFixture, public ::testing::WithParamInterface<VendorCase> {};
 
-TEST_P(VendorRequest, SendsTheChipRequest) {
+TEST_P(VendorRequest, SendsTheChipRequest)
+{
     const VendorCase &c = GetParam();
     open(single_channel_chip());
     chat_->expect_control(out, c.vendor_request, c.value, c.index);
@@ -57,7 +58,8 @@ struct RefusedCase {
 class RefusedInput : public DriverFixture, public ::testing::WithParamInterface<RefusedCase> {};
 
 // Refused in the driver: nothing reaches the chip (the script expects no request).
-TEST_P(RefusedInput, ReachesNoChip) {
+TEST_P(RefusedInput, ReachesNoChip)
+{
     open(single_channel_chip());
     EXPECT_EQ(ERROR_INVALID_PARAMETER, request(GetParam().request, GetParam().input));
 }
@@ -76,13 +78,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"UnreachableBaudRate", request_baud_rate, u32_bytes(2500000)},
                       RefusedCase{"BaudRateZero", request_baud_rate, u32_bytes(0)},
                       RefusedCase{"ShortTimeouts", request_timeouts, {0x10, 0x00, 0x00, 0x00}},
-                      RefusedCase{"TransferSizeNotWholePackets", request_transfer_sizes,
-                                  {0x10, 0x00, 0, 0, 0, 0, 0, 0}}),
+                      RefusedCase{
+                          "TransferSizeNotWholePackets", request_transfer_sizes, {0x10, 0x00, 0, 0, 0, 0, 0, 0}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 using ChipRequest = DriverFixture;
 
-TEST_F(ChipRequest, BreakKeepsTheDataCharacteristics) {
+TEST_F(ChipRequest, BreakKeepsTheDataCharacteristics)
+{
     open(single_channel_chip());
     chat_->expect_control(out, 0x04, 0x1207, 1);
     chat_->expect_control(out, 0x04, 0x5207, 1);
@@ -92,7 +95,8 @@ TEST_F(ChipRequest, BreakKeepsTheDataCharacteristics) {
     EXPECT_EQ(ERROR_SUCCESS, request(request_break_off, {}));
 }
 
-TEST_F(ChipRequest, RefusedCharacteristicsAreNotRememberedForBreak) {
+TEST_F(ChipRequest, RefusedCharacteristicsAreNotRememberedForBreak)
+{
     open(single_channel_chip());
     chat_->expect_control(out, 0x04, 0x0107, 1, {}, usb::Status::stall);
     chat_->expect_control(out, 0x04, 0x4008, 1);
@@ -100,21 +104,24 @@ TEST_F(ChipRequest, RefusedCharacteristicsAreNotRememberedForBreak) {
     EXPECT_EQ(ERROR_SUCCESS, request(request_break_on, {}));
 }
 
-TEST_F(ChipRequest, SpecialCharactersSetEventThenErrorCharacter) {
+TEST_F(ChipRequest, SpecialCharactersSetEventThenErrorCharacter)
+{
     open(single_channel_chip());
     chat_->expect_control(out, 0x06, 0x017E, 1);
     chat_->expect_control(out, 0x07, 0x0021, 1);
     EXPECT_EQ(ERROR_SUCCESS, request(request_special_characters, {0x7E, 1, 0x21, 0}));
 }
 
-TEST_F(ChipRequest, PurgeBothBuffers) {
+TEST_F(ChipRequest, PurgeBothBuffers)
+{
     open(single_channel_chip());
     chat_->expect_control(out, 0x00, 1, 1);
     chat_->expect_control(out, 0x00, 2, 1);
     EXPECT_EQ(ERROR_SUCCESS, request(request_purge, u32_bytes(3)));
 }
 
-TEST_F(ChipRequest, EepromWordReadCarriesTheAddress) {
+TEST_F(ChipRequest, EepromWordReadCarriesTheAddress)
+{
     open(single_channel_chip());
     chat_->expect_control(in, 0x90, 0, 0x42, {0x34, 0x12});
     Bytes word(2);
@@ -125,7 +132,8 @@ TEST_F(ChipRequest, EepromWordReadCarriesTheAddress) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER, request(request_eeprom_read, u32_bytes(0x10000), &word));
 }
 
-TEST_F(ChipRequest, ModemStatusMasksTheReservedBits) {
+TEST_F(ChipRequest, ModemStatusMasksTheReservedBits)
+{
     open(single_channel_chip());
     chat_->expect_control(in, 0x05, 0, 1, {0xF3, 0x60});
     Bytes status(4, 0xEE);
@@ -133,7 +141,8 @@ TEST_F(ChipRequest, ModemStatusMasksTheReservedBits) {
     EXPECT_EQ((Bytes{0xF0, 0x60, 0x00, 0x00}), status);
 }
 
-TEST_F(ChipRequest, ShortReplyFromTheChipFails) {
+TEST_F(ChipRequest, ShortReplyFromTheChipFails)
+{
     open(single_channel_chip());
     chat_->expect_short_reply(0x05, 0, 1, 2, {0xF3});
     Bytes status(4);
@@ -141,7 +150,8 @@ TEST_F(ChipRequest, ShortReplyFromTheChipFails) {
               file_->io_control(request_code(request_modem_status), nullptr, 0, status.data(), 4, nullptr));
 }
 
-TEST_F(ChipRequest, SecondChannelIsAddressedByItsNumber) {
+TEST_F(ChipRequest, SecondChannelIsAddressedByItsNumber)
+{
     open(dual_channel_chip(), 2);
     chat_->expect_control(out, 0x09, 16, 2);
     chat_->expect_control(in, 0x0A, 0, 2, {16});
@@ -153,7 +163,8 @@ TEST_F(ChipRequest, SecondChannelIsAddressedByItsNumber) {
     EXPECT_EQ(ERROR_SUCCESS, request(request_baud_rate, u32_bytes(9600)));
 }
 
-TEST_F(ChipRequest, ModelOnlyRequestsNeverReachARealChip) {
+TEST_F(ChipRequest, ModelOnlyRequestsNeverReachARealChip)
+{
     open(single_channel_chip());
     Bytes value(2);
     EXPECT_EQ(ERROR_NOT_SUPPORTED, request(request_read_config, {0x10}, &value));
@@ -161,7 +172,8 @@ TEST_F(ChipRequest, ModelOnlyRequestsNeverReachARealChip) {
     EXPECT_EQ(ERROR_NOT_SUPPORTED, request(request_read_ecc, {0x00}, &value));
 }
 
-TEST_F(ChipRequest, ModelOnlyRequestsReachAVirtualChip) {
+TEST_F(ChipRequest, ModelOnlyRequestsReachAVirtualChip)
+{
     usb::DeviceIdentity identity = single_channel_chip();
     identity.virtual_model = true;
     open(identity);
@@ -176,7 +188,8 @@ TEST_F(ChipRequest, ModelOnlyRequestsReachAVirtualChip) {
     EXPECT_EQ((Bytes{0x01, 0x02}), word);
 }
 
-TEST_F(ChipRequest, CyclePortLeavesTheChannelGone) {
+TEST_F(ChipRequest, CyclePortLeavesTheChannelGone)
+{
     open(single_channel_chip());
     EXPECT_EQ(ERROR_SUCCESS, request(request_cycle_port, {}));
     EXPECT_EQ(1u, chat_->reenumerations());

@@ -8,11 +8,12 @@
 namespace corvane::testing {
 namespace {
 
-using namespace driver;   // the request index names
+using namespace driver; // the request index names
 
 using Clock = std::chrono::steady_clock;
 
-Bytes counting(size_t size, uint8_t first = 0) {
+Bytes counting(size_t size, uint8_t first = 0)
+{
     Bytes bytes(size);
     std::iota(bytes.begin(), bytes.end(), first);
     return bytes;
@@ -20,11 +21,13 @@ Bytes counting(size_t size, uint8_t first = 0) {
 
 class DriverRead : public DriverFixture {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         open(single_channel_chip());
         set_timeouts(1000, 1000);
     }
-    uint32_t read(Bytes &into, uint32_t size) {
+    uint32_t read(Bytes &into, uint32_t size)
+    {
         into.assign(size, 0);
         uint32_t done = 0;
         last_error = file_->read(into.data(), size, &done);
@@ -34,7 +37,8 @@ protected:
     uint32_t last_error = 0;
 };
 
-TEST_F(DriverRead, StripsStatusBytesWhenAReadSpansTwoPacketsAndTwoTransfers) {
+TEST_F(DriverRead, StripsStatusBytesWhenAReadSpansTwoPacketsAndTwoTransfers)
+{
     Bytes first = counting(62), second = counting(10, 100), third = counting(5, 200);
     chat_->add_bulk_in(join({packet(0x11, 0x60, first), packet(0x11, 0x60, second)}));
     chat_->add_bulk_in(packet(0x11, 0x60, third));
@@ -44,7 +48,8 @@ TEST_F(DriverRead, StripsStatusBytesWhenAReadSpansTwoPacketsAndTwoTransfers) {
     EXPECT_EQ(join({first, second, third}), got);
 }
 
-TEST_F(DriverRead, BytesBeyondAWaitingReadStayQueuedInOrderForTheNext) {
+TEST_F(DriverRead, BytesBeyondAWaitingReadStayQueuedInOrderForTheNext)
+{
     // The read waits first, so the reading task fills its buffer directly; what the
     // transfers bring beyond it must come out of the queue, after it and in order.
     Bytes got;
@@ -60,7 +65,8 @@ TEST_F(DriverRead, BytesBeyondAWaitingReadStayQueuedInOrderForTheNext) {
     EXPECT_EQ(join({a, b, c}), got);
 }
 
-TEST_F(DriverRead, StatusOnlyPacketAddsNoData) {
+TEST_F(DriverRead, StatusOnlyPacketAddsNoData)
+{
     // A status-only packet is short, so it ends its transfer.
     chat_->add_bulk_in(packet(0x11, 0x60));
     chat_->add_bulk_in(packet(0x11, 0x60));
@@ -72,7 +78,8 @@ TEST_F(DriverRead, StatusOnlyPacketAddsNoData) {
     EXPECT_EQ((Bytes{'x', 'y'}), got);
 }
 
-TEST_F(DriverRead, TimeOutReturnsWhatArrived) {
+TEST_F(DriverRead, TimeOutReturnsWhatArrived)
+{
     chat_->add_bulk_in(packet(0x11, 0x60, {'a', 'b', 'c'}));
     set_timeouts(150, 150);
     auto start = Clock::now();
@@ -85,7 +92,8 @@ TEST_F(DriverRead, TimeOutReturnsWhatArrived) {
     EXPECT_EQ(ERROR_SUCCESS, last_error);
 }
 
-TEST_F(DriverRead, ImmediateComTimeoutsReturnAtOnce) {
+TEST_F(DriverRead, ImmediateComTimeoutsReturnAtOnce)
+{
     Bytes timeouts = join({u32_bytes(0xFFFFFFFF), u32_bytes(0), u32_bytes(0), u32_bytes(0), u32_bytes(0)});
     ASSERT_EQ(ERROR_SUCCESS, request(request_timeouts, timeouts));
     auto start = Clock::now();
@@ -94,7 +102,8 @@ TEST_F(DriverRead, ImmediateComTimeoutsReturnAtOnce) {
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
 }
 
-TEST_F(DriverRead, QueueFullHoldsTheDeviceBackAndLosesNothing) {
+TEST_F(DriverRead, QueueFullHoldsTheDeviceBackAndLosesNothing)
+{
     // More than the receive queue holds, one packet per transfer.
     Bytes sent;
     for (int i = 0; i < 5000; ++i) {
@@ -107,7 +116,8 @@ TEST_F(DriverRead, QueueFullHoldsTheDeviceBackAndLosesNothing) {
     EXPECT_TRUE(got == sent);
 }
 
-TEST_F(DriverRead, PurgeForgetsWhatWasReceived) {
+TEST_F(DriverRead, PurgeForgetsWhatWasReceived)
+{
     chat_->add_bulk_in(packet(0x11, 0x60, {1, 2, 3}));
     wait_for_queue(3);
     chat_->expect_control(0x40, 0x00, 1, 1);
@@ -122,7 +132,8 @@ TEST_F(DriverRead, PurgeForgetsWhatWasReceived) {
 
 // The transport reads ahead: one transfer under way when the chip's receive buffer is
 // emptied, more fetched behind it. Neither reaches a read; what the chip sends later does.
-TEST_F(DriverRead, PurgeAndChannelResetDropTheTransportsReadAhead) {
+TEST_F(DriverRead, PurgeAndChannelResetDropTheTransportsReadAhead)
+{
     struct Case {
         const char *name;
         unsigned request;
@@ -147,14 +158,16 @@ TEST_F(DriverRead, PurgeAndChannelResetDropTheTransportsReadAhead) {
     }
 }
 
-TEST_F(DriverRead, CloseEndsTheReadingTasksBulkInAtOnce) {
+TEST_F(DriverRead, CloseEndsTheReadingTasksBulkInAtOnce)
+{
     // The transfer would wait until the watchdog without stop_in.
     chat_->add_bulk_in_in_flight({});
     chat_->wait_for_held_bulk_in();
     file_->close();
 }
 
-TEST_F(DriverRead, VanishedDeviceHandsOverWhatItSentThenFails) {
+TEST_F(DriverRead, VanishedDeviceHandsOverWhatItSentThenFails)
+{
     chat_->add_bulk_in(packet(0x11, 0x60, {'h', 'i'}));
     wait_for_queue(2);
     chat_->unplug();
@@ -169,7 +182,8 @@ TEST_F(DriverRead, VanishedDeviceHandsOverWhatItSentThenFails) {
     EXPECT_EQ(ERROR_DEVICE_NOT_CONNECTED, request(request_modem_status, {}, &status));
 }
 
-TEST_F(DriverRead, PendingReadEndsWhenTheDeviceVanishes) {
+TEST_F(DriverRead, PendingReadEndsWhenTheDeviceVanishes)
+{
     set_timeouts(0, 0);
     std::thread unplug([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -181,7 +195,8 @@ TEST_F(DriverRead, PendingReadEndsWhenTheDeviceVanishes) {
     unplug.join();
 }
 
-TEST_F(DriverRead, StoppedTaskLeavesTheDataOnTheChip) {
+TEST_F(DriverRead, StoppedTaskLeavesTheDataOnTheChip)
+{
     ASSERT_EQ(ERROR_SUCCESS, request(request_stop_reading, {}));
     chat_->add_bulk_in(packet(0x11, 0x60, {9}));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -190,7 +205,8 @@ TEST_F(DriverRead, StoppedTaskLeavesTheDataOnTheChip) {
     wait_for_queue(1);
 }
 
-TEST_F(DriverRead, PipeThatKeepsFailingEndsReadsUntilTheTaskRestarts) {
+TEST_F(DriverRead, PipeThatKeepsFailingEndsReadsUntilTheTaskRestarts)
+{
     ASSERT_EQ(ERROR_SUCCESS, request(request_pipe_retry_count, u32_bytes(2)));
     for (int i = 0; i < 3; ++i)
         chat_->add_bulk_in({}, usb::Status::io_error);
@@ -208,7 +224,8 @@ protected:
     void SetUp() override { open(single_channel_chip()); }
 };
 
-TEST_F(DriverWrite, SendsTheBytesAsTheyAre) {
+TEST_F(DriverWrite, SendsTheBytesAsTheyAre)
+{
     Bytes data = counting(1000);
     uint32_t done = 0;
     EXPECT_EQ(ERROR_SUCCESS, file_->write(data.data(), 1000, &done));
@@ -216,7 +233,8 @@ TEST_F(DriverWrite, SendsTheBytesAsTheyAre) {
     EXPECT_EQ(data, chat_->written());
 }
 
-TEST_F(DriverWrite, TimeOutSucceedsWithTheCountThatWent) {
+TEST_F(DriverWrite, TimeOutSucceedsWithTheCountThatWent)
+{
     set_timeouts(100, 100);
     chat_->limit_bulk_out(5);
     Bytes data = counting(10);
@@ -228,7 +246,8 @@ TEST_F(DriverWrite, TimeOutSucceedsWithTheCountThatWent) {
     EXPECT_EQ(Bytes(data.begin(), data.begin() + 5), chat_->written());
 }
 
-TEST_F(DriverWrite, TransferFailureIsReported) {
+TEST_F(DriverWrite, TransferFailureIsReported)
+{
     chat_->set_bulk_out_status(usb::Status::io_error);
     uint32_t done = 7;
     EXPECT_EQ(ERROR_GEN_FAILURE, file_->write("abc", 3, &done));

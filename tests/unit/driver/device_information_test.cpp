@@ -7,7 +7,7 @@
 namespace corvane::testing {
 namespace {
 
-using namespace driver;   // the request index names
+using namespace driver; // the request index names
 
 struct Information {
     uint32_t status, chip_code, id, reserved;
@@ -17,15 +17,21 @@ struct Information {
 
 class DeviceInformation : public DriverFixture {
 protected:
-    Information ask(uint32_t code = request_code(request_device_information)) {
+    Information ask(uint32_t code = request_code(request_device_information))
+    {
         Bytes reply(96, 0);
         reply[0] = 17;
         std::memcpy(reply.data() + 12, "\xEF\xBE\xAD\xDE", 4);
         uint32_t returned = 0;
         last_error = file_->io_control(code, reply.data(), 96, reply.data(), 96, &returned);
-        Information info{u32_at(reply), u32_at(reply, 4), u32_at(reply, 8), u32_at(reply, 12),
-                         std::string(reinterpret_cast<char *>(reply.data() + 16), strnlen(reinterpret_cast<char *>(reply.data() + 16), 16)),
-                         std::string(reinterpret_cast<char *>(reply.data() + 32), strnlen(reinterpret_cast<char *>(reply.data() + 32), 64)),
+        Information info{u32_at(reply),
+                         u32_at(reply, 4),
+                         u32_at(reply, 8),
+                         u32_at(reply, 12),
+                         std::string(reinterpret_cast<char *>(reply.data() + 16),
+                                     strnlen(reinterpret_cast<char *>(reply.data() + 16), 16)),
+                         std::string(reinterpret_cast<char *>(reply.data() + 32),
+                                     strnlen(reinterpret_cast<char *>(reply.data() + 32), 64)),
                          std::memchr(reply.data() + 16, 0, 16) != nullptr,
                          std::memchr(reply.data() + 32, 0, 64) != nullptr};
         return info;
@@ -33,7 +39,8 @@ protected:
     uint32_t last_error = 0;
 };
 
-TEST_F(DeviceInformation, SingleChannelChipGivesItsStringsAsTheyAre) {
+TEST_F(DeviceInformation, SingleChannelChipGivesItsStringsAsTheyAre)
+{
     open(single_channel_chip());
     Information info = ask();
     ASSERT_EQ(ERROR_SUCCESS, last_error);
@@ -45,7 +52,8 @@ TEST_F(DeviceInformation, SingleChannelChipGivesItsStringsAsTheyAre) {
     EXPECT_EQ("Corvane serial", info.description);
 }
 
-TEST_F(DeviceInformation, EachChannelListsWithItsLetter) {
+TEST_F(DeviceInformation, EachChannelListsWithItsLetter)
+{
     open(dual_channel_chip(), 2);
     Information info = ask();
     EXPECT_EQ(0x40360101u, info.chip_code);
@@ -54,7 +62,8 @@ TEST_F(DeviceInformation, EachChannelListsWithItsLetter) {
     EXPECT_EQ("Corvane USB device B", info.description);
 }
 
-TEST_F(DeviceInformation, LongStringsAreBoundedAndKeepTheChannelLetter) {
+TEST_F(DeviceInformation, LongStringsAreBoundedAndKeepTheChannelLetter)
+{
     usb::DeviceIdentity identity = dual_channel_chip();
     identity.serial = std::string(40, 'S');
     identity.product = std::string(100, 'P');
@@ -66,14 +75,16 @@ TEST_F(DeviceInformation, LongStringsAreBoundedAndKeepTheChannelLetter) {
     EXPECT_EQ(std::string(61, 'P') + " A", info.description);
 }
 
-TEST_F(DeviceInformation, UnknownChipHasAChipCodeOutsideTheTable) {
+TEST_F(DeviceInformation, UnknownChipHasAChipCodeOutsideTheTable)
+{
     usb::DeviceIdentity identity = single_channel_chip();
     identity.bcd_device = 0x4242;
     open(identity);
     EXPECT_EQ(0x40360000u, ask().chip_code);
 }
 
-TEST_F(DeviceInformation, TextsLocationAndPacketSizeOfAChannel) {
+TEST_F(DeviceInformation, TextsLocationAndPacketSizeOfAChannel)
+{
     open(dual_channel_chip(), 2);
     Bytes text(64, 0xFF);
     uint32_t returned = 0;
@@ -93,7 +104,8 @@ TEST_F(DeviceInformation, TextsLocationAndPacketSizeOfAChannel) {
 
 using RequestCode = DeviceInformation;
 
-TEST_F(RequestCode, EitherGenerationReachesTheSameRequest) {
+TEST_F(RequestCode, EitherGenerationReachesTheSameRequest)
+{
     open(single_channel_chip());
     for (uint32_t code :
          {request_code(request_device_information), alternate_request_code(request_device_information)}) {
@@ -103,7 +115,8 @@ TEST_F(RequestCode, EitherGenerationReachesTheSameRequest) {
     }
 }
 
-TEST_F(RequestCode, AlternateOnlyDeviceRefusesThePrimaryCodes) {
+TEST_F(RequestCode, AlternateOnlyDeviceRefusesThePrimaryCodes)
+{
     usb::DeviceIdentity identity = single_channel_chip();
     identity.alternate_codes_only = true;
     open(identity);
@@ -115,7 +128,8 @@ TEST_F(RequestCode, AlternateOnlyDeviceRefusesThePrimaryCodes) {
     EXPECT_EQ(0u, info.status);
 }
 
-TEST_F(RequestCode, CodesOutsideTheTablesAreRefused) {
+TEST_F(RequestCode, CodesOutsideTheTablesAreRefused)
+{
     open(single_channel_chip());
     for (uint32_t code : {0xFFFFFFFFu, request_code(request_index_count), request_code(2), request_code(86),
                           request_code(75), 0x00220001u, alternate_request_code(0x7FF), 0x00230000u}) {
@@ -126,7 +140,8 @@ TEST_F(RequestCode, CodesOutsideTheTablesAreRefused) {
     }
 }
 
-TEST_F(RequestCode, ClosedFileRefusesEverything) {
+TEST_F(RequestCode, ClosedFileRefusesEverything)
+{
     open(single_channel_chip());
     file_->close();
     uint8_t byte = 0;

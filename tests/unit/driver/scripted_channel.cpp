@@ -10,7 +10,8 @@ namespace corvane::testing {
 
 // The vector gets its full size first: GCC 12's optimiser takes an insert behind a
 // two-element initialiser list for a copy past its end (a false -Warray-bounds).
-Bytes packet(uint8_t modem, uint8_t line, const Bytes &data) {
+Bytes packet(uint8_t modem, uint8_t line, const Bytes &data)
+{
     Bytes bytes(2 + data.size());
     bytes[0] = modem;
     bytes[1] = line;
@@ -18,27 +19,30 @@ Bytes packet(uint8_t modem, uint8_t line, const Bytes &data) {
     return bytes;
 }
 
-Bytes join(const std::vector<Bytes> &parts) {
+Bytes join(const std::vector<Bytes> &parts)
+{
     Bytes bytes;
     for (const Bytes &part : parts)
         bytes.insert(bytes.end(), part.begin(), part.end());
     return bytes;
 }
 
-void ChatScript::expect_control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index,
-                                Bytes reply, usb::Status status) {
+void ChatScript::expect_control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index, Bytes reply,
+                                usb::Status status)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     auto length = static_cast<uint16_t>(reply.size());
     controls_.push_back({{request_type, request, value, index, length}, std::move(reply), status});
 }
 
-void ChatScript::expect_short_reply(uint8_t request, uint16_t value, uint16_t index, uint16_t length,
-                                    Bytes reply) {
+void ChatScript::expect_short_reply(uint8_t request, uint16_t value, uint16_t index, uint16_t length, Bytes reply)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     controls_.push_back({{0xC0, request, value, index, length}, std::move(reply), usb::Status::ok});
 }
 
-void ChatScript::add_bulk_in(Bytes transfer, usb::Status status) {
+void ChatScript::add_bulk_in(Bytes transfer, usb::Status status)
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         transfers_.push_back({std::move(transfer), status});
@@ -46,7 +50,8 @@ void ChatScript::add_bulk_in(Bytes transfer, usb::Status status) {
     changed_.notify_all();
 }
 
-void ChatScript::add_bulk_in_in_flight(Bytes transfer) {
+void ChatScript::add_bulk_in_in_flight(Bytes transfer)
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         transfers_.push_back({std::move(transfer), usb::Status::ok, true});
@@ -54,23 +59,27 @@ void ChatScript::add_bulk_in_in_flight(Bytes transfer) {
     changed_.notify_all();
 }
 
-void ChatScript::wait_for_held_bulk_in() {
+void ChatScript::wait_for_held_bulk_in()
+{
     std::unique_lock<std::mutex> lock(mutex_);
     ASSERT_TRUE(changed_.wait_for(lock, std::chrono::seconds(10), [this] { return held_; }))
         << "no bulk_in took the in-flight transfer";
 }
 
-void ChatScript::limit_bulk_out(size_t bytes) {
+void ChatScript::limit_bulk_out(size_t bytes)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     out_room_ = bytes;
 }
 
-void ChatScript::set_bulk_out_status(usb::Status status) {
+void ChatScript::set_bulk_out_status(usb::Status status)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     out_status_ = status;
 }
 
-void ChatScript::unplug() {
+void ChatScript::unplug()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         unplugged_ = true;
@@ -78,39 +87,45 @@ void ChatScript::unplug() {
     changed_.notify_all();
 }
 
-bool ChatScript::controls_done() const {
+bool ChatScript::controls_done() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return controls_.empty();
 }
 
-size_t ChatScript::bulk_in_left() const {
+size_t ChatScript::bulk_in_left() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return transfers_.size();
 }
 
-Bytes ChatScript::written() const {
+Bytes ChatScript::written() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return written_;
 }
 
-unsigned ChatScript::resets() const {
+unsigned ChatScript::resets() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return resets_;
 }
 
-unsigned ChatScript::reenumerations() const {
+unsigned ChatScript::reenumerations() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return reenumerations_;
 }
 
-usb::Status ChatScript::control(const usb::ControlSetup &setup, uint8_t *data, uint16_t *transferred) {
+usb::Status ChatScript::control(const usb::ControlSetup &setup, uint8_t *data, uint16_t *transferred)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     *transferred = 0;
     if (unplugged_)
         return usb::Status::no_device;
     if (controls_.empty()) {
-        ADD_FAILURE() << "unexpected control request 0x" << std::hex << int(setup.request) << " value 0x"
-                      << setup.value << " index 0x" << setup.index;
+        ADD_FAILURE() << "unexpected control request 0x" << std::hex << int(setup.request) << " value 0x" << setup.value
+                      << " index 0x" << setup.index;
         return usb::Status::stall;
     }
     Control expected = controls_.front();
@@ -129,7 +144,8 @@ usb::Status ChatScript::control(const usb::ControlSetup &setup, uint8_t *data, u
     return usb::Status::ok;
 }
 
-usb::Status ChatScript::bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) {
+usb::Status ChatScript::bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     *transferred = 0;
     if (unplugged_)
@@ -147,7 +163,8 @@ usb::Status ChatScript::bulk_out(const uint8_t *data, size_t size, unsigned time
     return unplugged_ ? usb::Status::no_device : usb::Status::timeout;
 }
 
-usb::Status ChatScript::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) {
+usb::Status ChatScript::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     *transferred = 0;
     if (stopped_)
@@ -171,15 +188,15 @@ usb::Status ChatScript::bulk_in(uint8_t *buffer, size_t size, unsigned timeout_m
 }
 
 usb::Status ChatScript::hold_in_flight(std::unique_lock<std::mutex> &lock, uint8_t *buffer, size_t size,
-                                       size_t *transferred) {
+                                       size_t *transferred)
+{
     Transfer transfer = std::move(transfers_.front());
     transfers_.pop_front();
     const unsigned discards = discards_;
     held_ = true;
     changed_.notify_all();
-    const bool released = changed_.wait_for(lock, std::chrono::seconds(10), [&] {
-        return discards_ != discards || stopped_ || unplugged_;
-    });
+    const bool released = changed_.wait_for(lock, std::chrono::seconds(10),
+                                            [&] { return discards_ != discards || stopped_ || unplugged_; });
     held_ = false;
     if (!released) {
         ADD_FAILURE() << "a bulk IN under way saw neither discard_in nor stop_in";
@@ -194,7 +211,8 @@ usb::Status ChatScript::hold_in_flight(std::unique_lock<std::mutex> &lock, uint8
     return n > 0 ? usb::Status::ok : usb::Status::timeout;
 }
 
-void ChatScript::discard_in() {
+void ChatScript::discard_in()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++discards_;
@@ -203,7 +221,8 @@ void ChatScript::discard_in() {
     changed_.notify_all();
 }
 
-void ChatScript::stop_in() {
+void ChatScript::stop_in()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
@@ -211,7 +230,8 @@ void ChatScript::stop_in() {
     changed_.notify_all();
 }
 
-usb::Status ChatScript::reset_device() {
+usb::Status ChatScript::reset_device()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (unplugged_)
         return usb::Status::no_device;
@@ -219,7 +239,8 @@ usb::Status ChatScript::reset_device() {
     return usb::Status::ok;
 }
 
-usb::Status ChatScript::reenumerate() {
+usb::Status ChatScript::reenumerate()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (unplugged_)
@@ -233,7 +254,8 @@ usb::Status ChatScript::reenumerate() {
 
 // The strings are constructed, not assigned: GCC 12's optimiser takes assigning a literal
 // to a std::string for an overlapping copy (a false -Wrestrict).
-usb::DeviceIdentity single_channel_chip() {
+usb::DeviceIdentity single_channel_chip()
+{
     return usb::DeviceIdentity{.id = "1",
                                .vendor_id = 0x0403,
                                .product_id = 0x6001,
@@ -246,7 +268,8 @@ usb::DeviceIdentity single_channel_chip() {
                                .location = 0x1230};
 }
 
-usb::DeviceIdentity dual_channel_chip() {
+usb::DeviceIdentity dual_channel_chip()
+{
     return usb::DeviceIdentity{.id = "1",
                                .vendor_id = 0x0403,
                                .product_id = 0x6010,

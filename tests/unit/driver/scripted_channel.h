@@ -24,8 +24,8 @@ Bytes join(const std::vector<Bytes> &parts);
 // Shared by the test and the channel, so that it outlives the channel the driver owns.
 class ChatScript {
 public:
-    void expect_control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index,
-                        Bytes reply = {}, usb::Status status = usb::Status::ok);
+    void expect_control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index, Bytes reply = {},
+                        usb::Status status = usb::Status::ok);
     // An IN request of `length` bytes that the device answers with fewer.
     void expect_short_reply(uint8_t request, uint16_t value, uint16_t index, uint16_t length, Bytes reply);
     void add_bulk_in(Bytes transfer, usb::Status status = usb::Status::ok);
@@ -69,8 +69,7 @@ private:
         usb::Status status;
         bool in_flight = false;
     };
-    usb::Status hold_in_flight(std::unique_lock<std::mutex> &lock, uint8_t *buffer, size_t size,
-                               size_t *transferred);
+    usb::Status hold_in_flight(std::unique_lock<std::mutex> &lock, uint8_t *buffer, size_t size, size_t *transferred);
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Control> controls_;
@@ -89,13 +88,16 @@ private:
 class ScriptedChannel : public usb::Channel {
 public:
     explicit ScriptedChannel(std::shared_ptr<ChatScript> script) : script_(std::move(script)) {}
-    usb::Status control(const usb::ControlSetup &setup, uint8_t *data, unsigned, uint16_t *transferred) override {
+    usb::Status control(const usb::ControlSetup &setup, uint8_t *data, unsigned, uint16_t *transferred) override
+    {
         return script_->control(setup, data, transferred);
     }
-    usb::Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override {
+    usb::Status bulk_out(const uint8_t *data, size_t size, unsigned timeout_ms, size_t *transferred) override
+    {
         return script_->bulk_out(data, size, timeout_ms, transferred);
     }
-    usb::Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override {
+    usb::Status bulk_in(uint8_t *buffer, size_t size, unsigned timeout_ms, size_t *transferred) override
+    {
         return script_->bulk_in(buffer, size, timeout_ms, transferred);
     }
     usb::Status reset_device() override { return script_->reset_device(); }

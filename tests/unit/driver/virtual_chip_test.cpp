@@ -15,13 +15,17 @@
 namespace corvane::testing {
 namespace {
 
-using namespace driver;   // the request index names
+using namespace driver; // the request index names
 
-constexpr uint32_t code(unsigned index) { return primary_code_base + 4u * index; }
+constexpr uint32_t code(unsigned index)
+{
+    return primary_code_base + 4u * index;
+}
 
 class DriverOverVirtualChip : public ::testing::Test {
 protected:
-    std::unique_ptr<driver::DeviceFile> open_channel(size_t device, unsigned channel) {
+    std::unique_ptr<driver::DeviceFile> open_channel(size_t device, unsigned channel)
+    {
         for (usb::Transport *transport : usb::transports()) {
             if (transport->name() != "inproc")
                 continue;
@@ -36,7 +40,8 @@ protected:
         return nullptr;
     }
 
-    static uint32_t set_timeouts(driver::DeviceFile &file, uint32_t read_ms, uint32_t write_ms) {
+    static uint32_t set_timeouts(driver::DeviceFile &file, uint32_t read_ms, uint32_t write_ms)
+    {
         uint32_t timeouts[2] = {read_ms, write_ms};
         return file.io_control(code(request_timeouts), timeouts, sizeof timeouts, nullptr, 0, nullptr);
     }
@@ -44,7 +49,8 @@ protected:
     InprocBus bus_{{"ft232r,serial=R1", "ft2232h,serial=H2,description=Corvane USB device"}};
 };
 
-TEST_F(DriverOverVirtualChip, BytesWrittenComeBackWithoutStatusBytes) {
+TEST_F(DriverOverVirtualChip, BytesWrittenComeBackWithoutStatusBytes)
+{
     auto file = open_channel(0, 1);
     ASSERT_TRUE(file);
     ASSERT_EQ(ERROR_SUCCESS, set_timeouts(*file, 2000, 2000));
@@ -59,7 +65,8 @@ TEST_F(DriverOverVirtualChip, BytesWrittenComeBackWithoutStatusBytes) {
     EXPECT_EQ(sent, got);
 }
 
-TEST_F(DriverOverVirtualChip, SettingsReachTheChip) {
+TEST_F(DriverOverVirtualChip, SettingsReachTheChip)
+{
     auto file = open_channel(1, 2);
     ASSERT_TRUE(file);
     uint32_t baud = 9600;
@@ -81,7 +88,8 @@ TEST_F(DriverOverVirtualChip, SettingsReachTheChip) {
     EXPECT_EQ(4, timer);
 }
 
-TEST_F(DriverOverVirtualChip, EepromWordsRoundTrip) {
+TEST_F(DriverOverVirtualChip, EepromWordsRoundTrip)
+{
     auto file = open_channel(1, 1);
     ASSERT_TRUE(file);
     uint8_t write[4] = {0x05, 0x00, 0x34, 0x12};
@@ -96,7 +104,8 @@ TEST_F(DriverOverVirtualChip, EepromWordsRoundTrip) {
     EXPECT_EQ(0xFFFF, word);
 }
 
-TEST_F(DriverOverVirtualChip, ModemLineChangeSignalsTheEvent) {
+TEST_F(DriverOverVirtualChip, ModemLineChangeSignalsTheEvent)
+{
     auto file = open_channel(0, 1);
     ASSERT_TRUE(file);
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -118,7 +127,8 @@ TEST_F(DriverOverVirtualChip, ModemLineChangeSignalsTheEvent) {
     CloseHandle(event);
 }
 
-TEST_F(DriverOverVirtualChip, UnpluggedDeviceFailsReadsAndWrites) {
+TEST_F(DriverOverVirtualChip, UnpluggedDeviceFailsReadsAndWrites)
+{
     auto file = open_channel(0, 1);
     ASSERT_TRUE(file);
     ASSERT_EQ(ERROR_SUCCESS, set_timeouts(*file, 500, 500));

@@ -210,7 +210,7 @@ TEST_F(CallerRecord, UnsignedRecordEndingWithItsChipBlock)
 
     block = exact_block(size, 0x77);
     auto &back = *reinterpret_cast<CallerUnsigned *>(block.get());
-    back.vendor_id = 1;   // not the signatures
+    back.vendor_id = 1; // not the signatures
     Texts read;
     read.lend_to(back);
     ASSERT_EQ(FT_EE_Read(handle, reinterpret_cast<ProgramData *>(&back)), FTDEV_OK);

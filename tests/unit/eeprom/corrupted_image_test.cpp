@@ -45,9 +45,9 @@ protected:
         for (int i = 0; i < 6; ++i)
             image[where(random)] = static_cast<uint8_t>(byte(random));
         if (words > 64 && byte(random) < 128)
-            image[20] = byte(random) < 128 ? 0x56 : 0x66;   // the FT2232 part code
+            image[20] = byte(random) < 128 ? 0x56 : 0x66; // the FT2232 part code
         image[2] = 0x03;
-        image[3] = 0x04;   // a vendor id, so that the image is decoded
+        image[3] = 0x04; // a vendor id, so that the image is decoded
         std::vector<uint16_t> result(words);
         for (size_t i = 0; i < words; ++i)
             result[i] = static_cast<uint16_t>(image[2 * i] | image[2 * i + 1] << 8);
@@ -94,8 +94,7 @@ TEST_P(CorruptedImage, ReadsAndUserAreaStayInBounds)
 INSTANTIATE_TEST_SUITE_P(Layouts, CorruptedImage,
                          ::testing::Values(Kind{"ft232b,eeprom=64", "ft232b-ab-cable.bin", FTDEV_DEVICE_232B, 16},
                                            Kind{"ft232r", "ft232r-ab-cable.bin", FTDEV_DEVICE_232R, 32},
-                                           Kind{"ft2232,eeprom=128", "ft2232-128-ab-cable.bin", FTDEV_DEVICE_2232,
-                                                28}),
+                                           Kind{"ft2232,eeprom=128", "ft2232-128-ab-cable.bin", FTDEV_DEVICE_2232, 28}),
                          [](const auto &info) { return std::to_string(info.index); });
 
 } // namespace

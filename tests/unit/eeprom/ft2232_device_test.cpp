@@ -26,7 +26,7 @@ protected:
         settings.header = {FTDEV_DEVICE_2232, 0x0403, 0x6010, 1, 0, 90, 0, 0, 0, 0};
         settings.w0_bit4 = 1;
         settings.w0_bit12 = 1;
-        settings.w0_bit3 = 2;    // only the value 1 sets bits 3 and 11
+        settings.w0_bit3 = 2; // only the value 1 sets bits 3 and 11
         settings.w0_bit11 = 1;
         return settings;
     }
@@ -125,8 +125,7 @@ TEST_F(Ft2232Device, SettingsOnALargePart)
 {
     open_bus({"ft2232,eeprom=128"});
     Settings2232 settings = settings_for_cable();
-    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"),
-              FTDEV_OK);
+    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"), FTDEV_OK);
     const auto words = part_words();
     ASSERT_EQ(words.size(), 128u);
     EXPECT_EQ(words[0], 0x1810) << "bits 4, 11 and 12; bit 3 stays clear for the value 2";
@@ -154,8 +153,7 @@ TEST_F(Ft2232Device, ProbeMarkerStaysBeyondTheWordsWrittenOn256WordPart)
 {
     open_bus({"ft2232,eeprom=256"});
     Settings2232 settings = settings_for_cable();
-    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"),
-              FTDEV_OK);
+    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"), FTDEV_OK);
     const auto words = part_words();
     ASSERT_EQ(words.size(), 256u);
     EXPECT_EQ(words[10], 0x0066);

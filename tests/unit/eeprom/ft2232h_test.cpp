@@ -17,11 +17,11 @@ protected:
         f.ft2232h_group0_drive = 4;
         f.ft2232h_group1_drive = 12;
         f.ft2232h_group2_schmitt = 1;
-        f.ft2232h_group2_drive = 6;     // no such current: stored as the weakest
+        f.ft2232h_group2_drive = 6; // no such current: stored as the weakest
         f.ft2232h_group3_slow_slew = f.ft2232h_group3_schmitt = 1;
         f.ft2232h_group3_drive = 16;
         f.ft2232h_w0_bit0 = f.ft2232h_driver_type_a = f.ft2232h_w0_bit10 = 1;
-        f.ft2232h_driver_type_b = 2;    // any non-zero value sets it here
+        f.ft2232h_driver_type_b = 2; // any non-zero value sets it here
         return record;
     }
 
@@ -32,7 +32,7 @@ protected:
         settings.group1_drive = 16;
         settings.group2_slow_slew = 1;
         settings.w0_bit2 = settings.w0_bit15 = settings.driver_type_a = 1;
-        settings.driver_type_b = 2;     // only the value 1 sets it here
+        settings.driver_type_b = 2; // only the value 1 sets it here
         return settings;
     }
 
@@ -48,7 +48,7 @@ TEST_F(Ft2232hDevice, RecordOnSmallAndLargeParts)
         const char *chip;
         unsigned words;
         const char *golden;
-        uint32_t user_area;     // bytes
+        uint32_t user_area; // bytes
     };
     // Small part: words 33 to 62 behind the tail word. Large part: 128 bytes below the
     // moved strings and words 97 to 126 behind them.

@@ -58,8 +58,7 @@ TEST_F(Ft232bDevice, ReadGivesBackWhatWasProgrammed)
     ASSERT_EQ(FT_EE_Program(handle, &written.data), FTDEV_OK);
 
     Record read;
-    std::memset(&read.data.max_power, 0x5A,
-                sizeof read.data - offsetof(ProgramData, max_power));
+    std::memset(&read.data.max_power, 0x5A, sizeof read.data - offsetof(ProgramData, max_power));
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
     const ProgramData &f = read.data;
     EXPECT_EQ(f.vendor_id, 0x0403);
@@ -125,7 +124,7 @@ TEST_F(Ft232bDevice, UnsignedRecordRoundTripsItsOwnBytesOnly)
 
     char rm[64], rid[64], rd[64], rs[64];
     std::memset(block.get(), 0x77, short_record);
-    caller.vendor_id = 1;   // not the signatures
+    caller.vendor_id = 1; // not the signatures
     caller.manufacturer = rm;
     caller.manufacturer_id = rid;
     caller.description = rd;
@@ -166,7 +165,7 @@ TEST_F(Ft232bDevice, AutomaticSerialFromManufacturerIdAndClock)
     FixedClock clock;
     Record record = cable_record();
     record.serial[0] = '\0';
-    record.data.product_id = 0x6000;   // seed 0
+    record.data.product_id = 0x6000; // seed 0
     ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
     Record read;
     ASSERT_EQ(FT_EE_Read(handle, &read.data), FTDEV_OK);
@@ -186,7 +185,7 @@ TEST_F(Ft232bDevice, RefusedRecordsLeaveTheEepromAsItWas)
     ASSERT_EQ(FT_EE_Program(handle, &good.data), FTDEV_OK);
     const auto before = part_words();
 
-    const std::string long_text(42, 'x');  // 20 + 6 + 12 + 86 = 124: two bytes too many
+    const std::string long_text(42, 'x'); // 20 + 6 + 12 + 86 = 124: two bytes too many
     const std::string wrapping_text(127, 'w');
     const struct {
         const char *name;
@@ -195,18 +194,14 @@ TEST_F(Ft232bDevice, RefusedRecordsLeaveTheEepromAsItWas)
     } cases[] = {
         {"vendor id 0", [](Record &r, auto &, auto &) { r.data.vendor_id = 0; }, FTDEV_INVALID_PARAMETER},
         {"product id 0", [](Record &r, auto &, auto &) { r.data.product_id = 0; }, FTDEV_INVALID_PARAMETER},
-        {"no manufacturer", [](Record &r, auto &, auto &) { r.data.manufacturer = nullptr; },
-         FTDEV_INVALID_PARAMETER},
+        {"no manufacturer", [](Record &r, auto &, auto &) { r.data.manufacturer = nullptr; }, FTDEV_INVALID_PARAMETER},
         {"no manufacturer id", [](Record &r, auto &, auto &) { r.data.manufacturer_id = nullptr; },
          FTDEV_INVALID_PARAMETER},
-        {"no description", [](Record &r, auto &, auto &) { r.data.description = nullptr; },
-         FTDEV_INVALID_PARAMETER},
+        {"no description", [](Record &r, auto &, auto &) { r.data.description = nullptr; }, FTDEV_INVALID_PARAMETER},
         {"serial one past the area",
-         [](Record &r, auto &l, auto &) { r.data.serial_number = const_cast<char *>(l.c_str()); },
-         FTDEV_OTHER_ERROR},
+         [](Record &r, auto &l, auto &) { r.data.serial_number = const_cast<char *>(l.c_str()); }, FTDEV_OTHER_ERROR},
         {"description wrapping the length byte",
-         [](Record &r, auto &, auto &w) { r.data.description = const_cast<char *>(w.c_str()); },
-         FTDEV_OTHER_ERROR},
+         [](Record &r, auto &, auto &w) { r.data.description = const_cast<char *>(w.c_str()); }, FTDEV_OTHER_ERROR},
     };
     for (const auto &c : cases) {
         Record record = cable_record();
@@ -329,7 +324,7 @@ TEST_F(Ft232bDevice, SettingsRoundTripAndFixedReleases)
 {
     FixedClock clock;
     Settings232B settings{};
-    settings.header = {FTDEV_DEVICE_232B, 0x0403, 0x6000, 1, 0, 600, 1, 0, 1, 0};  // seed 0
+    settings.header = {FTDEV_DEVICE_232B, 0x0403, 0x6000, 1, 0, 600, 1, 0, 1, 0}; // seed 0
     ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", nullptr), FTDEV_OK);
     const auto words = part_words();
     EXPECT_EQ(words[3], 0x0400);
@@ -369,8 +364,7 @@ TEST_F(Ft232bDevice, SettingsRefusalsTouchNothing)
               FTDEV_INVALID_PARAMETER);
     EXPECT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, nullptr, "AB", "Cable", nullptr),
               FTDEV_INVALID_PARAMETER);
-    EXPECT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable",
-                                long_serial.c_str()),
+    EXPECT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", long_serial.c_str()),
               FTDEV_OTHER_ERROR);
     EXPECT_EQ(FT_EEPROM_Read(handle, &settings.header, sizeof settings, m, id, d, nullptr), FTDEV_INVALID_PARAMETER);
     settings.header.device_type = FTDEV_DEVICE_232R;

@@ -18,8 +18,8 @@ protected:
         f.ft232h_group1_drive = 8;
         for (uint8_t k = 0; k < 10; ++k)
             (&f.ft232h_cbus_mux0)[k] = static_cast<uint8_t>(k + 1);
-        f.ft232h_w0_bit1 = f.ft232h_w0_bit3 = 1;    // only the first of bits 0-3 is stored
-        f.ft232h_driver_type = 2;                   // any non-zero value sets it here
+        f.ft232h_w0_bit1 = f.ft232h_w0_bit3 = 1; // only the first of bits 0-3 is stored
+        f.ft232h_driver_type = 2;                // any non-zero value sets it here
         f.ft232h_w0_bit8 = f.ft232h_w0_bit15 = 1;
         return record;
     }
@@ -28,13 +28,13 @@ protected:
     {
         Settings232H settings{};
         settings.header = {FTDEV_DEVICE_232H, 0x0403, 0x6014, 0, 0, 90, 0, 1, 1, 0};
-        settings.group0_drive = 6;     // no such current: stored as the weakest
+        settings.group0_drive = 6; // no such current: stored as the weakest
         settings.group1_drive = 12;
         settings.group1_slow_slew = 1;
         settings.cbus_mux4 = 12;
         settings.cbus_mux9 = 3;
         settings.w0_bit1 = settings.w0_bit3 = 1;
-        settings.driver_type = 2;      // only the value 1 sets it here
+        settings.driver_type = 2; // only the value 1 sets it here
         settings.w0_bit10 = 1;
         return settings;
     }
@@ -98,7 +98,7 @@ TEST_F(Ft232hDevice, RecordMuxCodesKeepToTheirNibbles)
     const struct {
         uint8_t low;
         uint8_t high;
-        uint8_t byte;   // image byte 0x18
+        uint8_t byte; // image byte 0x18
     } cases[] = {{1, 2, 0x21}, {0x1D, 0x02, 0x2D}, {0x03, 0xF7, 0x73}, {0xFF, 0xFF, 0xFF}};
     for (const auto &c : cases) {
         Record record = cable_record();
@@ -166,7 +166,7 @@ TEST_F(Ft232hDevice, UserAreaOfAnImageWithoutPartCodeEndsWithTheWordsWrittenBack
 {
     struct Case {
         const char *what;
-        uint16_t part_code;     // 0xFFFF: a blank part
+        uint16_t part_code; // 0xFFFF: a blank part
         uint32_t size;
     };
     for (const Case c : {Case{"blank part", 0xFFFF, 0}, Case{"code of a 64-word part", 0x0046, 76}}) {

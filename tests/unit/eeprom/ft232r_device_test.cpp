@@ -88,7 +88,7 @@ TEST_F(Ft232rDevice, RecordPinFunctionsAreCombinedUnchecked)
 {
     const struct {
         uint8_t select[5];
-        uint8_t bytes[3];   // image bytes 20 to 22
+        uint8_t bytes[3]; // image bytes 20 to 22
     } cases[] = {
         {{3, 5, 12, 0, 7}, {0x53, 0x0C, 0x07}},
         {{0x13, 0x02, 0x00, 0x1F, 0xA5}, {0x33, 0xF0, 0xA5}},
@@ -157,8 +157,7 @@ TEST_F(Ft232rDevice, LatencyTimerIsRaisedForWritesAndPutBack)
 
     bus->clear_control_log(0);
     Settings232R settings = settings_for_cable();
-    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"),
-              FTDEV_OK);
+    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"), FTDEV_OK);
     EXPECT_EQ(latency_settings(), (std::vector<uint16_t>{119, 5}));
 
     // A user-area write that fails after the timer was raised still puts it back.
@@ -172,8 +171,7 @@ TEST_F(Ft232rDevice, LatencyTimerIsRaisedForWritesAndPutBack)
 TEST_F(Ft232rDevice, SettingsRoundTrip)
 {
     Settings232R settings = settings_for_cable();
-    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"),
-              FTDEV_OK);
+    ASSERT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", "Cable", "AB123456"), FTDEV_OK);
     const auto words = part_words();
     EXPECT_EQ(words[0], 0x400A) << "byte 1 0x40, bits 1 and 3, bit 0 clear on this path";
     EXPECT_EQ(words[3], 0x0600);
@@ -212,9 +210,9 @@ TEST_F(Ft232rDevice, SettingsRefusalsTouchNothing)
     EXPECT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings - 1, "AB", "AB", "Cable", nullptr),
               FTDEV_INVALID_PARAMETER);
     const std::string long_description(40, 'd');
-    EXPECT_EQ(FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", long_description.c_str(),
-                                nullptr),
-              FTDEV_OTHER_ERROR);
+    EXPECT_EQ(
+        FT_EEPROM_Program(handle, &settings.header, sizeof settings, "AB", "AB", long_description.c_str(), nullptr),
+        FTDEV_OTHER_ERROR);
     EXPECT_EQ(part_words(), before);
 }
 

@@ -24,7 +24,7 @@ TEST_F(Ft4232hDevice, RecordOnA128WordPart)
     f.ft4232h_group2_drive = 12;
     f.ft4232h_group3_drive = 16;
     f.ft4232h_byte11_bit5 = f.ft4232h_driver_type_a = 1;
-    f.ft4232h_driver_type_c = 3;    // any non-zero value sets it here
+    f.ft4232h_driver_type_c = 3; // any non-zero value sets it here
     ASSERT_EQ(FT_EE_Program(handle, &record.data), FTDEV_OK);
     EXPECT_EQ(read_back(128), golden_image("ft4232h-128-ab-cable.bin"));
     expect_record_round_trip(128);
@@ -43,8 +43,8 @@ TEST_F(Ft4232hDevice, DriverTypeBitsFollowTheChannelOrder)
         uint16_t word0;
     };
     open_bus({"ft4232h,eeprom=64"});
-    for (const Case c : {Case{0, 1, 0x0008}, Case{1, 1, 0x0800}, Case{2, 1, 0x0080}, Case{3, 1, 0x8000},
-                         Case{2, 2, 0x0000}}) {
+    for (const Case c :
+         {Case{0, 1, 0x0008}, Case{1, 1, 0x0800}, Case{2, 1, 0x0080}, Case{3, 1, 0x8000}, Case{2, 2, 0x0000}}) {
         SCOPED_TRACE(c.channel);
         Settings4232H settings{};
         settings.header = {FTDEV_DEVICE_4232H, 0x0403, 0x6011, 0, 0, 100, 0, 0, 1, 0};

@@ -21,7 +21,7 @@ protected:
         settings.byte11_bit0 = settings.byte11_bit7 = 1;
         settings.w0_bit0 = settings.w0_bit3 = settings.w0_bit6 = settings.driver_type = 1;
         settings.aux_value16 = 0x1280;
-        settings.aux_value24 = 0xAB80FF80;     // the top byte is not stored
+        settings.aux_value24 = 0xAB80FF80; // the top byte is not stored
         settings.option_bit4 = settings.option_bit7 = 1;
         return settings;
     }
@@ -113,7 +113,7 @@ TEST_F(FtxDevice, ChecksBeforeTheMemoryIsTouched)
     EXPECT_EQ(part_words(), before);
 
     SettingsX longest = cable_settings();
-    longest.driver_type = 2;   // only the value 1 sets it
+    longest.driver_type = 2; // only the value 1 sets it
     ASSERT_EQ(program(longest, fits.c_str()), FTDEV_OK);
     EXPECT_EQ(part_words()[0] & 0xFF, 0x49) << "bits 0, 3 and 6; bit 7 clear";
     EXPECT_EQ(part_words()[0x1C / 2] >> 8, 21) << "cbus_mux3";

@@ -13,7 +13,7 @@ namespace {
 
 class ImageTest : public ::testing::Test {
 protected:
-    TFtEE232 layout;   // no device behind it: only the in-memory operations work
+    TFtEE232 layout; // no device behind it: only the in-memory operations work
 
     // Strings placed the way every builder places them, with the empty descriptor and
     // tail word behind the serial.
@@ -98,9 +98,12 @@ TEST_F(ImageTest, DescriptorToStringStaysInsideImageAndBuffer)
         int offset;
         size_t expected_chars;
     } cases[] = {
-        {0, 20, 0}, {1, 20, 0}, {2, 20, 0}, {4, 20, 1},
-        {0xFF, 20, 63},              // bit 7 set: cut to the buffer
-        {0xFE, image_size - 10, 4},  // cut to the image
+        {0, 20, 0},
+        {1, 20, 0},
+        {2, 20, 0},
+        {4, 20, 1},
+        {0xFF, 20, 63},             // bit 7 set: cut to the buffer
+        {0xFE, image_size - 10, 4}, // cut to the image
         {0x08, image_size - 2, 0},
     };
     for (const auto &c : cases) {
@@ -134,11 +137,11 @@ TEST_F(ImageTest, AppendDescriptorFailsBehindASerialEndingAt123)
 {
     layout.clear_image();
     layout.serial_offset = 103;
-    layout.image[103] = 20;   // ends at 123
+    layout.image[103] = 20; // ends at 123
     const uint8_t empty[2] = {2, 3};
     EXPECT_FALSE(layout.AppendDescriptor(empty));
     EXPECT_EQ(layout.image[123], 0);
-    layout.image[103] = 19;   // ends at 122
+    layout.image[103] = 19; // ends at 122
     EXPECT_TRUE(layout.AppendDescriptor(empty));
     EXPECT_EQ(layout.image[122], 2);
 }

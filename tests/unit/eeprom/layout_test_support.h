@@ -109,10 +109,10 @@ protected:
     struct Damage {
         uint32_t device_type;
         uint32_t settings_size;
-        int part_code_word;                 // -1: the layout has none
-        std::vector<uint16_t> part_codes;   // codes worth trying there
-        int kept_words;                     // words 0 .. kept_words-1 never take user data
-        bool record_functions;              // FT_EE_Read serves the chip
+        int part_code_word;               // -1: the layout has none
+        std::vector<uint16_t> part_codes; // codes worth trying there
+        int kept_words;                   // words 0 .. kept_words-1 never take user data
+        bool record_functions;            // FT_EE_Read serves the chip
     };
 
     // Images with random pointer, length and part-code bytes: every read and user-area
@@ -139,7 +139,7 @@ protected:
                 image[2 * damage.part_code_word + 1] = static_cast<uint8_t>(code >> 8);
             }
             image[2] = 0x03;
-            image[3] = 0x04;   // a vendor id, so that the image is decoded
+            image[3] = 0x04; // a vendor id, so that the image is decoded
             bus->set_eeprom_words(0, words_of(image, words));
             const auto before = part_words();
 

@@ -37,8 +37,10 @@ std::vector<HostileCall> null_pointer_calls()
         {"Read_null_buffer", [](FtdevHandle h) { return FT_Read(h, nullptr, 16, &word); }},
         {"Write_null_count", [](FtdevHandle h) { return FT_Write(h, &byte, 1, nullptr); }},
         {"Write_null_buffer", [](FtdevHandle h) { return FT_Write(h, nullptr, 16, &word); }},
-        {"IoCtl_null_in_with_size", [](FtdevHandle h) { return FT_IoCtl(h, latency_code, nullptr, 64, &byte, 1, &word, nullptr); }},
-        {"IoCtl_null_out_with_size", [](FtdevHandle h) { return FT_IoCtl(h, latency_code, nullptr, 0, nullptr, 64, &word, nullptr); }},
+        {"IoCtl_null_in_with_size",
+         [](FtdevHandle h) { return FT_IoCtl(h, latency_code, nullptr, 64, &byte, 1, &word, nullptr); }},
+        {"IoCtl_null_out_with_size",
+         [](FtdevHandle h) { return FT_IoCtl(h, latency_code, nullptr, 0, nullptr, 64, &word, nullptr); }},
         {"GetModemStatus", [](FtdevHandle h) { return FT_GetModemStatus(h, nullptr); }},
         {"GetQueueStatus", [](FtdevHandle h) { return FT_GetQueueStatus(h, nullptr); }},
         {"GetQueueStatusEx", [](FtdevHandle h) { return FT_GetQueueStatusEx(h, nullptr); }},
@@ -85,23 +87,27 @@ std::vector<HostileCall> oversized_calls()
     static uint8_t bytes[16];
     return {
         {"ReadEE_past_the_part", [](FtdevHandle h) { return FT_ReadEE(h, huge, &half); }},
-        {"EE_UAWrite_more_than_the_user_area", [](FtdevHandle h) {
+        {"EE_UAWrite_more_than_the_user_area",
+         [](FtdevHandle h) {
              static uint8_t many[4096];
              return FT_EE_UAWrite(h, many, sizeof many);
          }},
-        {"EEPROM_Read_size_of_another_chip", [](FtdevHandle h) {
-             static SettingsX settings;   // an FT232R is open
+        {"EEPROM_Read_size_of_another_chip",
+         [](FtdevHandle h) {
+             static SettingsX settings; // an FT232R is open
              static char text[4][64];
              settings.header.device_type = FTDEV_DEVICE_232R;
              return FT_EEPROM_Read(h, &settings.header, sizeof settings, text[0], text[1], text[2], text[3]);
          }},
-        {"EEPROM_Read_huge_size", [](FtdevHandle h) {
+        {"EEPROM_Read_huge_size",
+         [](FtdevHandle h) {
              static Settings232R settings;
              static char text[4][64];
              settings.header.device_type = FTDEV_DEVICE_232R;
              return FT_EEPROM_Read(h, &settings.header, huge, text[0], text[1], text[2], text[3]);
          }},
-        {"EEPROM_Program_huge_size", [](FtdevHandle h) {
+        {"EEPROM_Program_huge_size",
+         [](FtdevHandle h) {
              static Settings232R settings;
              settings.header.device_type = FTDEV_DEVICE_232R;
              settings.header.vendor_id = 0x0403;
@@ -110,19 +116,22 @@ std::vector<HostileCall> oversized_calls()
          }},
         // A structure smaller than the header it must begin with: refused by its size,
         // never read past its end (found by the programming fuzz target).
-        {"EEPROM_Program_smaller_than_the_header", [](FtdevHandle h) {
+        {"EEPROM_Program_smaller_than_the_header",
+         [](FtdevHandle h) {
              auto tiny = std::make_unique<uint8_t[]>(2);
-             return FT_EEPROM_Program(h, reinterpret_cast<const SettingsHeader *>(tiny.get()), 2, "M", "MI", "D",
-                                      "S1");
+             return FT_EEPROM_Program(h, reinterpret_cast<const SettingsHeader *>(tiny.get()), 2, "M", "MI", "D", "S1");
          }},
-        {"EEPROM_Read_smaller_than_the_header", [](FtdevHandle h) {
+        {"EEPROM_Read_smaller_than_the_header",
+         [](FtdevHandle h) {
              auto tiny = std::make_unique<uint8_t[]>(3);
              static char text[4][64];
              return FT_EEPROM_Read(h, reinterpret_cast<SettingsHeader *>(tiny.get()), 3, text[0], text[1], text[2],
                                    text[3]);
          }},
-        {"IoCtl_unknown_function", [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 0x7FFu, bytes, 16, bytes, 16, &word, nullptr); }},
-        {"IoCtl_out_size_past_the_reply", [](FtdevHandle h) { return FT_IoCtl(h, huge, bytes, 16, bytes, 16, &word, nullptr); }},
+        {"IoCtl_unknown_function",
+         [](FtdevHandle h) { return FT_IoCtl(h, 0x00220000u + 4u * 0x7FFu, bytes, 16, bytes, 16, &word, nullptr); }},
+        {"IoCtl_out_size_past_the_reply",
+         [](FtdevHandle h) { return FT_IoCtl(h, huge, bytes, 16, bytes, 16, &word, nullptr); }},
         {"SetUSBParameters_huge", [](FtdevHandle h) { return FT_SetUSBParameters(h, huge, huge); }},
         {"SetBaudRate_zero", [](FtdevHandle h) { return FT_SetBaudRate(h, 0); }},
         {"SetDataCharacteristics_nonsense", [](FtdevHandle h) { return FT_SetDataCharacteristics(h, 99, 99, 99); }},
@@ -178,7 +187,8 @@ TEST(HostileListing, IndexesPastTheListAndNullOutputsAreRefused)
 
     char text[64] = {};
     EXPECT_NE(FT_ListDevices(reinterpret_cast<void *>(static_cast<uintptr_t>(huge)), text,
-                             FTDEV_LIST_BY_INDEX | FTDEV_OPEN_BY_SERIAL_NUMBER), FTDEV_OK);
+                             FTDEV_LIST_BY_INDEX | FTDEV_OPEN_BY_SERIAL_NUMBER),
+              FTDEV_OK);
     EXPECT_NE(FT_ListDevices(nullptr, nullptr, FTDEV_LIST_COUNT_ONLY), FTDEV_OK);
     EXPECT_NE(FT_ListDevices(&count, text, FTDEV_LIST_MODE_MASK), FTDEV_OK);
     EXPECT_NE(FT_GetLibraryVersion(nullptr), FTDEV_OK);

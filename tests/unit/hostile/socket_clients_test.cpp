@@ -22,7 +22,7 @@ std::vector<uint8_t> bulk_in_request(const char *id, uint8_t channel, uint32_t s
     out.u8(channel);
     out.u32(size);
     out.u32(timeout_ms);
-    out.u16(0);   // every one into the first shared slot: the flood's data is its own affair
+    out.u16(0); // every one into the first shared slot: the flood's data is its own affair
     return payload;
 }
 
@@ -58,7 +58,7 @@ TEST(SocketClients, ManyAtOnceWithSomeHangingUpMidFrameAreAllServed)
                     client.hello();
                     std::vector<uint8_t> part(number % 2 ? 5 : vbus::header_size + 3, 0x07);
                     client.send_bytes(part);
-                    return;   // the socket closes here
+                    return; // the socket closes here
                 }
                 if (hello_and_list(client))
                     ++served_well;

@@ -22,10 +22,10 @@ FtdevDeviceNode node(uint32_t flags, uint32_t type, const char *description)
 TEST(DeviceSearch, CountsOnlyDevicesHeldElsewhere)
 {
     std::vector<FtdevDeviceNode> nodes = {
-        node(FTDEV_NODE_OPEN, FTDEV_DEVICE_UNKNOWN, ""),                             // held elsewhere
-        node(FTDEV_NODE_OPEN | FTDEV_NODE_HIGH_SPEED, FTDEV_DEVICE_UNKNOWN, ""),     // so is this
-        node(FTDEV_NODE_OPEN, FTDEV_DEVICE_2232H, "Corvane USB device A"),           // open here
-        node(0, FTDEV_DEVICE_UNKNOWN, ""),                                           // free, unknown chip
+        node(FTDEV_NODE_OPEN, FTDEV_DEVICE_UNKNOWN, ""),                         // held elsewhere
+        node(FTDEV_NODE_OPEN | FTDEV_NODE_HIGH_SPEED, FTDEV_DEVICE_UNKNOWN, ""), // so is this
+        node(FTDEV_NODE_OPEN, FTDEV_DEVICE_2232H, "Corvane USB device A"),       // open here
+        node(0, FTDEV_DEVICE_UNKNOWN, ""),                                       // free, unknown chip
         node(0, FTDEV_DEVICE_232R, "FT232R USB UART"),
     };
     EXPECT_EQ(count_unreadable_nodes(nodes), 2u);

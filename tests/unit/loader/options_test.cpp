@@ -100,7 +100,7 @@ struct RefusalCase {
     std::vector<std::string> args;
     ValueFault fault;
     const char *option;
-    const char *value;   // nullptr: nothing followed the option
+    const char *value; // nullptr: nothing followed the option
 };
 
 // Every value that cannot be right is refused before the run touches anything, naming
@@ -158,9 +158,11 @@ TEST_F(ParseArguments, NumbersThatAreRightStillRun)
     // An odd offset is fine for the updates, whose configuration offset is in bytes; 6
     // is a number, refused later as a save type once the cartridge is open.
     const std::vector<std::vector<std::string>> cases = {
-        {"-a", "0x1000", "-l", "r.z64"}, {"-a", "FFFFFFFE", "-l", "r.z64"}, {"-f", "c.bin", "-a", "1"},
-        {"-d", "x.bin", "7FFFFFFF"},     {"-d", "x.bin", "0X00000010"},   {"-s", "6", "-l", "r.z64"},
-        {"-s", "1", "-a", "1"},          {"-d", "x.bin"},                 {"-d", "x.bin", "-s", "2"},
+        {"-a", "0x1000", "-l", "r.z64"}, {"-a", "FFFFFFFE", "-l", "r.z64"},
+        {"-f", "c.bin", "-a", "1"},      {"-d", "x.bin", "7FFFFFFF"},
+        {"-d", "x.bin", "0X00000010"},   {"-s", "6", "-l", "r.z64"},
+        {"-s", "1", "-a", "1"},          {"-d", "x.bin"},
+        {"-d", "x.bin", "-s", "2"},
     };
     for (const auto &args : cases) {
         state_ = RunState{};
@@ -215,10 +217,20 @@ struct NumberCase {
 TEST(ParseNumber, HexadecimalIsDigitsOnlyAndFits32Bits)
 {
     const NumberCase cases[] = {
-        {"1000", 0x1000},     {"0x1f", 0x1F},           {"0XAb", 0xAB},          {"FFFFFFFF", -1},
-        {"80000000", INT32_MIN}, {"000000001000", 0x1000}, {"123456789", std::nullopt},
-        {"-a", std::nullopt}, {" 7", std::nullopt},     {"g1", std::nullopt},    {"", std::nullopt},
-        {"10zz", std::nullopt}, {"0x", std::nullopt},   {"FFFFFFFFFFFFFFFFFF", std::nullopt},
+        {"1000", 0x1000},
+        {"0x1f", 0x1F},
+        {"0XAb", 0xAB},
+        {"FFFFFFFF", -1},
+        {"80000000", INT32_MIN},
+        {"000000001000", 0x1000},
+        {"123456789", std::nullopt},
+        {"-a", std::nullopt},
+        {" 7", std::nullopt},
+        {"g1", std::nullopt},
+        {"", std::nullopt},
+        {"10zz", std::nullopt},
+        {"0x", std::nullopt},
+        {"FFFFFFFFFFFFFFFFFF", std::nullopt},
     };
     for (const NumberCase &number : cases)
         EXPECT_EQ(parse_hex(number.text), number.value) << '"' << number.text << '"';
@@ -227,8 +239,14 @@ TEST(ParseNumber, HexadecimalIsDigitsOnlyAndFits32Bits)
 TEST(ParseNumber, DecimalIsDigitsOnlyAndFitsASigned32BitValue)
 {
     const NumberCase cases[] = {
-        {"5", 5},   {"0", 0}, {"2147483647", INT32_MAX}, {"2147483648", std::nullopt},
-        {"-1", std::nullopt}, {"99999999999", std::nullopt}, {"x", std::nullopt}, {"0x10", std::nullopt},
+        {"5", 5},
+        {"0", 0},
+        {"2147483647", INT32_MAX},
+        {"2147483648", std::nullopt},
+        {"-1", std::nullopt},
+        {"99999999999", std::nullopt},
+        {"x", std::nullopt},
+        {"0x10", std::nullopt},
         {"5 ", std::nullopt},
     };
     for (const NumberCase &number : cases)

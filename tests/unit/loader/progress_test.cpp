@@ -30,10 +30,9 @@ struct BarCase {
 TEST(ProgressLine, CellsAreTheTruncatedShareOf64)
 {
     const BarCase cases[] = {
-        {0, 0x80000, 0},           {0x40000, 0x80000, 32},   {0x80000, 0x80000, 64},
-        {0x7FFFF, 0x80000, 63},    {1, 0x80000, 0},          {0x100001, 0x100001, 64},
-        {0x80000, 0x100001, 31},   {3, 0, 0},                {0, 0, 0},
-        {0x90000, 0x80000, 64},    {-5, 0x80000, 0},         {0x7FFFFFFF, 0x7FFFFFFF, 64},
+        {0, 0x80000, 0}, {0x40000, 0x80000, 32},   {0x80000, 0x80000, 64},  {0x7FFFF, 0x80000, 63},
+        {1, 0x80000, 0}, {0x100001, 0x100001, 64}, {0x80000, 0x100001, 31}, {3, 0, 0},
+        {0, 0, 0},       {0x90000, 0x80000, 64},   {-5, 0x80000, 0},        {0x7FFFFFFF, 0x7FFFFFFF, 64},
     };
     for (const BarCase &c : cases)
         EXPECT_EQ(std::string(progress_line(c.done, c.whole, ascii).view()),
@@ -50,8 +49,8 @@ TEST(ProgressLine, UsesTheGlyphsItIsGiven)
 struct WidthCase {
     int columns;
     int margin;
-    int cells;           // the bar's cells
-    int full_cells;      // of them full, at 3/4 done
+    int cells;      // the bar's cells
+    int full_cells; // of them full, at 3/4 done
     int wipe_blanks;
 };
 
@@ -60,9 +59,8 @@ struct WidthCase {
 TEST(ProgressLine, FitsATerminalNarrowerThanTheWipe)
 {
     const WidthCase cases[] = {
-        {0, 3, 64, 48, 79},  {200, 3, 64, 48, 79}, {80, 3, 64, 48, 79}, {79, 3, 64, 48, 78},
-        {68, 3, 64, 48, 67}, {67, 3, 63, 47, 66},  {60, 3, 56, 42, 59}, {5, 3, 1, 0, 4},
-        {4, 3, 0, 0, 3},     {2, 1, 0, 0, 1},
+        {0, 3, 64, 48, 79},  {200, 3, 64, 48, 79}, {80, 3, 64, 48, 79}, {79, 3, 64, 48, 78}, {68, 3, 64, 48, 67},
+        {67, 3, 63, 47, 66}, {60, 3, 56, 42, 59},  {5, 3, 1, 0, 4},     {4, 3, 0, 0, 3},     {2, 1, 0, 0, 1},
     };
     for (const WidthCase &c : cases) {
         std::string line(progress_line(3, 4, ascii, c.columns).view());
@@ -93,8 +91,7 @@ struct RateCase {
 TEST(TransferRate, CountsWholeMebibytesOnly)
 {
     const RateCase cases[] = {
-        {3 << 20, 2.5, 1.2}, {(3 << 19) - 1, 1.0, 1.0}, {(1 << 20) - 1, 0.5, 0.0},
-        {0, 0.001, 0.0},     {1 << 20, 0.0, 0.0},
+        {3 << 20, 2.5, 1.2}, {(3 << 19) - 1, 1.0, 1.0}, {(1 << 20) - 1, 0.5, 0.0}, {0, 0.001, 0.0}, {1 << 20, 0.0, 0.0},
     };
     for (const RateCase &c : cases)
         EXPECT_DOUBLE_EQ(transfer_rate(c.size, c.seconds), c.rate) << c.size << " in " << c.seconds;
@@ -110,8 +107,12 @@ struct MoveCase {
 TEST(CountedMove, ShortWordTransfersStopAtAWholeWord)
 {
     const MoveCase cases[] = {
-        {0x80000, 0x80000, true, 0x80000}, {2, 1, true, 1},   {1, 1, true, 1},
-        {0x1001, 0x80000, true, 0x1000},   {1, 0x400, true, 0}, {0x101, 0x400, false, 0x101},
+        {0x80000, 0x80000, true, 0x80000},
+        {2, 1, true, 1},
+        {1, 1, true, 1},
+        {0x1001, 0x80000, true, 0x1000},
+        {1, 0x400, true, 0},
+        {0x101, 0x400, false, 0x101},
         {0, 0x400, false, 0},
     };
     for (const MoveCase &c : cases)

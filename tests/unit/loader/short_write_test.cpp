@@ -30,14 +30,15 @@ struct CutPlan {
 class CuttingChannel : public usb::Channel {
 public:
     CuttingChannel(std::unique_ptr<usb::Channel> inner, std::shared_ptr<CutPlan> plan)
-        : inner_(std::move(inner)), plan_(std::move(plan)) {}
+        : inner_(std::move(inner)), plan_(std::move(plan))
+    {}
 
     usb::Status bulk_out(const uint8_t *data, size_t size, unsigned, size_t *transferred) override
     {
         if (plan_->ending) {
             plan_->ending = false;
             *transferred = 0;
-            return usb::Status::ok;   // takes nothing more: the driver ends the write here
+            return usb::Status::ok; // takes nothing more: the driver ends the write here
         }
         if (plan_->cut && size > *plan_->cut) {
             size = *plan_->cut;
@@ -88,7 +89,8 @@ std::vector<uint8_t> sdram_from(const std::vector<std::vector<uint8_t>> &writes,
 class CuttingTransport : public usb::Transport {
 public:
     CuttingTransport(std::unique_ptr<usb::Transport> inner, std::shared_ptr<CutPlan> plan)
-        : inner_(std::move(inner)), plan_(std::move(plan)) {}
+        : inner_(std::move(inner)), plan_(std::move(plan))
+    {}
 
     std::string_view name() const override { return inner_->name(); }
     usb::Status list(std::vector<usb::DeviceIdentity> &devices) override { return inner_->list(devices); }
@@ -128,7 +130,7 @@ std::vector<uint8_t> in_order(std::vector<uint8_t> image, ByteOrder order)
 
 struct CutCase {
     ByteOrder order;
-    size_t cut;   // bytes of the first data write that go
+    size_t cut; // bytes of the first data write that go
 };
 
 TEST(ShortWrite, LoadResumesAtTheFirstByteNotSentEvenInsideAWord)
@@ -145,8 +147,10 @@ TEST(ShortWrite, LoadResumesAtTheFirstByteNotSentEvenInsideAWord)
     // 1002 ends inside a 32-bit word; 1003 counts as 1002 (whole 16-bit words only);
     // 1001 ends inside a 16-bit word and counts as 1000.
     const CutCase cases[] = {
-        {ByteOrder::reversed_words, 1002}, {ByteOrder::reversed_words, 1003},
-        {ByteOrder::swapped_halves, 1001}, {ByteOrder::big_endian, 1001},
+        {ByteOrder::reversed_words, 1002},
+        {ByteOrder::reversed_words, 1003},
+        {ByteOrder::swapped_halves, 1001},
+        {ByteOrder::big_endian, 1001},
     };
     for (const CutCase &c : cases) {
         std::vector<uint8_t> file = in_order(wanted, c.order);

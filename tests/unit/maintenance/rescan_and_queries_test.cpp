@@ -99,7 +99,7 @@ TEST_F(DeviceQueries, RefuseAClosedHandleAndLeaveTheOutputAlone)
     EXPECT_EQ(FT_GetComPortNumber(handle, nullptr), FTDEV_INVALID_HANDLE);
     EXPECT_EQ(version, 77u);
     EXPECT_EQ(port, 0);
-    ASSERT_EQ(FT_Open(0, &handle), FTDEV_OK);   // for TearDown
+    ASSERT_EQ(FT_Open(0, &handle), FTDEV_OK); // for TearDown
 }
 
 } // namespace

@@ -78,12 +78,12 @@ TEST_F(UsbNodes, PropertyReadsSayTheSizeTheyNeedUntilTheBufferHoldsIt)
     ASSERT_EQ(required, expected.size());
 
     std::vector<BYTE> buffer(required, 'x');
-    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set, &chip(), SPDRP_HARDWAREID, &type, buffer.data(),
-                                                   required - 1, &required));
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set, &chip(), SPDRP_HARDWAREID, &type, buffer.data(), required - 1,
+                                                   &required));
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(buffer.back(), 'x');
-    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(set, &chip(), SPDRP_HARDWAREID, &type, buffer.data(), required,
-                                                  &required));
+    ASSERT_TRUE(
+        SetupDiGetDeviceRegistryPropertyA(set, &chip(), SPDRP_HARDWAREID, &type, buffer.data(), required, &required));
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), expected);
 }
 
@@ -98,8 +98,8 @@ TEST_F(UsbNodes, DevicesHaveCompatibleIdsAndRootHubsNone)
     EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set, &hub(), SPDRP_COMPATIBLEIDS, &type,
                                                    reinterpret_cast<PBYTE>(buffer), sizeof buffer, &required));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
-    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(set, &hub(), SPDRP_HARDWAREID, &type,
-                                                  reinterpret_cast<PBYTE>(buffer), sizeof buffer, &required));
+    ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(set, &hub(), SPDRP_HARDWAREID, &type, reinterpret_cast<PBYTE>(buffer),
+                                                  sizeof buffer, &required));
     EXPECT_EQ(std::string(buffer, required), bytes("USB\\ROOT_HUB\0\0"));
     EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set, &chip(), SPDRP_MAXIMUM_PROPERTY, &type,
                                                    reinterpret_cast<PBYTE>(buffer), sizeof buffer, &required));
@@ -146,7 +146,7 @@ TEST_F(UsbNodes, ClassInstallerNeedsValidPropertyChangeParameters)
     EXPECT_EQ(GetLastError(), ERROR_NO_CLASSINSTALL_PARAMS);
 
     SP_PROPCHANGE_PARAMS change{};
-    change.ClassInstallHeader.cbSize = sizeof change;   // the whole record instead of its header
+    change.ClassInstallHeader.cbSize = sizeof change; // the whole record instead of its header
     change.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
     change.StateChange = DICS_PROPCHANGE;
     change.Scope = DICS_FLAG_CONFIGSPECIFIC;

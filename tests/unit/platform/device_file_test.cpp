@@ -27,19 +27,22 @@ const std::string dual_b = "\\\\?\\corvane#inproc#1#2";
 
 class DeviceFiles : public ::testing::Test {
 protected:
-    void TearDown() override {
+    void TearDown() override
+    {
         for (HANDLE handle : opened_)
             CloseHandle(handle);
     }
 
-    HANDLE open(const std::string &path, DWORD access = read_write) {
+    HANDLE open(const std::string &path, DWORD access = read_write)
+    {
         HANDLE handle = CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (handle != INVALID_HANDLE_VALUE)
             opened_.push_back(handle);
         return handle;
     }
 
-    void set_timeouts(HANDLE device, uint32_t read_ms, uint32_t write_ms) {
+    void set_timeouts(HANDLE device, uint32_t read_ms, uint32_t write_ms)
+    {
         uint32_t both[2] = {read_ms, write_ms};
         DWORD returned = 99;
         ASSERT_TRUE(DeviceIoControl(device, timeouts_request, both, sizeof both, nullptr, 0, &returned, nullptr));
@@ -47,7 +50,8 @@ protected:
     }
 
     // Whether another client of the bus could claim the channel now.
-    bool claimable(const char *id, unsigned channel) {
+    bool claimable(const char *id, unsigned channel)
+    {
         sim::VirtualBus &bus = bus_.bus();
         const sim::VirtualBus::ClientId other = bus.add_client();
         const bool free = bus.claim(other, id, channel) == usb::Status::ok;
@@ -59,7 +63,8 @@ protected:
     std::vector<HANDLE> opened_;
 };
 
-TEST_F(DeviceFiles, AChannelIsOwnedByOneHandleAtATime) {
+TEST_F(DeviceFiles, AChannelIsOwnedByOneHandleAtATime)
+{
     HANDLE first = open(dual_a);
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     EXPECT_EQ(open(dual_a), INVALID_HANDLE_VALUE);
@@ -72,7 +77,8 @@ TEST_F(DeviceFiles, AChannelIsOwnedByOneHandleAtATime) {
     EXPECT_NE(open(dual_a), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(DeviceFiles, AChannelHeldByAnotherProgramDoesNotOpen) {
+TEST_F(DeviceFiles, AChannelHeldByAnotherProgramDoesNotOpen)
+{
     sim::VirtualBus &bus = bus_.bus();
     const sim::VirtualBus::ClientId other_program = bus.add_client();
     ASSERT_EQ(bus.claim(other_program, "0", 1), usb::Status::ok);
@@ -83,7 +89,8 @@ TEST_F(DeviceFiles, AChannelHeldByAnotherProgramDoesNotOpen) {
     EXPECT_NE(open(single), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(DeviceFiles, PathsOfNoPresentChannelAreNotFound) {
+TEST_F(DeviceFiles, PathsOfNoPresentChannelAreNotFound)
+{
     ASSERT_EQ(bus_.bus().set_plugged("0", false), usb::Status::ok);
     for (const std::string &path :
          {single, std::string("\\\\?\\corvane#inproc#1#3"), std::string("\\\\?\\corvane#other#1#1"),
@@ -94,7 +101,8 @@ TEST_F(DeviceFiles, PathsOfNoPresentChannelAreNotFound) {
     EXPECT_EQ(CreateFileA(nullptr, read_write, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(DeviceFiles, WritesAndReadsReachTheChannel) {
+TEST_F(DeviceFiles, WritesAndReadsReachTheChannel)
+{
     // The chip's channel loops what is written back to its reader.
     HANDLE device = open(single);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
@@ -110,7 +118,8 @@ TEST_F(DeviceFiles, WritesAndReadsReachTheChannel) {
     EXPECT_EQ(std::string(received, read), "hello");
 }
 
-TEST_F(DeviceFiles, ARequestSucceedsExactlyWhenTheDriverSaysSo) {
+TEST_F(DeviceFiles, ARequestSucceedsExactlyWhenTheDriverSaysSo)
+{
     HANDLE device = open(single);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     DWORD returned = 99;
@@ -123,7 +132,8 @@ TEST_F(DeviceFiles, ARequestSucceedsExactlyWhenTheDriverSaysSo) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(DeviceFiles, ASynchronousDeviceCompletesOverlappedCallsBeforeReturning) {
+TEST_F(DeviceFiles, ASynchronousDeviceCompletesOverlappedCallsBeforeReturning)
+{
     HANDLE device = open(single);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     set_timeouts(device, 1000, 1000);
@@ -148,7 +158,8 @@ TEST_F(DeviceFiles, ASynchronousDeviceCompletesOverlappedCallsBeforeReturning) {
     CloseHandle(overlapped.hEvent);
 }
 
-TEST_F(DeviceFiles, AccessAskedForLimitsTheCalls) {
+TEST_F(DeviceFiles, AccessAskedForLimitsTheCalls)
+{
     HANDLE device = open(single, GENERIC_READ);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     DWORD written = 9;
@@ -157,7 +168,8 @@ TEST_F(DeviceFiles, AccessAskedForLimitsTheCalls) {
     EXPECT_EQ(written, 0u);
 }
 
-TEST_F(DeviceFiles, AClosedDeviceHandleIsRefusedAndSetsAreNotFiles) {
+TEST_F(DeviceFiles, AClosedDeviceHandleIsRefusedAndSetsAreNotFiles)
+{
     HANDLE device = open(single);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(SetupDiDestroyDeviceInfoList(device));
@@ -179,7 +191,8 @@ TEST_F(DeviceFiles, AClosedDeviceHandleIsRefusedAndSetsAreNotFiles) {
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
 }
 
-TEST_F(DeviceFiles, ClosingEndsAReadOfAnotherThreadAndFreesTheChannel) {
+TEST_F(DeviceFiles, ClosingEndsAReadOfAnotherThreadAndFreesTheChannel)
+{
     HANDLE device = open(single);
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
     set_timeouts(device, 10000, 1000);

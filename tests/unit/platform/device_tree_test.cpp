@@ -28,7 +28,8 @@ protected:
     void plug_in(const char *id) { ASSERT_EQ(bus_.bus().set_plugged(id, true), usb::Status::ok); }
 
     // Everything a fresh set lists, through the calls in the order the library makes them.
-    std::vector<Interface> snapshot() {
+    std::vector<Interface> snapshot()
+    {
         std::vector<Interface> found;
         HDEVINFO set = SetupDiGetClassDevsA(&device_class, nullptr, nullptr, present_interfaces);
         EXPECT_NE(set, INVALID_HANDLE_VALUE);
@@ -54,7 +55,8 @@ protected:
     testing::InprocBus bus_{{"ft232r,serial=A1", "ft2232h,serial=B2"}};
 };
 
-TEST_F(DeviceTree, ListsOneInterfacePerChannelInBusOrder) {
+TEST_F(DeviceTree, ListsOneInterfacePerChannelInBusOrder)
+{
     const std::vector<Interface> interfaces = snapshot();
     ASSERT_EQ(interfaces.size(), 3u);
     EXPECT_EQ(interfaces[0].path, "\\\\?\\corvane#inproc#0#1");
@@ -62,7 +64,8 @@ TEST_F(DeviceTree, ListsOneInterfacePerChannelInBusOrder) {
     EXPECT_EQ(interfaces[2].path, "\\\\?\\corvane#inproc#1#2");
 }
 
-TEST_F(DeviceTree, OtherClassesFlagsAndEnumeratorsListNothing) {
+TEST_F(DeviceTree, OtherClassesFlagsAndEnumeratorsListNothing)
+{
     const GUID other = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
     struct Query {
         const GUID *guid;
@@ -82,7 +85,8 @@ TEST_F(DeviceTree, OtherClassesFlagsAndEnumeratorsListNothing) {
     EXPECT_EQ(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, present_interfaces), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(DeviceTree, DetailReportsItsSizeAndNeverOverflows) {
+TEST_F(DeviceTree, DetailReportsItsSizeAndNeverOverflows)
+{
     HDEVINFO set = SetupDiGetClassDevsA(&device_class, nullptr, nullptr, present_interfaces);
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
@@ -118,7 +122,8 @@ TEST_F(DeviceTree, DetailReportsItsSizeAndNeverOverflows) {
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
 }
 
-TEST_F(DeviceTree, ASetIsASnapshotAndEndsOnce) {
+TEST_F(DeviceTree, ASetIsASnapshotAndEndsOnce)
+{
     HDEVINFO set = SetupDiGetClassDevsA(&device_class, nullptr, nullptr, present_interfaces);
     unplug("0");
     unplug("1");
@@ -138,7 +143,8 @@ TEST_F(DeviceTree, ASetIsASnapshotAndEndsOnce) {
     EXPECT_TRUE(snapshot().empty());
 }
 
-TEST_F(DeviceTree, InstancesAreUniqueAndStableWhileTheDeviceStaysPlugged) {
+TEST_F(DeviceTree, InstancesAreUniqueAndStableWhileTheDeviceStaysPlugged)
+{
     const std::vector<Interface> first = snapshot();
     ASSERT_EQ(first.size(), 3u);
     EXPECT_NE(first[0].instance, 0u);
@@ -161,7 +167,8 @@ TEST_F(DeviceTree, InstancesAreUniqueAndStableWhileTheDeviceStaysPlugged) {
     EXPECT_EQ(third[2].instance, first[2].instance);
 }
 
-TEST(DevicePath, IdsThatCouldShiftTheFieldsRoundTrip) {
+TEST(DevicePath, IdsThatCouldShiftTheFieldsRoundTrip)
+{
     for (const char *id : {"1-2.4", "a#b", "50%", "with space", "back\\slash", "ünï"}) {
         const std::string path = platform::format_device_path("vbus", id, 3);
         EXPECT_EQ(std::count(path.begin(), path.end(), '#'), 3) << path;
@@ -173,7 +180,8 @@ TEST(DevicePath, IdsThatCouldShiftTheFieldsRoundTrip) {
     }
 }
 
-TEST(DevicePath, MalformedPathsAreRefused) {
+TEST(DevicePath, MalformedPathsAreRefused)
+{
     for (const char *path : {"", "COM1", "\\\\?\\corvane#vbus#1", "\\\\?\\corvane#vbus#1#0", "\\\\?\\corvane#vbus#1#01",
                              "\\\\?\\corvane#vbus#1#256", "\\\\?\\corvane#vbus#1#1#2", "\\\\?\\corvane#vbus#1#A",
                              "\\\\?\\corvane##1#1", "\\\\?\\corvane#vbus##1", "\\\\?\\corvane#vbus#a%2#1",

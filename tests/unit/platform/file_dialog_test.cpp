@@ -27,7 +27,8 @@ constexpr char loader_filters[] = "Images (*.z64, *.bin, *.rom,)\0*.bin;*.z64;*.
 // Sets or clears an environment variable for one test and puts it back afterwards.
 class EnvironmentSetting {
 public:
-    EnvironmentSetting(const char *name, const char *value) : name_(name) {
+    EnvironmentSetting(const char *name, const char *value) : name_(name)
+    {
         if (const char *old = std::getenv(name))
             old_ = old;
         if (value)
@@ -35,7 +36,8 @@ public:
         else
             unsetenv(name);
     }
-    ~EnvironmentSetting() {
+    ~EnvironmentSetting()
+    {
         if (old_)
             setenv(name_.c_str(), old_->c_str(), 1);
         else
@@ -50,11 +52,13 @@ private:
 // Puts `fd` in the place of standard input for one test.
 class StandardInput {
 public:
-    explicit StandardInput(int fd) : saved_(dup(STDIN_FILENO)) {
+    explicit StandardInput(int fd) : saved_(dup(STDIN_FILENO))
+    {
         dup2(fd, STDIN_FILENO);
         clearerr(stdin);
     }
-    ~StandardInput() {
+    ~StandardInput()
+    {
         dup2(saved_, STDIN_FILENO);
         close(saved_);
         clearerr(stdin);
@@ -66,7 +70,8 @@ private:
 
 class FileDialog : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         folder_ = fs::temp_directory_path() / ("corvane-dialog-" + std::to_string(getpid()));
         fs::create_directories(folder_);
         std::strcpy(path_, "/old/choice.bin");
@@ -82,15 +87,17 @@ protected:
     void TearDown() override { fs::remove_all(folder_); }
 
     // A stand-in chooser program that records its arguments and prints `answer`.
-    void install_chooser(const char *program, const std::string &answer, int exit_status) {
+    void install_chooser(const char *program, const std::string &answer, int exit_status)
+    {
         const fs::path script = folder_ / program;
         std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '"
-                              << (folder_ / "arguments").string() << "'\nprintf '%s\\n' '" << answer
-                              << "'\nexit " << exit_status << "\n";
+                              << (folder_ / "arguments").string() << "'\nprintf '%s\\n' '" << answer << "'\nexit "
+                              << exit_status << "\n";
         fs::permissions(script, fs::perms::owner_all);
     }
 
-    std::vector<std::string> recorded_arguments() {
+    std::vector<std::string> recorded_arguments()
+    {
         std::vector<std::string> lines;
         std::ifstream in(folder_ / "arguments");
         for (std::string line; std::getline(in, line);)
@@ -98,7 +105,8 @@ protected:
         return lines;
     }
 
-    bool contains(const std::vector<std::string> &lines, const std::string &wanted) {
+    bool contains(const std::vector<std::string> &lines, const std::string &wanted)
+    {
         return std::find(lines.begin(), lines.end(), wanted) != lines.end();
     }
 
@@ -108,7 +116,8 @@ protected:
     OPENFILENAMEA ofn_{};
 };
 
-TEST_F(FileDialog, NoDisplayAndNoTerminalMeansNoChoice) {
+TEST_F(FileDialog, NoDisplayAndNoTerminalMeansNoChoice)
+{
     EnvironmentSetting display("DISPLAY", nullptr), wayland("WAYLAND_DISPLAY", nullptr);
     const int nothing = open("/dev/null", O_RDONLY);
     StandardInput input(nothing);
@@ -118,7 +127,8 @@ TEST_F(FileDialog, NoDisplayAndNoTerminalMeansNoChoice) {
     EXPECT_STREQ(title_, "untouched");
 }
 
-TEST_F(FileDialog, GraphicalChooserGetsTheFiltersAndHandsBackItsChoice) {
+TEST_F(FileDialog, GraphicalChooserGetsTheFiltersAndHandsBackItsChoice)
+{
     EnvironmentSetting display("DISPLAY", ":7"), path("PATH", folder_.c_str());
     install_chooser("zenity", "/data/roms/Game One.z64", 0);
     ASSERT_TRUE(GetOpenFileNameA(&ofn_));
@@ -134,12 +144,13 @@ TEST_F(FileDialog, GraphicalChooserGetsTheFiltersAndHandsBackItsChoice) {
     EXPECT_TRUE(contains(arguments, "--file-filter=All Files | *"));
 }
 
-TEST_F(FileDialog, CancelledOrOversizedChoicesLeaveTheBufferAlone) {
+TEST_F(FileDialog, CancelledOrOversizedChoicesLeaveTheBufferAlone)
+{
     struct Case {
         const char *answer;
         int exit_status;
     };
-    const std::string too_long = "/" + std::string(sizeof path_ - 1, 'n');   // no room for the NUL
+    const std::string too_long = "/" + std::string(sizeof path_ - 1, 'n'); // no room for the NUL
     for (const Case &c : {Case{"/picked/but/cancelled.z64", 1}, Case{"", 0}, Case{too_long.c_str(), 0}}) {
         EnvironmentSetting display("DISPLAY", ":7"), path("PATH", folder_.c_str());
         install_chooser("zenity", c.answer, c.exit_status);
@@ -156,7 +167,8 @@ TEST_F(FileDialog, CancelledOrOversizedChoicesLeaveTheBufferAlone) {
     EXPECT_EQ(std::string(title_), fits.substr(1, sizeof title_ - 1));
 }
 
-TEST_F(FileDialog, TerminalIsAskedWithoutADisplay) {
+TEST_F(FileDialog, TerminalIsAskedWithoutADisplay)
+{
     EnvironmentSetting display("DISPLAY", nullptr), wayland("WAYLAND_DISPLAY", nullptr);
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(terminal, 0);

@@ -19,14 +19,16 @@ using Clock = std::chrono::steady_clock;
 // Runs `body` on a thread of its own and waits for it, so that ownership is tested
 // from a thread that is not the creator's.
 template <class Body>
-void on_other_thread(Body body) {
+void on_other_thread(Body body)
+{
     std::thread other(body);
     other.join();
 }
 
 class Handles : public ::testing::Test {};
 
-TEST_F(Handles, NeverIssuedAndClosedHandlesAreRefusedEverywhere) {
+TEST_F(Handles, NeverIssuedAndClosedHandlesAreRefusedEverywhere)
+{
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event, nullptr);
     ASSERT_TRUE(CloseHandle(event));
@@ -52,7 +54,8 @@ TEST_F(Handles, NeverIssuedAndClosedHandlesAreRefusedEverywhere) {
     }
 }
 
-TEST_F(Handles, ValuesAreNotReusedAfterClose) {
+TEST_F(Handles, ValuesAreNotReusedAfterClose)
+{
     HANDLE first = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     ASSERT_TRUE(CloseHandle(first));
     HANDLE second = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -67,7 +70,8 @@ protected:
     HANDLE mutex_ = nullptr;
 };
 
-TEST_F(Mutexes, OwnerMayTakeItAgainAndMustReleaseAsOften) {
+TEST_F(Mutexes, OwnerMayTakeItAgainAndMustReleaseAsOften)
+{
     mutex_ = CreateMutexA(nullptr, FALSE, nullptr);
     ASSERT_NE(mutex_, nullptr);
     EXPECT_EQ(WaitForSingleObject(mutex_, 0), WAIT_OBJECT_0);
@@ -83,7 +87,8 @@ TEST_F(Mutexes, OwnerMayTakeItAgainAndMustReleaseAsOften) {
     });
 }
 
-TEST_F(Mutexes, OnlyTheOwnerMayReleaseIt) {
+TEST_F(Mutexes, OnlyTheOwnerMayReleaseIt)
+{
     mutex_ = CreateMutexA(nullptr, TRUE, nullptr);
     on_other_thread([this] {
         EXPECT_FALSE(ReleaseMutex(mutex_));
@@ -95,7 +100,8 @@ TEST_F(Mutexes, OnlyTheOwnerMayReleaseIt) {
     EXPECT_TRUE(ReleaseMutex(mutex_));
 }
 
-TEST_F(Mutexes, AWaiterGetsItWhenTheOwnerLetsGo) {
+TEST_F(Mutexes, AWaiterGetsItWhenTheOwnerLetsGo)
+{
     mutex_ = CreateMutexA(nullptr, TRUE, nullptr);
     std::atomic<DWORD> result{WAIT_FAILED};
     std::thread waiter([&] {
@@ -109,7 +115,8 @@ TEST_F(Mutexes, AWaiterGetsItWhenTheOwnerLetsGo) {
     EXPECT_EQ(result.load(), WAIT_OBJECT_0);
 }
 
-TEST_F(Mutexes, AThreadThatEndsOwningItAbandonsIt) {
+TEST_F(Mutexes, AThreadThatEndsOwningItAbandonsIt)
+{
     mutex_ = CreateMutexA(nullptr, FALSE, nullptr);
     on_other_thread([this] { EXPECT_EQ(WaitForSingleObject(mutex_, 0), WAIT_OBJECT_0); });
     EXPECT_EQ(WaitForSingleObject(mutex_, 1000), WAIT_ABANDONED);
@@ -125,7 +132,8 @@ protected:
     HANDLE event_ = nullptr;
 };
 
-TEST_F(Events, AWaitTimesOutOnAnUnsignalledEvent) {
+TEST_F(Events, AWaitTimesOutOnAnUnsignalledEvent)
+{
     event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);
     const auto start = Clock::now();
@@ -133,7 +141,8 @@ TEST_F(Events, AWaitTimesOutOnAnUnsignalledEvent) {
     EXPECT_GE(Clock::now() - start, 40ms);
 }
 
-TEST_F(Events, ManualResetStaysSignalledUntilReset) {
+TEST_F(Events, ManualResetStaysSignalledUntilReset)
+{
     event_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_OBJECT_0);
@@ -141,17 +150,19 @@ TEST_F(Events, ManualResetStaysSignalledUntilReset) {
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);
 }
 
-TEST_F(Events, AutoResetReleasesOneWaitPerSignal) {
+TEST_F(Events, AutoResetReleasesOneWaitPerSignal)
+{
     event_ = CreateEventA(nullptr, FALSE, TRUE, nullptr);
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);
     EXPECT_TRUE(SetEvent(event_));
-    EXPECT_TRUE(SetEvent(event_));   // signals do not add up
+    EXPECT_TRUE(SetEvent(event_)); // signals do not add up
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);
 }
 
-TEST_F(Events, SignalEventWakesAWaiterOfAnotherThread) {
+TEST_F(Events, SignalEventWakesAWaiterOfAnotherThread)
+{
     event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     std::atomic<DWORD> result{WAIT_FAILED};
     std::thread waiter([&] { result = WaitForSingleObject(event_, INFINITE); });
@@ -162,7 +173,8 @@ TEST_F(Events, SignalEventWakesAWaiterOfAnotherThread) {
     EXPECT_EQ(WaitForSingleObject(event_, 0), WAIT_TIMEOUT);
 }
 
-TEST_F(Events, SignalEventRefusesAnythingButAnEvent) {
+TEST_F(Events, SignalEventRefusesAnythingButAnEvent)
+{
     HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
     EXPECT_FALSE(platform::signal_event(mutex));
     EXPECT_FALSE(SetEvent(mutex));

@@ -18,7 +18,8 @@ protected:
 
     // Sends `data` and reads until `data.size()` payload bytes came back, checking and
     // stripping the status bytes of every packet.
-    std::vector<uint8_t> echo(usb::Channel &channel, const std::vector<uint8_t> &data, size_t packet) {
+    std::vector<uint8_t> echo(usb::Channel &channel, const std::vector<uint8_t> &data, size_t packet)
+    {
         size_t sent = 0;
         EXPECT_EQ(channel.bulk_out(data.data(), data.size(), 1000, &sent), usb::Status::ok);
         EXPECT_EQ(sent, data.size());
@@ -39,13 +40,15 @@ protected:
     }
 };
 
-TEST_F(BulkTransfer, FullSpeedChipLoopsBackIn64BytePacketsWithStatusBytes) {
+TEST_F(BulkTransfer, FullSpeedChipLoopsBackIn64BytePacketsWithStatusBytes)
+{
     auto channel = open_channel(*transport, "0");
     std::vector<uint8_t> data = bytes(1000, 7);
     EXPECT_EQ(echo(*channel, data, 64), data);
 }
 
-TEST_F(BulkTransfer, HighSpeedChipUses512BytePackets) {
+TEST_F(BulkTransfer, HighSpeedChipUses512BytePackets)
+{
     auto channel = open_channel(*transport, "1", 2);
     std::vector<uint8_t> data = bytes(1500);
     size_t sent = 0;
@@ -59,7 +62,8 @@ TEST_F(BulkTransfer, HighSpeedChipUses512BytePackets) {
     EXPECT_EQ(buffer[1024 + 2], data[1020]);
 }
 
-TEST_F(BulkTransfer, ReadStopsWhenTheBufferIsFullAndKeepsTheRest) {
+TEST_F(BulkTransfer, ReadStopsWhenTheBufferIsFullAndKeepsTheRest)
+{
     auto channel = open_channel(*transport, "0");
     std::vector<uint8_t> data = bytes(200);
     size_t sent = 0, got = 0;
@@ -68,14 +72,20 @@ TEST_F(BulkTransfer, ReadStopsWhenTheBufferIsFullAndKeepsTheRest) {
     ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
     EXPECT_EQ(got, 128u);
     ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
-    EXPECT_EQ(got, 64u + 2u + 14u);   // the other 76 bytes: a full packet and a short one
+    EXPECT_EQ(got, 64u + 2u + 14u); // the other 76 bytes: a full packet and a short one
     EXPECT_EQ(buffer[2], data[124]);
 }
 
 // An idle channel answers with the status bytes alone when its latency timer runs out
 // within the time-out, and with nothing at all when the time-out is the shorter.
-TEST_F(BulkTransfer, IdleChannelAnswersAtTheLatencyTimerOrTimesOut) {
-    struct Case { uint16_t latency_ms; unsigned timeout_ms; usb::Status expected; size_t got; };
+TEST_F(BulkTransfer, IdleChannelAnswersAtTheLatencyTimerOrTimesOut)
+{
+    struct Case {
+        uint16_t latency_ms;
+        unsigned timeout_ms;
+        usb::Status expected;
+        size_t got;
+    };
     const Case cases[] = {
         {5, 1000, usb::Status::ok, 2},
         {20, 20, usb::Status::ok, 2},
@@ -98,7 +108,8 @@ TEST_F(BulkTransfer, IdleChannelAnswersAtTheLatencyTimerOrTimesOut) {
     }
 }
 
-TEST_F(BulkTransfer, WaitingReaderWakesForBytesWrittenByAnotherThread) {
+TEST_F(BulkTransfer, WaitingReaderWakesForBytesWrittenByAnotherThread)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(send_out(*channel, ftdi::set_latency, 255, 1), usb::Status::ok);
     std::thread writer([&] {
@@ -115,7 +126,8 @@ TEST_F(BulkTransfer, WaitingReaderWakesForBytesWrittenByAnotherThread) {
     EXPECT_EQ(buffer[2], 0x5A);
 }
 
-TEST_F(BulkTransfer, AWriteMeetingAWaitingReadFillsItWholeAndLeavesTheRestInOrder) {
+TEST_F(BulkTransfer, AWriteMeetingAWaitingReadFillsItWholeAndLeavesTheRestInOrder)
+{
     // The read waits before the write comes, so the write fills it directly; what does
     // not fit takes the plug's ordinary way and comes out next.
     auto channel = open_channel(*transport, "1", 2);
@@ -142,7 +154,8 @@ TEST_F(BulkTransfer, AWriteMeetingAWaitingReadFillsItWholeAndLeavesTheRestInOrde
     EXPECT_TRUE(std::equal(rest.begin() + 2, rest.begin() + 482, data.begin() + 1020));
 }
 
-TEST_F(BulkTransfer, FullLoopbackRefusesMoreUntilTheTimeOutAndReportsWhatWent) {
+TEST_F(BulkTransfer, FullLoopbackRefusesMoreUntilTheTimeOutAndReportsWhatWent)
+{
     auto channel = open_channel(*transport, "0");
     std::vector<uint8_t> data(sim::Loopback::default_capacity + 44 * 1024);
     size_t sent = 0;
@@ -150,7 +163,8 @@ TEST_F(BulkTransfer, FullLoopbackRefusesMoreUntilTheTimeOutAndReportsWhatWent) {
     EXPECT_EQ(sent, sim::Loopback::default_capacity);
 }
 
-TEST_F(BulkTransfer, StalledChipMovesNoBytes) {
+TEST_F(BulkTransfer, StalledChipMovesNoBytes)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(fixture.bus().set_stalled("0", true), usb::Status::ok);
     uint8_t byte = 1;
@@ -165,14 +179,16 @@ TEST_F(BulkTransfer, StalledChipMovesNoBytes) {
 
 class ModemLines : public BulkTransfer {
 protected:
-    uint8_t modem_status(usb::Channel &channel) {
+    uint8_t modem_status(usb::Channel &channel)
+    {
         std::vector<uint8_t> reply;
         EXPECT_EQ(read_in(channel, ftdi::modem_status, 1, reply, 2), usb::Status::ok);
         return reply.empty() ? 0 : reply[0];
     }
 };
 
-TEST_F(ModemLines, LoopbackPlugWiresRtsToCtsAndDtrToDsrAndDcd) {
+TEST_F(ModemLines, LoopbackPlugWiresRtsToCtsAndDtrToDsrAndDcd)
+{
     auto channel = open_channel(*transport, "0");
     EXPECT_EQ(modem_status(*channel) & 0xF0, 0);
     ASSERT_EQ(send_out(*channel, ftdi::modem_control, 0x0202, 1), usb::Status::ok);
@@ -183,7 +199,8 @@ TEST_F(ModemLines, LoopbackPlugWiresRtsToCtsAndDtrToDsrAndDcd) {
     EXPECT_EQ(modem_status(*channel) & 0xF0, ftdi::modem_dsr | ftdi::modem_dcd);
 }
 
-TEST_F(ModemLines, LineChangeSendsAPacketAtOnceCarryingTheNewStatus) {
+TEST_F(ModemLines, LineChangeSendsAPacketAtOnceCarryingTheNewStatus)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(send_out(*channel, ftdi::set_latency, 255, 1), usb::Status::ok);
     fixture.set_modem_lines(0, 1, ftdi::modem_ri | ftdi::modem_dcd);
@@ -196,7 +213,8 @@ TEST_F(ModemLines, LineChangeSendsAPacketAtOnceCarryingTheNewStatus) {
     EXPECT_EQ(buffer[0] & 0xF0, ftdi::modem_ri | ftdi::modem_dcd);
 }
 
-TEST_F(ModemLines, BreakSentIntoThePlugShowsInTheLineStatus) {
+TEST_F(ModemLines, BreakSentIntoThePlugShowsInTheLineStatus)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(send_out(*channel, ftdi::data_characteristics, 0x4008, 1), usb::Status::ok);
     std::vector<uint8_t> reply;
@@ -209,7 +227,8 @@ TEST_F(ModemLines, BreakSentIntoThePlugShowsInTheLineStatus) {
 
 // The cut fault: one OUT transfer ends short at once, as a time-out with the partial
 // count, so that a host's resume of a short write can be tried; the next one is whole.
-TEST_F(BulkTransfer, CutEndsTheNextOutTransferShortOnceThenAllMove) {
+TEST_F(BulkTransfer, CutEndsTheNextOutTransferShortOnceThenAllMove)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(fixture.bus().cut_next_transfer("0", 100), usb::Status::ok);
     std::vector<uint8_t> data = bytes(1000, 3);
@@ -240,7 +259,8 @@ TEST_F(BulkTransfer, CutEndsTheNextOutTransferShortOnceThenAllMove) {
 }
 
 // A poll that finds only status bytes leaves the cut armed for the transfer that moves data.
-TEST_F(BulkTransfer, CutPassesStatusOnlyAnswersByAndLimitsAnInTransferToItsDataBytes) {
+TEST_F(BulkTransfer, CutPassesStatusOnlyAnswersByAndLimitsAnInTransferToItsDataBytes)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(fixture.bus().cut_next_transfer("0", 100), usb::Status::ok);
     std::vector<uint8_t> buffer(4096);
@@ -254,10 +274,10 @@ TEST_F(BulkTransfer, CutPassesStatusOnlyAnswersByAndLimitsAnInTransferToItsDataB
 
     ASSERT_EQ(fixture.bus().cut_next_transfer("0", 70), usb::Status::ok);
     ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
-    EXPECT_EQ(got, 64u + 2u + 8u);   // 62 + 8 data bytes, the second packet cut short
+    EXPECT_EQ(got, 64u + 2u + 8u); // 62 + 8 data bytes, the second packet cut short
     EXPECT_EQ(buffer[64 + 2 + 7], data[69]);
     ASSERT_EQ(channel->bulk_in(buffer.data(), buffer.size(), 1000, &got), usb::Status::ok);
-    EXPECT_EQ(got, 230u + 4u * 2u);   // the other 230: three full packets and a short one
+    EXPECT_EQ(got, 230u + 4u * 2u); // the other 230: three full packets and a short one
     EXPECT_EQ(buffer[2], data[70]);
 }
 

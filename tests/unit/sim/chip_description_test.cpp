@@ -6,7 +6,8 @@
 namespace corvane::testing {
 namespace {
 
-TEST(ChipDescription, ReadsEveryKeyIntoTheDescription) {
+TEST(ChipDescription, ReadsEveryKeyIntoTheDescription)
+{
     std::string error;
     auto description = sim::parse_chip_description(
         "ft2232,serial=Ab-9_z,description=Two ports,location=0x1230,eeprom=256,alt=1,fifo=12.5", error);
@@ -33,8 +34,12 @@ TEST(ChipDescription, ReadsEveryKeyIntoTheDescription) {
     EXPECT_EQ(description->fifo_mbps, 0.0);
 }
 
-TEST(ChipDescription, RefusesMalformedDescriptionsWithAReason) {
-    struct Case { const char *text; const char *reason; };
+TEST(ChipDescription, RefusesMalformedDescriptionsWithAReason)
+{
+    struct Case {
+        const char *text;
+        const char *reason;
+    };
     const Case cases[] = {
         {"", "unknown chip kind"},
         {"FT232R", "unknown chip kind"},
@@ -71,7 +76,8 @@ TEST(ChipDescription, RefusesMalformedDescriptionsWithAReason) {
     }
 }
 
-TEST(ChipDescription, BusRefusesTwoChipsWithOneSerialOrOneLocation) {
+TEST(ChipDescription, BusRefusesTwoChipsWithOneSerialOrOneLocation)
+{
     EXPECT_THROW(InprocBus({"ft232r,serial=SAME", "ft232b,serial=SAME"}), std::runtime_error);
     // The second chip's default serial is CV000002.
     EXPECT_THROW(InprocBus({"ft232r,serial=CV000002", "ft232b"}), std::runtime_error);

@@ -14,7 +14,8 @@ protected:
     std::unique_ptr<usb::Transport> transport = usb::make_inproc_transport(fixture.bus());
 };
 
-TEST_F(Claims, ListsEveryChipWithItsPositionLocationAndPacketSize) {
+TEST_F(Claims, ListsEveryChipWithItsPositionLocationAndPacketSize)
+{
     std::vector<usb::DeviceIdentity> devices;
     ASSERT_EQ(transport->list(devices), usb::Status::ok);
     ASSERT_EQ(devices.size(), 2u);
@@ -31,7 +32,8 @@ TEST_F(Claims, ListsEveryChipWithItsPositionLocationAndPacketSize) {
     EXPECT_EQ(transport->name(), "inproc");
 }
 
-TEST_F(Claims, SecondOpenOfAChannelIsBusyUntilTheFirstIsClosed) {
+TEST_F(Claims, SecondOpenOfAChannelIsBusyUntilTheFirstIsClosed)
+{
     auto first = open_channel(*transport, "0", 1);
     std::unique_ptr<usb::Channel> second;
     EXPECT_EQ(transport->open("0", 1, second), usb::Status::busy);
@@ -40,7 +42,8 @@ TEST_F(Claims, SecondOpenOfAChannelIsBusyUntilTheFirstIsClosed) {
     EXPECT_EQ(transport->open("0", 1, second), usb::Status::ok);
 }
 
-TEST_F(Claims, RemovingAClientEndsAllItsClaims) {
+TEST_F(Claims, RemovingAClientEndsAllItsClaims)
+{
     sim::VirtualBus &bus = fixture.bus();
     auto client = bus.add_client();
     ASSERT_EQ(bus.claim(client, "0", 1), usb::Status::ok);
@@ -55,7 +58,8 @@ TEST_F(Claims, RemovingAClientEndsAllItsClaims) {
     auto r = open_channel(*transport, "1", 1);
 }
 
-TEST_F(Claims, TransfersOnAnUnclaimedChannelAnswerNoDevice) {
+TEST_F(Claims, TransfersOnAnUnclaimedChannelAnswerNoDevice)
+{
     sim::VirtualBus &bus = fixture.bus();
     auto owner = bus.add_client(), stranger = bus.add_client();
     ASSERT_EQ(bus.claim(owner, "0", 1), usb::Status::ok);
@@ -66,11 +70,12 @@ TEST_F(Claims, TransfersOnAnUnclaimedChannelAnswerNoDevice) {
     EXPECT_EQ(bus.bulk_out(stranger, "0", 1, &byte, 1, 10, &moved), usb::Status::no_device);
     EXPECT_EQ(bus.bulk_in(stranger, "0", 1, &byte, 64, 10, &moved), usb::Status::no_device);
     EXPECT_EQ(bus.control(stranger, "0", 1, setup, nullptr, 10, &transferred), usb::Status::no_device);
-    bus.release(stranger, "0", 1);   // not its claim: nothing changes
+    bus.release(stranger, "0", 1); // not its claim: nothing changes
     EXPECT_EQ(bus.control(owner, "0", 1, setup, nullptr, 10, &transferred), usb::Status::ok);
 }
 
-TEST_F(Claims, UnplugEndsClaimsAndWakesAWaitingReader) {
+TEST_F(Claims, UnplugEndsClaimsAndWakesAWaitingReader)
+{
     auto channel = open_channel(*transport, "0", 1);
     ASSERT_EQ(send_out(*channel, usb::ftdi::set_latency, 255, 1), usb::Status::ok);
     std::thread unplug([&] {
@@ -99,7 +104,8 @@ TEST_F(Claims, UnplugEndsClaimsAndWakesAWaitingReader) {
     EXPECT_EQ(channel->bulk_out(&byte, 1, 10, &sent), usb::Status::no_device);
 }
 
-TEST_F(Claims, ReenumerationEndsEveryClaimOfTheDeviceOnly) {
+TEST_F(Claims, ReenumerationEndsEveryClaimOfTheDeviceOnly)
+{
     auto a = open_channel(*transport, "0", 1);
     auto b = open_channel(*transport, "0", 2);
     auto other = open_channel(*transport, "1", 1);
@@ -113,11 +119,12 @@ TEST_F(Claims, ReenumerationEndsEveryClaimOfTheDeviceOnly) {
     // Listed again under the same id, and free to open.
     auto reopened = open_channel(*transport, "0", 1);
     ASSERT_TRUE(reopened);
-    a.reset();   // the stale channel's release must not end the new claim
+    a.reset(); // the stale channel's release must not end the new claim
     EXPECT_EQ(reopened->bulk_out(&byte, 1, 10, &sent), usb::Status::ok);
 }
 
-TEST_F(Claims, PortResetRestoresPowerOnSettingsAndKeepsTheClaim) {
+TEST_F(Claims, PortResetRestoresPowerOnSettingsAndKeepsTheClaim)
+{
     auto channel = open_channel(*transport, "1", 1);
     ASSERT_EQ(send_out(*channel, usb::ftdi::set_latency, 3, 1), usb::Status::ok);
     uint8_t byte = 1;
@@ -131,7 +138,8 @@ TEST_F(Claims, PortResetRestoresPowerOnSettingsAndKeepsTheClaim) {
     EXPECT_EQ(got, 2u);
 }
 
-TEST(InprocTransport, ChannelLeftOpenPastItsBusAnswersNoDevice) {
+TEST(InprocTransport, ChannelLeftOpenPastItsBusAnswersNoDevice)
+{
     std::unique_ptr<usb::Channel> leftover;
     {
         InprocBus fixture{{"ft232r"}};

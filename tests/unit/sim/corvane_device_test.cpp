@@ -7,12 +7,14 @@
 namespace corvane::testing {
 namespace {
 
-uint8_t byte_at(const std::vector<uint16_t> &words, unsigned offset) {
+uint8_t byte_at(const std::vector<uint16_t> &words, unsigned offset)
+{
     return static_cast<uint8_t>(offset % 2 ? words[offset / 2] >> 8 : words[offset / 2]);
 }
 
 // Checks a USB string descriptor at `offset` of the image.
-void expect_descriptor(const std::vector<uint16_t> &words, unsigned offset, std::string_view text) {
+void expect_descriptor(const std::vector<uint16_t> &words, unsigned offset, std::string_view text)
+{
     ASSERT_EQ(byte_at(words, offset), 2 + 2 * text.size()) << text;
     EXPECT_EQ(byte_at(words, offset + 1), 0x03) << text;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -21,7 +23,8 @@ void expect_descriptor(const std::vector<uint16_t> &words, unsigned offset, std:
     }
 }
 
-uint16_t checksum_over(const std::vector<uint16_t> &words, unsigned checksum_word) {
+uint16_t checksum_over(const std::vector<uint16_t> &words, unsigned checksum_word)
+{
     uint16_t sum = 0xAAAA;
     for (unsigned i = 0; i < checksum_word; ++i) {
         sum ^= words[i];
@@ -33,7 +36,8 @@ uint16_t checksum_over(const std::vector<uint16_t> &words, unsigned checksum_wor
 // Field by field against the two-channel high-speed layout: words 0 to 12, the string
 // pointers, the descriptors (moved to the upper half on a large part), the empty
 // descriptor and tail word, and the checksum.
-void expect_default_image(const std::vector<uint16_t> &words, unsigned part_words, std::string_view serial) {
+void expect_default_image(const std::vector<uint16_t> &words, unsigned part_words, std::string_view serial)
+{
     const bool large = part_words >= 128;
     ASSERT_EQ(words.size(), part_words);
     EXPECT_EQ(words[0], 0x0000);
@@ -76,13 +80,15 @@ protected:
     std::unique_ptr<usb::Transport> transport = usb::make_inproc_transport(fixture.bus());
 };
 
-TEST_F(CorvaneDevice, DefaultEepromFollowsTheTwoChannelHighSpeedLayout) {
+TEST_F(CorvaneDevice, DefaultEepromFollowsTheTwoChannelHighSpeedLayout)
+{
     expect_default_image(fixture.eeprom_words(0), 128, "CV000001");
     expect_default_image(fixture.eeprom_words(1), 64, "SMALL");
     expect_default_image(fixture.eeprom_words(2), 256, "BIG");
 }
 
-TEST_F(CorvaneDevice, ListsAsTheTwoChannelDeviceItsEepromNames) {
+TEST_F(CorvaneDevice, ListsAsTheTwoChannelDeviceItsEepromNames)
+{
     std::vector<usb::DeviceIdentity> devices;
     ASSERT_EQ(transport->list(devices), usb::Status::ok);
     ASSERT_EQ(devices.size(), 3u);
@@ -97,7 +103,8 @@ TEST_F(CorvaneDevice, ListsAsTheTwoChannelDeviceItsEepromNames) {
     EXPECT_EQ(devices[1].serial, "SMALL");
 }
 
-TEST_F(CorvaneDevice, ChannelAFeedsTheCartridgeAndChannelBLoopsBack) {
+TEST_F(CorvaneDevice, ChannelAFeedsTheCartridgeAndChannelBLoopsBack)
+{
     auto a = open_channel(*transport, "0", 1);
     auto b = open_channel(*transport, "0", 2);
     const uint8_t stray[] = {0x00, 0x00, 0x00};
@@ -106,12 +113,13 @@ TEST_F(CorvaneDevice, ChannelAFeedsTheCartridgeAndChannelBLoopsBack) {
     ASSERT_EQ(b->bulk_out(stray, 3, 100, &sent), usb::Status::ok);
     std::vector<uint8_t> buffer(512);
     ASSERT_EQ(a->bulk_in(buffer.data(), buffer.size(), 100, &got), usb::Status::ok);
-    EXPECT_EQ(got, 2u);   // the cartridge answers no stray bytes
+    EXPECT_EQ(got, 2u); // the cartridge answers no stray bytes
     ASSERT_EQ(b->bulk_in(buffer.data(), buffer.size(), 100, &got), usb::Status::ok);
     EXPECT_EQ(got, 5u);
 }
 
-std::vector<uint8_t> transfer_header(uint8_t command, uint32_t words, uint32_t word_address) {
+std::vector<uint8_t> transfer_header(uint8_t command, uint32_t words, uint32_t word_address)
+{
     std::vector<uint8_t> header{command, 0x0A};
     for (uint32_t value : {words, word_address})
         for (int shift = 24; shift >= 0; shift -= 8)
@@ -120,7 +128,8 @@ std::vector<uint8_t> transfer_header(uint8_t command, uint32_t words, uint32_t w
 }
 
 // Reads until `count` data bytes came, without the status bytes of the 512-byte packets.
-std::vector<uint8_t> read_data(usb::Channel &channel, size_t count) {
+std::vector<uint8_t> read_data(usb::Channel &channel, size_t count)
+{
     std::vector<uint8_t> data, buffer(4096);
     while (data.size() < count) {
         size_t got = 0;
@@ -135,7 +144,8 @@ std::vector<uint8_t> read_data(usb::Channel &channel, size_t count) {
 // While the cartridge owes a read answer it takes no command; the chip's 4 KiB buffer
 // holds what the host writes meanwhile, so a small header completes at once (no time-out
 // allowed) and runs once the answer has been read. Past the buffer's bound a write waits.
-TEST_F(CorvaneDevice, ChipHoldsCommandsWhileTheCartridgeAnswersAndPassesThemOnAfter) {
+TEST_F(CorvaneDevice, ChipHoldsCommandsWhileTheCartridgeAnswersAndPassesThemOnAfter)
+{
     auto a = open_channel(*transport, "0", 1);
     std::vector<uint8_t> memory(2048);
     for (size_t i = 0; i < memory.size(); ++i)
@@ -169,14 +179,16 @@ TEST_F(CorvaneDevice, ChipHoldsCommandsWhileTheCartridgeAnswersAndPassesThemOnAf
     EXPECT_EQ(read_data(*a, 4), std::vector<uint8_t>(memory.begin() + 0x20, memory.begin() + 0x24));
 }
 
-TEST(CorvaneDescription, DescriptionOptionNamesTheDeliveredImage) {
+TEST(CorvaneDescription, DescriptionOptionNamesTheDeliveredImage)
+{
     InprocBus fixture{{"corvane,description=Bench cart"}};
     std::vector<usb::DeviceIdentity> devices = fixture.bus().list();
     ASSERT_EQ(devices.size(), 1u);
     EXPECT_EQ(devices[0].product, "Bench cart");
 }
 
-TEST(CorvaneDescription, StringsTooLongForTheSmallPartAreRefused) {
+TEST(CorvaneDescription, StringsTooLongForTheSmallPartAreRefused)
+{
     EXPECT_THROW(InprocBus({"corvane,eeprom=64,serial=ABCDEFGHIJKLMN,description="
                             "A description of sixty-one characters to overflow the area"}),
                  std::runtime_error);

@@ -12,20 +12,22 @@ namespace ftdi = usb::ftdi;
 
 class EepromParts : public ::testing::Test {
 protected:
-    InprocBus fixture{{"ft232b,eeprom=64", "ft2232,eeprom=128", "ft4232h,eeprom=256", "ft232h,eeprom=0",
-                       "ft232r", "ftx"}};
+    InprocBus fixture{
+        {"ft232b,eeprom=64", "ft2232,eeprom=128", "ft4232h,eeprom=256", "ft232h,eeprom=0", "ft232r", "ftx"}};
     std::unique_ptr<usb::Transport> transport = usb::make_inproc_transport(fixture.bus());
 };
 
-TEST_F(EepromParts, SmallerPartsIgnoreTheAddressBitsAboveTheirSize) {
-    struct Case { const char *id; uint16_t written; uint16_t alias; uint16_t distinct; };
+TEST_F(EepromParts, SmallerPartsIgnoreTheAddressBitsAboveTheirSize)
+{
+    struct Case {
+        const char *id;
+        uint16_t written;
+        uint16_t alias;
+        uint16_t distinct;
+    };
     const Case cases[] = {
-        {"0", 0x40, 0x00, 0x3F},
-        {"0", 0xC0, 0x00, 0x01},
-        {"1", 0xC0, 0x40, 0x00},
-        {"1", 0x80, 0x00, 0x7F},
-        {"2", 0x1C0, 0xC0, 0x40},
-        {"2", 0x100, 0x00, 0x80},
+        {"0", 0x40, 0x00, 0x3F}, {"0", 0xC0, 0x00, 0x01},  {"1", 0xC0, 0x40, 0x00},
+        {"1", 0x80, 0x00, 0x7F}, {"2", 0x1C0, 0xC0, 0x40}, {"2", 0x100, 0x00, 0x80},
     };
     for (const Case &c : cases) {
         auto channel = open_channel(*transport, c.id);
@@ -36,7 +38,8 @@ TEST_F(EepromParts, SmallerPartsIgnoreTheAddressBitsAboveTheirSize) {
     }
 }
 
-TEST_F(EepromParts, EraseSetsEveryWordTo0xFFFF) {
+TEST_F(EepromParts, EraseSetsEveryWordTo0xFFFF)
+{
     auto channel = open_channel(*transport, "1");
     ASSERT_EQ(send_out(*channel, ftdi::write_eeprom, 0x1234, 5), usb::Status::ok);
     EXPECT_EQ(fixture.eeprom_words(1)[5], 0x1234);
@@ -44,7 +47,8 @@ TEST_F(EepromParts, EraseSetsEveryWordTo0xFFFF) {
     EXPECT_EQ(fixture.eeprom_words(1), std::vector<uint16_t>(128, 0xFFFF));
 }
 
-TEST_F(EepromParts, NoPartReadsAllOnesAndDropsWrites) {
+TEST_F(EepromParts, NoPartReadsAllOnesAndDropsWrites)
+{
     auto channel = open_channel(*transport, "3");
     EXPECT_EQ(send_out(*channel, ftdi::write_eeprom, 0x0000, 3), usb::Status::ok);
     EXPECT_EQ(read_word(*channel, 3), 0xFFFF);
@@ -53,7 +57,8 @@ TEST_F(EepromParts, NoPartReadsAllOnesAndDropsWrites) {
     EXPECT_FALSE(std::filesystem::exists(fixture.state_dir() / "eeprom-CV000004.bin"));
 }
 
-TEST_F(EepromParts, Ft232rFactoryWordsOutliveWritesAndErase) {
+TEST_F(EepromParts, Ft232rFactoryWordsOutliveWritesAndErase)
+{
     auto channel = open_channel(*transport, "4");
     EXPECT_EQ(read_word(*channel, 0x42), 0xFFFF);
     fixture.set_factory_word(4, 0x42, 0x0001);
@@ -68,7 +73,8 @@ TEST_F(EepromParts, Ft232rFactoryWordsOutliveWritesAndErase) {
     EXPECT_THROW(fixture.set_factory_word(4, 0x3F, 0), std::invalid_argument);
 }
 
-TEST_F(EepromParts, FtxChipAreaRefusesWritesAndSurvivesErase) {
+TEST_F(EepromParts, FtxChipAreaRefusesWritesAndSurvivesErase)
+{
     auto channel = open_channel(*transport, "5");
     std::vector<uint16_t> words(1024, 0xFFFF);
     for (unsigned i = 0x40; i <= 0x4F; ++i)
@@ -88,7 +94,8 @@ TEST_F(EepromParts, FtxChipAreaRefusesWritesAndSurvivesErase) {
     EXPECT_EQ(after[0x3FF], 0xFFFF);
 }
 
-TEST_F(EepromParts, WordsReachTheFileLittleEndianAtOnce) {
+TEST_F(EepromParts, WordsReachTheFileLittleEndianAtOnce)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(send_out(*channel, ftdi::write_eeprom, 0xA1B2, 1), usb::Status::ok);
     std::ifstream file(fixture.state_dir() / "eeprom-CV000001.bin", std::ios::binary);
@@ -101,20 +108,23 @@ TEST_F(EepromParts, WordsReachTheFileLittleEndianAtOnce) {
 class EepromFiles : public ::testing::Test {
 protected:
     std::filesystem::path dir;
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string pattern = (std::filesystem::temp_directory_path() / "corvane-eeprom-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir = pattern;
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
-    std::unique_ptr<sim::BusModel> build(const std::string &chip, std::string &error) {
+    std::unique_ptr<sim::BusModel> build(const std::string &chip, std::string &error)
+    {
         std::optional<sim::ChipDescription> description = sim::parse_chip_description(chip, error);
         EXPECT_TRUE(description) << error;
         return sim::BusModel::create({*description}, dir, error);
     }
 };
 
-TEST_F(EepromFiles, ARestartFindsTheWordsAgain) {
+TEST_F(EepromFiles, ARestartFindsTheWordsAgain)
+{
     std::string error;
     {
         auto bus = build("ft2232,serial=KEEP", error);
@@ -128,7 +138,8 @@ TEST_F(EepromFiles, ARestartFindsTheWordsAgain) {
     EXPECT_EQ(bus->chip(0)->eeprom_words()[7], 0x0707);
 }
 
-TEST_F(EepromFiles, AFileOfTheWrongSizeIsRefusedAndLeftAlone) {
+TEST_F(EepromFiles, AFileOfTheWrongSizeIsRefusedAndLeftAlone)
+{
     {
         std::ofstream file(dir / "eeprom-SHORT.bin", std::ios::binary);
         file << std::string(100, 'x');

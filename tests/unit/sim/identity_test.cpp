@@ -11,12 +11,14 @@ namespace {
 class ImageWords {
 public:
     explicit ImageWords(size_t words) : bytes_(2 * words, 0) {}
-    void word(unsigned index, uint16_t value) {
+    void word(unsigned index, uint16_t value)
+    {
         bytes_[2 * index] = static_cast<uint8_t>(value);
         bytes_[2 * index + 1] = static_cast<uint8_t>(value >> 8);
     }
     // A descriptor at `offset`, its pointer in byte `pointer` as `pointer_value`.
-    void string(unsigned pointer, uint8_t pointer_value, unsigned offset, std::string_view text) {
+    void string(unsigned pointer, uint8_t pointer_value, unsigned offset, std::string_view text)
+    {
         bytes_[pointer] = pointer_value;
         bytes_[pointer + 1] = static_cast<uint8_t>(2 + 2 * text.size());
         bytes_[offset] = static_cast<uint8_t>(2 + 2 * text.size());
@@ -24,7 +26,8 @@ public:
         for (size_t i = 0; i < text.size(); ++i)
             bytes_[offset + 2 + 2 * i] = static_cast<uint8_t>(text[i]);
     }
-    void seal(unsigned checksum_word, unsigned skip_first = 1, unsigned skip_last = 0) {
+    void seal(unsigned checksum_word, unsigned skip_first = 1, unsigned skip_last = 0)
+    {
         uint16_t sum = 0xAAAA;
         for (unsigned i = 0; i < checksum_word; ++i) {
             if (i >= skip_first && i <= skip_last)
@@ -34,7 +37,8 @@ public:
         }
         word(checksum_word, sum);
     }
-    std::vector<uint16_t> words() const {
+    std::vector<uint16_t> words() const
+    {
         std::vector<uint16_t> out(bytes_.size() / 2);
         for (size_t i = 0; i < out.size(); ++i)
             out[i] = static_cast<uint16_t>(bytes_[2 * i] | bytes_[2 * i + 1] << 8);
@@ -45,7 +49,8 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-ImageWords ft232r_image(uint16_t product_id) {
+ImageWords ft232r_image(uint16_t product_id)
+{
     ImageWords image(64);
     image.word(1, 0x0403);
     image.word(2, product_id);
@@ -62,7 +67,8 @@ protected:
     InprocBus fixture{{"ft232r,serial=R1,description=Bench UART", "ft2232h,eeprom=128", "ftx", "ft232h"}};
     std::unique_ptr<usb::Transport> transport = usb::make_inproc_transport(fixture.bus());
 
-    usb::DeviceIdentity listed(size_t index) {
+    usb::DeviceIdentity listed(size_t index)
+    {
         std::vector<usb::DeviceIdentity> devices;
         EXPECT_EQ(transport->list(devices), usb::Status::ok);
         for (const usb::DeviceIdentity &device : devices)
@@ -71,13 +77,15 @@ protected:
         ADD_FAILURE() << "device " << index << " not listed";
         return {};
     }
-    void replug(size_t index) {
+    void replug(size_t index)
+    {
         fixture.bus().set_plugged(InprocBus::device_id(index), false);
         fixture.bus().set_plugged(InprocBus::device_id(index), true);
     }
 };
 
-TEST_F(Identity, ErasedEepromGivesTheKindsDefaultsWithTheOptionsSerialAndDescription) {
+TEST_F(Identity, ErasedEepromGivesTheKindsDefaultsWithTheOptionsSerialAndDescription)
+{
     usb::DeviceIdentity device = listed(0);
     EXPECT_EQ(device.vendor_id, 0x0403);
     EXPECT_EQ(device.product_id, 0x6001);
@@ -91,7 +99,8 @@ TEST_F(Identity, ErasedEepromGivesTheKindsDefaultsWithTheOptionsSerialAndDescrip
     EXPECT_EQ(listed(3).product_id, 0x6014);
 }
 
-TEST_F(Identity, ValidImageIsReadAtReplugAndNotBefore) {
+TEST_F(Identity, ValidImageIsReadAtReplugAndNotBefore)
+{
     fixture.set_eeprom_words(0, ft232r_image(0x1234).words());
     EXPECT_EQ(listed(0).product_id, 0x6001);
     replug(0);
@@ -102,7 +111,8 @@ TEST_F(Identity, ValidImageIsReadAtReplugAndNotBefore) {
     EXPECT_EQ(device.serial, "AC12");
 }
 
-TEST_F(Identity, ReenumerationReadsTheImageTheHostJustWrote) {
+TEST_F(Identity, ReenumerationReadsTheImageTheHostJustWrote)
+{
     auto channel = open_channel(*transport, "0");
     std::vector<uint16_t> words = ft232r_image(0x4321).words();
     for (uint16_t address = 0; address < words.size(); ++address)
@@ -111,7 +121,8 @@ TEST_F(Identity, ReenumerationReadsTheImageTheHostJustWrote) {
     EXPECT_EQ(listed(0).product_id, 0x4321);
 }
 
-TEST_F(Identity, BadChecksumOrMissingVendorFallsBackToDefaults) {
+TEST_F(Identity, BadChecksumOrMissingVendorFallsBackToDefaults)
+{
     std::vector<uint16_t> words = ft232r_image(0x1234).words();
     words[63] ^= 1;
     fixture.set_eeprom_words(0, words);
@@ -130,9 +141,10 @@ TEST_F(Identity, BadChecksumOrMissingVendorFallsBackToDefaults) {
     }
 }
 
-TEST_F(Identity, DescriptorPointingPastTheImageReadsAsEmpty) {
+TEST_F(Identity, DescriptorPointingPastTheImageReadsAsEmpty)
+{
     ImageWords image = ft232r_image(0x1234);
-    image.string(16, 0x80 | 120, 34, "Probe");   // would run over the checksum word
+    image.string(16, 0x80 | 120, 34, "Probe"); // would run over the checksum word
     image.seal(63);
     fixture.set_eeprom_words(0, image.words());
     replug(0);
@@ -140,7 +152,8 @@ TEST_F(Identity, DescriptorPointingPastTheImageReadsAsEmpty) {
     EXPECT_EQ(listed(0).serial, "AC12");
 }
 
-TEST_F(Identity, LargePartImageKeepsItsStringsInTheUpperHalf) {
+TEST_F(Identity, LargePartImageKeepsItsStringsInTheUpperHalf)
+{
     ImageWords image(128);
     image.word(1, 0x0403);
     image.word(2, 0x6010);
@@ -157,7 +170,8 @@ TEST_F(Identity, LargePartImageKeepsItsStringsInTheUpperHalf) {
     EXPECT_EQ(device.serial, "D1");
 }
 
-TEST_F(Identity, FtxChecksumPassesOverTheFirstUserStretch) {
+TEST_F(Identity, FtxChecksumPassesOverTheFirstUserStretch)
+{
     ImageWords image(1024);
     for (unsigned i = 0; i < 1024; ++i)
         image.word(i, 0xFFFF);
@@ -175,11 +189,11 @@ TEST_F(Identity, FtxChecksumPassesOverTheFirstUserStretch) {
     EXPECT_EQ(listed(2).product, "Tiny");
 
     std::vector<uint16_t> words = image.words();
-    words[30] = 0x1234;   // user words do not count
+    words[30] = 0x1234; // user words do not count
     fixture.set_eeprom_words(2, words);
     replug(2);
     EXPECT_EQ(listed(2).product, "Tiny");
-    words[70] = 0x1234;   // the chip's words do
+    words[70] = 0x1234; // the chip's words do
     fixture.set_eeprom_words(2, words);
     replug(2);
     EXPECT_EQ(listed(2).product, "Corvane virtual FT-X");

@@ -15,7 +15,8 @@ namespace {
 
 class MemoryFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char pattern[] = "/tmp/corvane-memory-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
@@ -25,7 +26,8 @@ protected:
     std::filesystem::path dir_;
 };
 
-TEST_F(MemoryFileTest, StoredBytesShowInTheMappingAndTheFileAndSurviveReopening) {
+TEST_F(MemoryFileTest, StoredBytesShowInTheMappingAndTheFileAndSurviveReopening)
+{
     constexpr size_t size = 3 * 4096;
     const std::filesystem::path path = dir_ / "memory.bin";
     std::string error;

@@ -18,16 +18,18 @@ using sim::LinkTime;
 constexpr auto microframe = 125us;
 // A moment on a microframe boundary, far from the clock's epoch.
 const LinkTime t0 = LinkTime(std::chrono::seconds(1000));
-constexpr auto slot_end = std::chrono::nanoseconds(125000 / 13);   // the end of a microframe's first slot
-constexpr auto slot = slot_end + 1ns;                                // a moment after it
+constexpr auto slot_end = std::chrono::nanoseconds(125000 / 13); // the end of a microframe's first slot
+constexpr auto slot = slot_end + 1ns;                            // a moment after it
 
-sim::LinkSpeed high_speed(double fifo_bytes_per_second = 0) {
+sim::LinkSpeed high_speed(double fifo_bytes_per_second = 0)
+{
     sim::LinkSpeed speed;
     speed.fifo_bytes_per_second = fifo_bytes_per_second;
     return speed;
 }
 
-std::vector<uint8_t> pattern(size_t count) {
+std::vector<uint8_t> pattern(size_t count)
+{
     std::vector<uint8_t> out(count);
     for (size_t i = 0; i < count; ++i)
         out[i] = static_cast<uint8_t>(i * 7 + 1);
@@ -35,7 +37,8 @@ std::vector<uint8_t> pattern(size_t count) {
 }
 
 // A loopback peer holding `data`, as if the host had written it long before.
-sim::Loopback holding(const std::vector<uint8_t> &data) {
+sim::Loopback holding(const std::vector<uint8_t> &data)
+{
     sim::Loopback peer;
     peer.take(data.data(), data.size());
     return peer;
@@ -44,14 +47,16 @@ sim::Loopback holding(const std::vector<uint8_t> &data) {
 struct Read {
     std::vector<uint8_t> buffer;
     sim::TimedRead read;
-    explicit Read(size_t size, LinkTime start) : buffer(size) {
+    explicit Read(size_t size, LinkTime start) : buffer(size)
+    {
         read.buffer = buffer.data();
         read.size = size;
         read.start = start;
     }
 };
 
-TEST(UsbTiming, FullPacketsLeaveAsSoonAsTheChipHoldsThem) {
+TEST(UsbTiming, FullPacketsLeaveAsSoonAsTheChipHoldsThem)
+{
     sim::UsbTiming timing(high_speed(), 1);
     const std::vector<uint8_t> data = pattern(3 * 510 + 8);
     sim::Loopback peer = holding(data);
@@ -90,7 +95,8 @@ TEST(UsbTiming, FullPacketsLeaveAsSoonAsTheChipHoldsThem) {
     EXPECT_EQ(paced_host.read.filled, 1024u);
 }
 
-TEST(UsbTiming, AShortPacketWaitsForTheLatencyTimerFromTheLastPacket) {
+TEST(UsbTiming, AShortPacketWaitsForTheLatencyTimerFromTheLastPacket)
+{
     sim::UsbTiming timing(high_speed(), 1);
     sim::Loopback peer = holding(pattern(510 + 8));
     Read host(8 * 512, t0);
@@ -121,7 +127,8 @@ TEST(UsbTiming, AShortPacketWaitsForTheLatencyTimerFromTheLastPacket) {
     EXPECT_TRUE(poll.read.done_at);
 }
 
-TEST(UsbTiming, AMicroframeCarriesAtMost13PacketsOfAllChannelsAndDirections) {
+TEST(UsbTiming, AMicroframeCarriesAtMost13PacketsOfAllChannelsAndDirections)
+{
     sim::UsbTiming timing(high_speed(), 2);
     sim::Loopback sink;
     const std::vector<uint8_t> data = pattern(14 * 512);
@@ -167,7 +174,8 @@ TEST(UsbTiming, AMicroframeCarriesAtMost13PacketsOfAllChannelsAndDirections) {
 
 // A timed cartridge end to end: commands sent while an answer is still owed wait in the
 // chip's buffer and are carried out in order, and every byte comes back.
-TEST(TimedChip, CommandsSentDuringAnAnswerWaitInTheChipAndKeepTheirOrder) {
+TEST(TimedChip, CommandsSentDuringAnAnswerWaitInTheChipAndKeepTheirOrder)
+{
     // With its FIFO's rate, and with no FIFO limit.
     for (std::optional<double> fifo : {std::optional<double>{}, std::optional<double>{0.0}}) {
         SCOPED_TRACE(fifo ? "fifo=none" : "fifo at 40 MB/s");
@@ -189,7 +197,7 @@ TEST(TimedChip, CommandsSentDuringAnAnswerWaitInTheChipAndKeepTheirOrder) {
                 EXPECT_EQ(sent, data.size());
             };
             const std::vector<uint8_t> image = pattern(6000);
-            send({0x10, 10, 0, 0, 0x0B, 0xB8, 0, 0, 0, 0});   // 3000 words at 0
+            send({0x10, 10, 0, 0, 0x0B, 0xB8, 0, 0, 0, 0}); // 3000 words at 0
             send(image);
             // Three reads of 2000 bytes, the later two announced before the first is read.
             send({0x20, 10, 0, 0, 0x03, 0xE8, 0, 0, 0x00, 0x00});

@@ -14,8 +14,14 @@ protected:
 
 // The single-channel chips before the H series carry divisor bits 16 and up in the whole
 // of wIndex; the others in its high byte, with the channel in the low byte.
-TEST_F(VendorRequests, BaudDivisorHighBitsFollowTheChipsIndexLayout) {
-    struct Case { const char *id; unsigned channel; uint16_t value, index; uint32_t divisor; };
+TEST_F(VendorRequests, BaudDivisorHighBitsFollowTheChipsIndexLayout)
+{
+    struct Case {
+        const char *id;
+        unsigned channel;
+        uint16_t value, index;
+        uint32_t divisor;
+    };
     const Case cases[] = {
         {"0", 1, 0x4138, 0x0001, 0x14138},
         {"1", 2, 0x001A, 0x0202, 0x2001A},
@@ -29,11 +35,15 @@ TEST_F(VendorRequests, BaudDivisorHighBitsFollowTheChipsIndexLayout) {
     EXPECT_EQ(fixture.channel_settings(1, 1).baud_divisor, 0u);
 }
 
-TEST_F(VendorRequests, DataCharacteristicsKeepTheBreakBitAndRefuseWhatAUartCannotDo) {
+TEST_F(VendorRequests, DataCharacteristicsKeepTheBreakBitAndRefuseWhatAUartCannotDo)
+{
     auto channel = open_channel(*transport, "0");
     ASSERT_EQ(send_out(*channel, ftdi::data_characteristics, 0x5207, 1), usb::Status::ok);
     EXPECT_EQ(fixture.channel_settings(0, 1).data_characteristics, 0x5207);
-    struct Case { uint16_t value; usb::Status expected; };
+    struct Case {
+        uint16_t value;
+        usb::Status expected;
+    };
     const Case cases[] = {
         {0x0008, usb::Status::ok},    {0x0408, usb::Status::ok},    {0x1008, usb::Status::ok},
         {0x0006, usb::Status::stall}, {0x0009, usb::Status::stall}, {0x0508, usb::Status::stall},
@@ -44,7 +54,8 @@ TEST_F(VendorRequests, DataCharacteristicsKeepTheBreakBitAndRefuseWhatAUartCanno
     EXPECT_EQ(fixture.channel_settings(0, 1).data_characteristics, 0x1008);
 }
 
-TEST_F(VendorRequests, LatencyTimerReadsBackAndRefusesValuesOutsideOneTo255) {
+TEST_F(VendorRequests, LatencyTimerReadsBackAndRefusesValuesOutsideOneTo255)
+{
     auto channel = open_channel(*transport, "1", 2);
     std::vector<uint8_t> reply;
     ASSERT_EQ(read_in(*channel, ftdi::get_latency, 2, reply, 1), usb::Status::ok);
@@ -58,7 +69,8 @@ TEST_F(VendorRequests, LatencyTimerReadsBackAndRefusesValuesOutsideOneTo255) {
     EXPECT_EQ(reply, std::vector<uint8_t>{16});
 }
 
-TEST_F(VendorRequests, BitBangOutputsReadBackThroughThePins) {
+TEST_F(VendorRequests, BitBangOutputsReadBackThroughThePins)
+{
     auto channel = open_channel(*transport, "0");
     std::vector<uint8_t> reply;
     ASSERT_EQ(read_in(*channel, ftdi::read_pins, 1, reply, 1), usb::Status::ok);
@@ -73,7 +85,8 @@ TEST_F(VendorRequests, BitBangOutputsReadBackThroughThePins) {
     EXPECT_EQ(reply, std::vector<uint8_t>{0xF5});
 }
 
-TEST_F(VendorRequests, ResetAndBothPurgeValuesDropBytesInFlight) {
+TEST_F(VendorRequests, ResetAndBothPurgeValuesDropBytesInFlight)
+{
     auto channel = open_channel(*transport, "0");
     for (uint16_t value : {ftdi::reset_channel, ftdi::purge_rx, ftdi::purge_tx}) {
         const uint8_t data[] = {1, 2, 3};
@@ -87,12 +100,18 @@ TEST_F(VendorRequests, ResetAndBothPurgeValuesDropBytesInFlight) {
     EXPECT_EQ(send_out(*channel, ftdi::reset_purge, 3, 1), usb::Status::stall);
 }
 
-TEST_F(VendorRequests, RefusedRequestsStall) {
+TEST_F(VendorRequests, RefusedRequestsStall)
+{
     auto single = open_channel(*transport, "0");
     auto dual = open_channel(*transport, "1");
-    struct Case { usb::Channel *channel; uint8_t type, request; uint16_t value, index; usb::Status expected; };
+    struct Case {
+        usb::Channel *channel;
+        uint8_t type, request;
+        uint16_t value, index;
+        usb::Status expected;
+    };
     const Case cases[] = {
-        {single.get(), ftdi::request_out, 0x08, 0, 1, usb::Status::stall},              // unknown bRequest
+        {single.get(), ftdi::request_out, 0x08, 0, 1, usb::Status::stall},               // unknown bRequest
         {single.get(), ftdi::request_out, ftdi::set_latency, 16, 2, usb::Status::stall}, // no channel B
         {single.get(), ftdi::request_out, ftdi::set_latency, 16, 0, usb::Status::ok},    // its only channel
         {dual.get(), ftdi::request_out, ftdi::set_latency, 16, 0, usb::Status::stall},
@@ -110,7 +129,8 @@ TEST_F(VendorRequests, RefusedRequestsStall) {
     }
 }
 
-TEST_F(VendorRequests, ModelOnlyConfigurationRequestsOnFt232hAndFtxOnly) {
+TEST_F(VendorRequests, ModelOnlyConfigurationRequestsOnFt232hAndFtxOnly)
+{
     for (const char *id : {"2", "3"}) {
         auto channel = open_channel(*transport, id);
         std::vector<uint8_t> reply;
@@ -132,7 +152,8 @@ TEST_F(VendorRequests, ModelOnlyConfigurationRequestsOnFt232hAndFtxOnly) {
     }
 }
 
-TEST_F(VendorRequests, ControlLogHoldsEveryRequestWithDataAsSentOrAnswered) {
+TEST_F(VendorRequests, ControlLogHoldsEveryRequestWithDataAsSentOrAnswered)
+{
     auto channel = open_channel(*transport, "0");
     fixture.clear_control_log(0);
     ASSERT_EQ(send_out(*channel, ftdi::set_latency, 9, 1), usb::Status::ok);

@@ -146,8 +146,8 @@ void read_lists(unsigned rounds, Problems &problems)
             FtdevHandle handle = nullptr;
             // The other list reader may be rebuilding: then the list reads as empty (2).
             status = FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location, serial, description, &handle);
-            problems.expect(status == FTDEV_OK || status == FTDEV_DEVICE_NOT_FOUND, "FT_GetDeviceInfoDetail",
-                            status, round);
+            problems.expect(status == FTDEV_OK || status == FTDEV_DEVICE_NOT_FOUND, "FT_GetDeviceInfoDetail", status,
+                            round);
             // A device caught half opened or half closed by a worker is listed as busy
             // and unknown, with no strings; any other node carries its serial whole.
             bool caught_between = (flags & FTDEV_NODE_OPEN) && type == FTDEV_DEVICE_UNKNOWN;
@@ -221,7 +221,7 @@ TEST_F(ThreadStress, ListRebuildsRaceNodeReads)
                 if (status == FTDEV_OK && (std::strncmp(serial, "ST", 2) != 0 || description[0] == '\0'))
                     problems.add(std::string("a node read half rebuilt: '") + serial + "'");
                 if (round > 100000)
-                    break;   // the builder is gone: its own problems say why
+                    break; // the builder is gone: its own problems say why
             }
         });
     }

@@ -13,7 +13,8 @@ namespace {
 
 using usb::Status;
 
-std::vector<uint8_t> joined(const std::vector<std::vector<uint8_t>> &packets) {
+std::vector<uint8_t> joined(const std::vector<std::vector<uint8_t>> &packets)
+{
     std::vector<uint8_t> all;
     for (const auto &packet : packets)
         all.insert(all.end(), packet.begin(), packet.end());
@@ -31,42 +32,48 @@ protected:
 
     std::vector<uint8_t> full(uint8_t marker) { return chip_packet(packet - 2, marker, 0x60, marker); }
 
-    Status read(size_t size, unsigned timeout_ms, size_t &got) {
+    Status read(size_t size, unsigned timeout_ms, size_t &got)
+    {
         got = 0;
         return channel->bulk_in(buffer.data(), size, timeout_ms, &got);
     }
     std::vector<uint8_t> bytes(size_t count) const { return {buffer.begin(), buffer.begin() + count}; }
 
     // A bulk_in on another thread, into `into`.
-    std::future<Status> read_elsewhere(std::vector<uint8_t> &into, size_t &got, unsigned timeout_ms) {
+    std::future<Status> read_elsewhere(std::vector<uint8_t> &into, size_t &got, unsigned timeout_ms)
+    {
         return std::async(std::launch::async, [this, &into, &got, timeout_ms] {
             return channel->bulk_in(into.data(), into.size(), timeout_ms, &got);
         });
     }
     // Its result; the watchdog fails the test and ends the wait when it hangs.
-    Status finish(std::future<Status> &call) {
+    Status finish(std::future<Status> &call)
+    {
         if (call.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
             ADD_FAILURE() << "bulk_in is still waiting";
             channel->stop_in();
         }
         return call.get();
     }
-    void wait_for_submissions(size_t count) {
+    void wait_for_submissions(size_t count)
+    {
         const auto until = Clock::now() + std::chrono::seconds(10);
         while (library->submitted_lengths(0x81).size() < count && Clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ASSERT_GE(library->submitted_lengths(0x81).size(), count);
     }
     // One transfer's worth of full packets, as a stream that has not ended yet.
-    std::vector<std::vector<uint8_t>> full_transfer(uint8_t marker) {
+    std::vector<std::vector<uint8_t>> full_transfer(uint8_t marker)
+    {
         return std::vector<std::vector<uint8_t>>(usb::LibusbChannel::in_slot_capacity / packet, full(marker));
     }
 };
 
-TEST_P(UsbBulkIn, ReturnsWholePacketsUpToTheShortOne) {
+TEST_P(UsbBulkIn, ReturnsWholePacketsUpToTheShortOne)
+{
     const std::vector<std::vector<uint8_t>> packets{full(1), full(2), chip_packet(10, 3)};
     library->queue_in(chip, 1, packets);
-    library->queue_in(chip, 1, {chip_packet(5, 4)});   // the chip's next transfer
+    library->queue_in(chip, 1, {chip_packet(5, 4)}); // the chip's next transfer
 
     size_t got = 0;
     ASSERT_EQ(read(8 * packet, 5000, got), Status::ok);
@@ -75,11 +82,12 @@ TEST_P(UsbBulkIn, ReturnsWholePacketsUpToTheShortOne) {
     EXPECT_EQ(bytes(got), chip_packet(5, 4));
 }
 
-TEST_P(UsbBulkIn, KeepsWhatDidNotFitForTheNextCall) {
+TEST_P(UsbBulkIn, KeepsWhatDidNotFitForTheNextCall)
+{
     std::vector<std::vector<uint8_t>> packets;
     for (uint8_t i = 1; i <= 5; ++i)
         packets.push_back(full(i));
-    packets.push_back(chip_packet(0, 6));   // status bytes alone end the transfer
+    packets.push_back(chip_packet(0, 6)); // status bytes alone end the transfer
     library->queue_in(chip, 1, packets);
 
     std::vector<uint8_t> all;
@@ -92,7 +100,8 @@ TEST_P(UsbBulkIn, KeepsWhatDidNotFitForTheNextCall) {
     EXPECT_EQ(all, joined(packets));
 }
 
-TEST_P(UsbBulkIn, StreamAcrossTransfersKeepsStatusBytesAtEveryPacketStart) {
+TEST_P(UsbBulkIn, StreamAcrossTransfersKeepsStatusBytesAtEveryPacketStart)
+{
     // More full packets than one transfer holds: packet boundaries stay where they are
     // when the stream continues in the next transfer.
     const size_t count = (usb::LibusbChannel::in_slot_capacity / packet) * 3 / 2;
@@ -115,7 +124,8 @@ TEST_P(UsbBulkIn, StreamAcrossTransfersKeepsStatusBytesAtEveryPacketStart) {
         EXPECT_EQ(length % packet, 0u);
 }
 
-TEST_P(UsbBulkIn, KeepsSeveralTransfersInFlightBetweenCalls) {
+TEST_P(UsbBulkIn, KeepsSeveralTransfersInFlightBetweenCalls)
+{
     library->queue_in(chip, 1, {chip_packet(3)});
     size_t got = 0;
     ASSERT_EQ(read(4 * packet, 5000, got), Status::ok);
@@ -124,7 +134,8 @@ TEST_P(UsbBulkIn, KeepsSeveralTransfersInFlightBetweenCalls) {
     EXPECT_GE(library->in_flight(0x81), 2u);
 }
 
-TEST_P(UsbBulkIn, TimesOutWhenNothingComesAndLosesNothingLater) {
+TEST_P(UsbBulkIn, TimesOutWhenNothingComesAndLosesNothingLater)
+{
     size_t got = 99;
     const auto start = Clock::now();
     EXPECT_EQ(read(4 * packet, 40, got), Status::timeout);
@@ -137,7 +148,8 @@ TEST_P(UsbBulkIn, TimesOutWhenNothingComesAndLosesNothingLater) {
     EXPECT_EQ(bytes(got), chip_packet(7));
 }
 
-TEST_P(UsbBulkIn, ZeroLengthPacketEndsACallWithoutWaitingForTheTimeOut) {
+TEST_P(UsbBulkIn, ZeroLengthPacketEndsACallWithoutWaitingForTheTimeOut)
+{
     library->queue_in(chip, 1, {full(1), full(2), {}});
     size_t got = 0;
     const auto start = Clock::now();
@@ -146,7 +158,8 @@ TEST_P(UsbBulkIn, ZeroLengthPacketEndsACallWithoutWaitingForTheTimeOut) {
     EXPECT_LT(elapsed_ms(start), 5000);
 }
 
-TEST_P(UsbBulkIn, ZeroTimeOutStillCollectsWhatArrived) {
+TEST_P(UsbBulkIn, ZeroTimeOutStillCollectsWhatArrived)
+{
     library->queue_in(chip, 1, {chip_packet(4)});
     size_t got = 0;
     // The call submits the transfers and still collects what they brought at once.
@@ -154,7 +167,8 @@ TEST_P(UsbBulkIn, ZeroTimeOutStillCollectsWhatArrived) {
     EXPECT_EQ(bytes(got), chip_packet(4));
 }
 
-TEST_P(UsbBulkIn, StallIsReportedAndClearedSoReadingGoesOn) {
+TEST_P(UsbBulkIn, StallIsReportedAndClearedSoReadingGoesOn)
+{
     library->queue_in(chip, 1, {chip_packet(1, 1)});
     library->queue_stall(chip, 1);
     size_t got = 0;
@@ -165,13 +179,15 @@ TEST_P(UsbBulkIn, StallIsReportedAndClearedSoReadingGoesOn) {
     EXPECT_EQ(bytes(got), chip_packet(1, 2));
 }
 
-TEST_P(UsbBulkIn, RefusesABufferSmallerThanAPacket) {
+TEST_P(UsbBulkIn, RefusesABufferSmallerThanAPacket)
+{
     size_t got = 0;
     EXPECT_EQ(read(packet - 1, 10, got), Status::invalid);
     EXPECT_EQ(channel->bulk_in(nullptr, packet, 10, &got), Status::invalid);
 }
 
-TEST_P(UsbBulkIn, ResetDropsWhatCameBeforeIt) {
+TEST_P(UsbBulkIn, ResetDropsWhatCameBeforeIt)
+{
     library->queue_in(chip, 1, {chip_packet(1, 1), chip_packet(1, 2)});
     size_t got = 0;
     ASSERT_EQ(read(packet, 5000, got), Status::ok);
@@ -182,7 +198,8 @@ TEST_P(UsbBulkIn, ResetDropsWhatCameBeforeIt) {
     EXPECT_EQ(bytes(got), chip_packet(1, 3));
 }
 
-TEST_P(UsbBulkIn, DiscardDropsWhatWasReadAheadAndKeepsWhatComesAfter) {
+TEST_P(UsbBulkIn, DiscardDropsWhatWasReadAheadAndKeepsWhatComesAfter)
+{
     // Three transfers complete and the fourth is under way with two full packets in it
     // when the caller has taken the first.
     library->queue_in(chip, 1, {chip_packet(1, 1), chip_packet(1, 2), chip_packet(1, 3), full(4), full(5)});
@@ -201,7 +218,8 @@ TEST_P(UsbBulkIn, DiscardDropsWhatWasReadAheadAndKeepsWhatComesAfter) {
     EXPECT_EQ(bytes(got), chip_packet(3, 7));
 }
 
-TEST_P(UsbBulkIn, DiscardWhileAnotherThreadWaitsKeepsItsEarlierPacketsFromItsCaller) {
+TEST_P(UsbBulkIn, DiscardWhileAnotherThreadWaitsKeepsItsEarlierPacketsFromItsCaller)
+{
     library->queue_in(chip, 1, full_transfer(1));
     std::vector<uint8_t> into(2 * usb::LibusbChannel::in_slot_capacity);
     size_t got = 0;
@@ -214,7 +232,8 @@ TEST_P(UsbBulkIn, DiscardWhileAnotherThreadWaitsKeepsItsEarlierPacketsFromItsCal
     EXPECT_EQ(std::vector<uint8_t>(into.begin(), into.begin() + got), chip_packet(3, 2));
 }
 
-TEST_P(UsbBulkIn, StopEndsAWaitingCallWithWhatItHadAndLaterCallsDoNotWait) {
+TEST_P(UsbBulkIn, StopEndsAWaitingCallWithWhatItHadAndLaterCallsDoNotWait)
+{
     library->queue_in(chip, 1, full_transfer(1));
     std::vector<uint8_t> into(2 * usb::LibusbChannel::in_slot_capacity);
     size_t got = 0;
@@ -230,7 +249,8 @@ TEST_P(UsbBulkIn, StopEndsAWaitingCallWithWhatItHadAndLaterCallsDoNotWait) {
     EXPECT_EQ(got, 0u);
 }
 
-TEST_P(UsbBulkIn, CutEndsTheWaitingCallWithWhatItHadAndOnlyThatCall) {
+TEST_P(UsbBulkIn, CutEndsTheWaitingCallWithWhatItHadAndOnlyThatCall)
+{
     library->queue_in(chip, 1, full_transfer(1));
     std::vector<uint8_t> into(2 * usb::LibusbChannel::in_slot_capacity);
     size_t got = 0;

@@ -11,7 +11,8 @@ namespace {
 
 using usb::Status;
 
-std::vector<uint8_t> pattern(size_t size) {
+std::vector<uint8_t> pattern(size_t size)
+{
     std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
@@ -28,7 +29,8 @@ protected:
     FakeUsbDevice &device() { return library->device(chip); }
 };
 
-TEST_F(UsbBulkOut, LargeWriteGoesOutWholeInBoundedTransfers) {
+TEST_F(UsbBulkOut, LargeWriteGoesOutWholeInBoundedTransfers)
+{
     const std::vector<uint8_t> data = pattern(3 * usb::LibusbChannel::out_chunk + 5);
     size_t sent = 0;
     ASSERT_EQ(channel->bulk_out(data.data(), data.size(), 5000, &sent), Status::ok);
@@ -40,7 +42,8 @@ TEST_F(UsbBulkOut, LargeWriteGoesOutWholeInBoundedTransfers) {
         EXPECT_LE(length, usb::LibusbChannel::out_chunk);
 }
 
-TEST_F(UsbBulkOut, TimeOutReportsWhatWent) {
+TEST_F(UsbBulkOut, TimeOutReportsWhatWent)
+{
     device().out_room = 100000;
     const std::vector<uint8_t> data = pattern(usb::LibusbChannel::out_chunk + 1000);
     size_t sent = 0;
@@ -52,7 +55,8 @@ TEST_F(UsbBulkOut, TimeOutReportsWhatWent) {
     EXPECT_EQ(device().received[0x02], std::vector<uint8_t>(data.begin(), data.begin() + 100000));
 }
 
-TEST_F(UsbBulkOut, StallIsReportedAndCleared) {
+TEST_F(UsbBulkOut, StallIsReportedAndCleared)
+{
     device().out_stalls = true;
     const uint8_t byte = 0x55;
     size_t sent = 9;
@@ -69,7 +73,8 @@ protected:
     void SetUp() override { ASSERT_TRUE(channel); }
 
     // After the device is gone every kind of request says so, at once.
-    void expect_every_request_fails() {
+    void expect_every_request_fails()
+    {
         uint8_t buffer[512];
         size_t moved = 9;
         EXPECT_EQ(channel->bulk_in(buffer, sizeof buffer, 1000, &moved), Status::no_device);
@@ -82,7 +87,8 @@ protected:
     }
 };
 
-TEST_F(UsbUnplug, MidReadGivesThePartialCountThenNoDevice) {
+TEST_F(UsbUnplug, MidReadGivesThePartialCountThenNoDevice)
+{
     library->queue_in(chip, 1, {chip_packet(510, 1), chip_packet(510, 2)});
     library->queue_unplug(chip, 1);
     uint8_t buffer[8 * 512];
@@ -94,7 +100,8 @@ TEST_F(UsbUnplug, MidReadGivesThePartialCountThenNoDevice) {
     EXPECT_TRUE(listed().empty());
 }
 
-TEST_F(UsbUnplug, MidWriteGivesThePartialCountThenNoDevice) {
+TEST_F(UsbUnplug, MidWriteGivesThePartialCountThenNoDevice)
+{
     library->device(chip).unplug_after_out = 3000;
     const std::vector<uint8_t> data = pattern(100000);
     size_t sent = 0;
@@ -103,20 +110,22 @@ TEST_F(UsbUnplug, MidWriteGivesThePartialCountThenNoDevice) {
     expect_every_request_fails();
 }
 
-TEST_F(UsbUnplug, ReadAheadFromBeforeTheUnplugStillComesOut) {
+TEST_F(UsbUnplug, ReadAheadFromBeforeTheUnplugStillComesOut)
+{
     library->queue_in(chip, 1, {chip_packet(4, 1), chip_packet(4, 2)});
     uint8_t buffer[512];
     size_t got = 0;
     ASSERT_EQ(channel->bulk_in(buffer, sizeof buffer, 5000, &got), Status::ok);
     library->unplug(chip);
-    EXPECT_TRUE(listed().empty());   // the listing tells the open channels
+    EXPECT_TRUE(listed().empty()); // the listing tells the open channels
     ASSERT_EQ(channel->bulk_in(buffer, sizeof buffer, 5000, &got), Status::ok);
     EXPECT_EQ(got, 6u);
     EXPECT_EQ(buffer[0], 2);
     expect_every_request_fails();
 }
 
-TEST_F(UsbUnplug, WaitingReadEndsWhenTheDeviceGoes) {
+TEST_F(UsbUnplug, WaitingReadEndsWhenTheDeviceGoes)
+{
     std::thread unplugger([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         library->unplug(chip);
@@ -130,16 +139,18 @@ TEST_F(UsbUnplug, WaitingReadEndsWhenTheDeviceGoes) {
     unplugger.join();
 }
 
-TEST_F(UsbUnplug, ClosingAfterTheUnplugIsClean) {
+TEST_F(UsbUnplug, ClosingAfterTheUnplugIsClean)
+{
     uint8_t buffer[512];
     size_t got = 0;
-    channel->bulk_in(buffer, sizeof buffer, 0, &got);   // transfers in flight
+    channel->bulk_in(buffer, sizeof buffer, 0, &got); // transfers in flight
     library->unplug(chip);
     channel.reset();
     EXPECT_EQ(library->log().back(), "attach 0");
 }
 
-TEST_F(UsbUnplug, ReenumerateEndsEveryChannelOfTheDeviceAndRereadsItsStrings) {
+TEST_F(UsbUnplug, ReenumerateEndsEveryChannelOfTheDeviceAndRereadsItsStrings)
+{
     std::unique_ptr<usb::Channel> channel_b = open_channel("1-2", 2);
     listed();
     const size_t opens_before = library->opens();

@@ -16,14 +16,16 @@ protected:
     FakeUsbDevice &device() { return library->device(chip); }
 
     // The log from the first entry that is not part of reading the strings.
-    std::vector<std::string> log_after_listing() {
+    std::vector<std::string> log_after_listing()
+    {
         std::vector<std::string> log = library->log();
         std::erase_if(log, [](const std::string &entry) { return entry.rfind("open ", 0) == 0; });
         return log;
     }
 };
 
-TEST_F(UsbClaim, OpenDetachesOnlyItsInterfaceAndCloseGivesItBack) {
+TEST_F(UsbClaim, OpenDetachesOnlyItsInterfaceAndCloseGivesItBack)
+{
     listed();
     std::unique_ptr<usb::Channel> channel_b = open_channel("1-2", 2);
     ASSERT_TRUE(channel_b);
@@ -37,7 +39,8 @@ TEST_F(UsbClaim, OpenDetachesOnlyItsInterfaceAndCloseGivesItBack) {
     EXPECT_FALSE(device().claimed[1]);
 }
 
-TEST_F(UsbClaim, ChannelsLeftOpenAtExitGiveTheSerialDriverBackOnce) {
+TEST_F(UsbClaim, ChannelsLeftOpenAtExitGiveTheSerialDriverBackOnce)
+{
     // The loader ends on a failure without closing its device.
     std::unique_ptr<usb::Channel> channel = open_channel("1-2", 1);
     usb::give_back_open_channels();
@@ -47,14 +50,16 @@ TEST_F(UsbClaim, ChannelsLeftOpenAtExitGiveTheSerialDriverBackOnce) {
     EXPECT_EQ(log_after_listing(), (std::vector<std::string>{"detach 0", "claim 0", "release 0", "attach 0"}));
 }
 
-TEST_F(UsbClaim, DriverThatWasNotBoundIsNotBoundAfterwards) {
+TEST_F(UsbClaim, DriverThatWasNotBoundIsNotBoundAfterwards)
+{
     device().kernel_driver_bound[0] = false;
     open_channel("1-2", 1).reset();
     EXPECT_EQ(log_after_listing(), (std::vector<std::string>{"claim 0", "release 0"}));
     EXPECT_FALSE(device().kernel_driver_bound[0]);
 }
 
-TEST_F(UsbClaim, ChannelHeldElsewhereIsBusyAndKeepsNothing) {
+TEST_F(UsbClaim, ChannelHeldElsewhereIsBusyAndKeepsNothing)
+{
     device().claimed_elsewhere[0] = true;
     device().kernel_driver_bound[0] = false;
     std::unique_ptr<usb::Channel> channel;
@@ -63,7 +68,8 @@ TEST_F(UsbClaim, ChannelHeldElsewhereIsBusyAndKeepsNothing) {
     EXPECT_FALSE(device().claimed[0]);
 }
 
-TEST_F(UsbClaim, FailedClaimGivesTheSerialDriverBack) {
+TEST_F(UsbClaim, FailedClaimGivesTheSerialDriverBack)
+{
     // Another program claims the interface between our detach and our claim.
     device().claimed_elsewhere[0] = true;
     std::unique_ptr<usb::Channel> channel;
@@ -72,20 +78,23 @@ TEST_F(UsbClaim, FailedClaimGivesTheSerialDriverBack) {
     EXPECT_TRUE(device().kernel_driver_bound[0]);
 }
 
-TEST_F(UsbClaim, SecondOpenOfAChannelIsBusy) {
+TEST_F(UsbClaim, SecondOpenOfAChannelIsBusy)
+{
     std::unique_ptr<usb::Channel> first = open_channel("1-2", 1);
     std::unique_ptr<usb::Channel> second;
     EXPECT_EQ(transport->open("1-2", 1, second), Status::busy);
     EXPECT_TRUE(open_channel("1-2", 2));
 }
 
-TEST_F(UsbClaim, SystemsWithoutKernelDriverCallsStillClaim) {
+TEST_F(UsbClaim, SystemsWithoutKernelDriverCallsStillClaim)
+{
     device().kernel_driver_calls_unsupported = true;
     device().kernel_driver_bound[0] = false;
     EXPECT_TRUE(open_channel("1-2", 1));
 }
 
-TEST_F(UsbClaim, RefusalsSayWhy) {
+TEST_F(UsbClaim, RefusalsSayWhy)
+{
     struct Case {
         const char *id;
         unsigned channel;
@@ -106,7 +115,8 @@ TEST_F(UsbClaim, RefusalsSayWhy) {
     EXPECT_TRUE(device().kernel_driver_bound[0]);
 }
 
-TEST_F(UsbClaim, RestartHoldsEveryChannelThenGivesTheSerialDriversBack) {
+TEST_F(UsbClaim, RestartHoldsEveryChannelThenGivesTheSerialDriversBack)
+{
     listed();
     ASSERT_EQ(transport->reenumerate("1-2"), Status::ok);
     EXPECT_EQ(log_after_listing(), (std::vector<std::string>{"detach 0", "claim 0", "detach 1", "claim 1", "reset",
@@ -115,7 +125,8 @@ TEST_F(UsbClaim, RestartHoldsEveryChannelThenGivesTheSerialDriversBack) {
     EXPECT_TRUE(device().kernel_driver_bound[1]);
 }
 
-TEST_F(UsbClaim, RestartOfADeviceInUseIsBusy) {
+TEST_F(UsbClaim, RestartOfADeviceInUseIsBusy)
+{
     device().claimed_elsewhere[1] = true;
     device().kernel_driver_bound[1] = false;
     EXPECT_EQ(transport->reenumerate("1-2"), Status::busy);
@@ -123,7 +134,8 @@ TEST_F(UsbClaim, RestartOfADeviceInUseIsBusy) {
     EXPECT_FALSE(device().claimed[0]);
 }
 
-TEST_F(UsbClaim, ControlRequestsReachTheDevice) {
+TEST_F(UsbClaim, ControlRequestsReachTheDevice)
+{
     device().control_answers[0x0A] = {16};
     std::unique_ptr<usb::Channel> channel = open_channel("1-2", 1);
     uint8_t latency = 0;

@@ -13,7 +13,8 @@ using usb::UsbResult;
 
 namespace {
 
-uint16_t packet_size_of(const FakeUsbDevice &device, uint8_t endpoint) {
+uint16_t packet_size_of(const FakeUsbDevice &device, uint8_t endpoint)
+{
     for (const usb::InterfaceRecord &interface : device.record.interfaces)
         for (const usb::EndpointRecord &candidate : interface.endpoints)
             if (candidate.address == endpoint)
@@ -26,9 +27,11 @@ uint16_t packet_size_of(const FakeUsbDevice &device, uint8_t endpoint) {
 class FakeUsbLibrary::Transfer final : public usb::UsbTransfer {
 public:
     Transfer(std::shared_ptr<FakeUsbLibrary> library, FakeUsbDevice &device, uint8_t endpoint)
-        : library_(std::move(library)), device_(device), endpoint_(endpoint) {}
+        : library_(std::move(library)), device_(device), endpoint_(endpoint)
+    {}
 
-    UsbResult submit(uint8_t *buffer, size_t length) override {
+    UsbResult submit(uint8_t *buffer, size_t length) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         buffer_ = buffer;
         length_ = length;
@@ -36,7 +39,8 @@ public:
         cancel_asked_ = false;
         return library_->submit(*this);
     }
-    void cancel() override {
+    void cancel() override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         cancel_asked_ = true;
     }
@@ -48,7 +52,8 @@ public:
     bool is_in() const { return (endpoint_ & 0x80) != 0; }
 
     // One step of progress; true when the transfer completed.
-    bool advance() {
+    bool advance()
+    {
         if (cancel_asked_) {
             complete(UsbResult::cancelled, filled_);
             return true;
@@ -61,7 +66,8 @@ public:
     }
 
 private:
-    bool advance_in() {
+    bool advance_in()
+    {
         if (device_.halted[endpoint_]) {
             complete(UsbResult::stall, filled_);
             return true;
@@ -99,7 +105,8 @@ private:
         return false;
     }
 
-    bool advance_out() {
+    bool advance_out()
+    {
         if (device_.out_stalls) {
             complete(UsbResult::stall, filled_);
             return true;
@@ -138,9 +145,11 @@ private:
 class FakeUsbLibrary::Handle final : public usb::UsbHandle {
 public:
     Handle(std::shared_ptr<FakeUsbLibrary> library, FakeUsbDevice &device)
-        : library_(std::move(library)), device_(device) {}
+        : library_(std::move(library)), device_(device)
+    {}
 
-    UsbResult string_descriptor(uint8_t index, std::string &text) override {
+    UsbResult string_descriptor(uint8_t index, std::string &text) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         if (!device_.present)
             return UsbResult::no_device;
@@ -150,7 +159,8 @@ public:
         text = found->second;
         return UsbResult::ok;
     }
-    UsbResult kernel_driver_active(uint8_t interface, bool &active) override {
+    UsbResult kernel_driver_active(uint8_t interface, bool &active) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         if (device_.kernel_driver_calls_unsupported)
             return UsbResult::not_supported;
@@ -159,10 +169,9 @@ public:
         active = device_.kernel_driver_bound.at(interface);
         return UsbResult::ok;
     }
-    UsbResult detach_kernel_driver(uint8_t interface) override {
-        return change_binding(interface, "detach ", false);
-    }
-    UsbResult attach_kernel_driver(uint8_t interface) override {
+    UsbResult detach_kernel_driver(uint8_t interface) override { return change_binding(interface, "detach ", false); }
+    UsbResult attach_kernel_driver(uint8_t interface) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         library_->note("attach " + std::to_string(interface));
         if (!device_.present)
@@ -172,7 +181,8 @@ public:
         device_.kernel_driver_bound.at(interface) = true;
         return UsbResult::ok;
     }
-    UsbResult claim_interface(uint8_t interface) override {
+    UsbResult claim_interface(uint8_t interface) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         library_->note("claim " + std::to_string(interface));
         if (!device_.present)
@@ -183,13 +193,15 @@ public:
         device_.claimed.at(interface) = true;
         return UsbResult::ok;
     }
-    UsbResult release_interface(uint8_t interface) override {
+    UsbResult release_interface(uint8_t interface) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         library_->note("release " + std::to_string(interface));
         device_.claimed.at(interface) = false;
         return device_.present ? UsbResult::ok : UsbResult::no_device;
     }
-    UsbResult control(const usb::ControlSetup &setup, uint8_t *data, unsigned, size_t *transferred) override {
+    UsbResult control(const usb::ControlSetup &setup, uint8_t *data, unsigned, size_t *transferred) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         *transferred = 0;
         if (!device_.present)
@@ -204,21 +216,25 @@ public:
         }
         return UsbResult::ok;
     }
-    UsbResult clear_halt(uint8_t endpoint) override {
+    UsbResult clear_halt(uint8_t endpoint) override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         library_->note("clear halt " + std::to_string(endpoint));
         device_.halted[endpoint] = false;
         return device_.present ? UsbResult::ok : UsbResult::no_device;
     }
-    UsbResult reset_device() override {
+    UsbResult reset_device() override
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         library_->note("reset");
         return device_.present ? device_.reset_result : UsbResult::no_device;
     }
-    std::unique_ptr<usb::UsbTransfer> make_bulk_transfer(uint8_t endpoint) override {
+    std::unique_ptr<usb::UsbTransfer> make_bulk_transfer(uint8_t endpoint) override
+    {
         return std::make_unique<Transfer>(library_, device_, endpoint);
     }
-    void handle_events(unsigned timeout_ms, usb::UsbTransfer *watched) override {
+    void handle_events(unsigned timeout_ms, usb::UsbTransfer *watched) override
+    {
         if (library_->progress() || (watched && watched->is_done()))
             return;
         // Nothing to complete: wait as libusb would, briefly, so time-outs are honoured.
@@ -228,7 +244,8 @@ public:
     void interrupt_events() override {}
 
 private:
-    UsbResult change_binding(uint8_t interface, const char *what, bool bound) {
+    UsbResult change_binding(uint8_t interface, const char *what, bool bound)
+    {
         std::lock_guard<std::mutex> lock(library_->lock());
         library_->note(what + std::to_string(interface));
         if (!device_.present)
@@ -244,7 +261,8 @@ private:
 };
 
 FakeUsbDevice make_fake_chip(uint8_t bus, std::vector<uint8_t> ports, uint8_t channels, uint16_t packet,
-                             uint16_t bcd_device) {
+                             uint16_t bcd_device)
+{
     FakeUsbDevice device;
     device.record.bus = bus;
     device.record.ports = std::move(ports);
@@ -270,35 +288,41 @@ FakeUsbDevice make_fake_chip(uint8_t bus, std::vector<uint8_t> ports, uint8_t ch
     return device;
 }
 
-size_t FakeUsbLibrary::add(FakeUsbDevice device) {
+size_t FakeUsbLibrary::add(FakeUsbDevice device)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.push_back(std::make_unique<FakeUsbDevice>(std::move(device)));
     return devices_.size() - 1;
 }
 
-void FakeUsbLibrary::queue_in(size_t index, unsigned channel, const std::vector<std::vector<uint8_t>> &packets) {
+void FakeUsbLibrary::queue_in(size_t index, unsigned channel, const std::vector<std::vector<uint8_t>> &packets)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     auto &steps = devices_.at(index)->in_steps[static_cast<uint8_t>(0x81 + 2 * (channel - 1))];
     for (const auto &packet : packets)
         steps.push_back({packet, false});
 }
 
-void FakeUsbLibrary::queue_unplug(size_t index, unsigned channel) {
+void FakeUsbLibrary::queue_unplug(size_t index, unsigned channel)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.at(index)->in_steps[static_cast<uint8_t>(0x81 + 2 * (channel - 1))].push_back({{}, true});
 }
 
-void FakeUsbLibrary::queue_stall(size_t index, unsigned channel) {
+void FakeUsbLibrary::queue_stall(size_t index, unsigned channel)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.at(index)->in_steps[static_cast<uint8_t>(0x81 + 2 * (channel - 1))].push_back({{}, false, true});
 }
 
-void FakeUsbLibrary::unplug(size_t index) {
+void FakeUsbLibrary::unplug(size_t index)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     devices_.at(index)->present = false;
 }
 
-UsbResult FakeUsbLibrary::list(std::vector<usb::DeviceRecord> &devices) {
+UsbResult FakeUsbLibrary::list(std::vector<usb::DeviceRecord> &devices)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     devices.clear();
     for (const auto &device : devices_)
@@ -307,7 +331,8 @@ UsbResult FakeUsbLibrary::list(std::vector<usb::DeviceRecord> &devices) {
     return UsbResult::ok;
 }
 
-UsbResult FakeUsbLibrary::open(const usb::DeviceRecord &wanted, std::unique_ptr<usb::UsbHandle> &handle) {
+UsbResult FakeUsbLibrary::open(const usb::DeviceRecord &wanted, std::unique_ptr<usb::UsbHandle> &handle)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     for (const auto &device : devices_) {
         const usb::DeviceRecord &record = device->record;
@@ -324,7 +349,8 @@ UsbResult FakeUsbLibrary::open(const usb::DeviceRecord &wanted, std::unique_ptr<
     return UsbResult::no_device;
 }
 
-UsbResult FakeUsbLibrary::submit(Transfer &transfer) {
+UsbResult FakeUsbLibrary::submit(Transfer &transfer)
+{
     if (!transfer.device().present)
         return UsbResult::no_device;
     pending_.push_back(&transfer);
@@ -334,7 +360,8 @@ UsbResult FakeUsbLibrary::submit(Transfer &transfer) {
     return UsbResult::ok;
 }
 
-bool FakeUsbLibrary::progress() {
+bool FakeUsbLibrary::progress()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     bool completed = false;
     std::vector<Transfer *> still_pending;
@@ -353,34 +380,40 @@ bool FakeUsbLibrary::progress() {
     return completed;
 }
 
-std::vector<std::string> FakeUsbLibrary::log() const {
+std::vector<std::string> FakeUsbLibrary::log() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return log_;
 }
 
-size_t FakeUsbLibrary::opens() const {
+size_t FakeUsbLibrary::opens() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return opens_;
 }
 
-size_t FakeUsbLibrary::most_in_flight(uint8_t endpoint) const {
+size_t FakeUsbLibrary::most_in_flight(uint8_t endpoint) const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = most_in_flight_.find(endpoint);
     return found == most_in_flight_.end() ? 0 : found->second;
 }
 
-size_t FakeUsbLibrary::in_flight(uint8_t endpoint) const {
+size_t FakeUsbLibrary::in_flight(uint8_t endpoint) const
+{
     return static_cast<size_t>(std::count_if(pending_.begin(), pending_.end(),
                                              [&](Transfer *transfer) { return transfer->endpoint() == endpoint; }));
 }
 
-std::vector<size_t> FakeUsbLibrary::submitted_lengths(uint8_t endpoint) const {
+std::vector<size_t> FakeUsbLibrary::submitted_lengths(uint8_t endpoint) const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = submitted_lengths_.find(endpoint);
     return found == submitted_lengths_.end() ? std::vector<size_t>{} : found->second;
 }
 
-std::vector<uint8_t> chip_packet(size_t data_bytes, uint8_t modem, uint8_t line, uint8_t first) {
+std::vector<uint8_t> chip_packet(size_t data_bytes, uint8_t modem, uint8_t line, uint8_t first)
+{
     std::vector<uint8_t> packet{modem, line};
     for (size_t i = 0; i < data_bytes; ++i)
         packet.push_back(static_cast<uint8_t>(first + i));

@@ -27,33 +27,33 @@ namespace corvane::testing {
 struct InStep {
     std::vector<uint8_t> packet;
     bool unplug = false;
-    bool stall = false;   // the endpoint halts here
+    bool stall = false; // the endpoint halts here
 };
 
 struct FakeUsbDevice {
     usb::DeviceRecord record;
     std::map<uint8_t, std::string> strings;
-    std::vector<bool> kernel_driver_bound;   // per interface
-    std::vector<bool> claimed_elsewhere;     // per interface: another program holds it
-    bool open_refused = false;               // no permission on the device node
+    std::vector<bool> kernel_driver_bound; // per interface
+    std::vector<bool> claimed_elsewhere;   // per interface: another program holds it
+    bool open_refused = false;             // no permission on the device node
     bool kernel_driver_calls_unsupported = false;
     bool present = true;
-    std::map<uint8_t, std::deque<InStep>> in_steps;        // by IN endpoint address
-    std::map<uint8_t, std::vector<uint8_t>> received;      // by OUT endpoint address
-    size_t out_room = std::numeric_limits<size_t>::max();  // OUT bytes taken before it stops taking
-    std::optional<size_t> unplug_after_out;                // leaves the bus once this many went out
+    std::map<uint8_t, std::deque<InStep>> in_steps;       // by IN endpoint address
+    std::map<uint8_t, std::vector<uint8_t>> received;     // by OUT endpoint address
+    size_t out_room = std::numeric_limits<size_t>::max(); // OUT bytes taken before it stops taking
+    std::optional<size_t> unplug_after_out;               // leaves the bus once this many went out
     bool out_stalls = false;
-    std::map<uint8_t, bool> halted;                         // by endpoint: stalls until cleared
+    std::map<uint8_t, bool> halted; // by endpoint: stalls until cleared
     usb::UsbResult reset_result = usb::UsbResult::ok;
     std::vector<usb::ControlSetup> control_requests;
-    std::map<uint8_t, std::vector<uint8_t>> control_answers;   // by bRequest
-    std::vector<bool> claimed;               // per interface, by us
+    std::map<uint8_t, std::vector<uint8_t>> control_answers; // by bRequest
+    std::vector<bool> claimed;                               // per interface, by us
 };
 
 // A high-speed (or full-speed with `packet` 64) chip of `channels` interfaces with the
 // usual endpoints, its serial driver bound to each interface.
-FakeUsbDevice make_fake_chip(uint8_t bus, std::vector<uint8_t> ports, uint8_t channels = 2,
-                             uint16_t packet = 512, uint16_t bcd_device = 0x0700);
+FakeUsbDevice make_fake_chip(uint8_t bus, std::vector<uint8_t> ports, uint8_t channels = 2, uint16_t packet = 512,
+                             uint16_t bcd_device = 0x0700);
 
 class FakeUsbLibrary final : public usb::UsbLibrary, public std::enable_shared_from_this<FakeUsbLibrary> {
 public:
@@ -84,7 +84,7 @@ public:
     std::mutex &lock() const { return mutex_; }
     void note(std::string entry) { log_.push_back(std::move(entry)); }
     usb::UsbResult submit(Transfer &transfer);
-    bool progress();   // completes what can be completed; true when something was
+    bool progress(); // completes what can be completed; true when something was
 
 private:
     mutable std::mutex mutex_;

@@ -13,7 +13,8 @@ using usb::Status;
 
 class UsbListing : public UsbTransportTest {};
 
-TEST_F(UsbListing, ShowsOnlyVendorDevicesInTopologyOrder) {
+TEST_F(UsbListing, ShowsOnlyVendorDevicesInTopologyOrder)
+{
     library->add(make_fake_chip(2, {1}));
     library->add(make_fake_chip(1, {2, 3}));
     FakeUsbDevice other = make_fake_chip(1, {1});
@@ -27,7 +28,8 @@ TEST_F(UsbListing, ShowsOnlyVendorDevicesInTopologyOrder) {
     EXPECT_EQ(ids, (std::vector<std::string>{"1-2", "1-2.3", "2-1"}));
 }
 
-TEST_F(UsbListing, IdentityComesFromTheDescriptors) {
+TEST_F(UsbListing, IdentityComesFromTheDescriptors)
+{
     FakeUsbDevice chip = make_fake_chip(1, {2, 3}, 4, 512, 0x0800);
     chip.record.product_id = 0x6011;
     chip.strings = {{1, "Maker"}, {2, "Quad board"}, {3, "QB42"}};
@@ -49,13 +51,15 @@ TEST_F(UsbListing, IdentityComesFromTheDescriptors) {
     EXPECT_FALSE(device.virtual_model);
 }
 
-TEST_F(UsbListing, PacketSizeIsTheEndpointsNotTheChipFamilys) {
+TEST_F(UsbListing, PacketSizeIsTheEndpointsNotTheChipFamilys)
+{
     // A high-speed chip on a full-speed port uses 64-byte packets.
     library->add(make_fake_chip(1, {4}, 2, 64, 0x0700));
     EXPECT_EQ(listed().at(0).packet_size, 64);
 }
 
-TEST_F(UsbListing, NeverDetachesOrClaimsAnything) {
+TEST_F(UsbListing, NeverDetachesOrClaimsAnything)
+{
     const size_t chip = library->add(make_fake_chip(1, {2}));
     listed();
     listed();
@@ -65,7 +69,8 @@ TEST_F(UsbListing, NeverDetachesOrClaimsAnything) {
     EXPECT_TRUE(library->device(chip).kernel_driver_bound[1]);
 }
 
-TEST_F(UsbListing, ReadsStringsOncePerEnumeration) {
+TEST_F(UsbListing, ReadsStringsOncePerEnumeration)
+{
     const size_t chip = library->add(make_fake_chip(1, {2}));
     listed();
     listed();
@@ -78,7 +83,8 @@ TEST_F(UsbListing, ReadsStringsOncePerEnumeration) {
     EXPECT_EQ(library->opens(), 2u);
 }
 
-TEST_F(UsbListing, UnpluggedDeviceLeavesTheList) {
+TEST_F(UsbListing, UnpluggedDeviceLeavesTheList)
+{
     const size_t first = library->add(make_fake_chip(1, {2}));
     library->add(make_fake_chip(1, {3}));
     library->unplug(first);
@@ -87,17 +93,19 @@ TEST_F(UsbListing, UnpluggedDeviceLeavesTheList) {
     EXPECT_EQ(devices[0].id, "1-3");
 }
 
-TEST_F(UsbListing, DeviceWithoutPermissionIsListedAndAskedAgainLater) {
+TEST_F(UsbListing, DeviceWithoutPermissionIsListedAndAskedAgainLater)
+{
     const size_t chip = library->add(make_fake_chip(1, {2}));
     library->device(chip).open_refused = true;
     ASSERT_EQ(listed().size(), 1u);
     EXPECT_EQ(listed().at(0).product, "");
 
-    library->device(chip).open_refused = false;   // the rules were installed meanwhile
+    library->device(chip).open_refused = false; // the rules were installed meanwhile
     EXPECT_EQ(listed().at(0).product, "Corvane USB device");
 }
 
-TEST_F(UsbListing, UnconfiguredDeviceIsNotShown) {
+TEST_F(UsbListing, UnconfiguredDeviceIsNotShown)
+{
     FakeUsbDevice chip = make_fake_chip(1, {2});
     chip.record.configured = false;
     chip.record.interfaces.clear();
@@ -127,18 +135,19 @@ const LocationCase location_cases[] = {
 
 class UsbTopology : public ::testing::TestWithParam<LocationCase> {};
 
-TEST_P(UsbTopology, LocationAndIdFollowTheBus) {
+TEST_P(UsbTopology, LocationAndIdFollowTheBus)
+{
     const LocationCase &c = GetParam();
     EXPECT_EQ(usb::topology_location(c.bus, c.ports, c.address), c.location);
     EXPECT_EQ(usb::topology_id(c.bus, c.ports), c.id);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UsbTopology, ::testing::ValuesIn(location_cases),
-                         [](const auto &info) {
-                             std::string name = info.param.name;
-                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, UsbTopology, ::testing::ValuesIn(location_cases), [](const auto &info) {
+    std::string name = info.param.name;
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    return name;
+});
 
 } // namespace
 } // namespace corvane::testing

@@ -9,7 +9,8 @@
 namespace corvane::testing {
 namespace {
 
-TEST(RealUsb, ListingIsQuietWhereThereIsNothingToList) {
+TEST(RealUsb, ListingIsQuietWhereThereIsNothingToList)
+{
     // The registry is built on first use; this test runs alone in its process under CTest.
     unsetenv("CORVANE_USB");
     const std::vector<usb::Transport *> transports = usb::transports();

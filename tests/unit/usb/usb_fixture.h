@@ -19,19 +19,22 @@ protected:
     std::shared_ptr<FakeUsbLibrary> library = std::make_shared<FakeUsbLibrary>();
     std::unique_ptr<usb::Transport> transport = usb::make_libusb_transport(library);
 
-    std::vector<usb::DeviceIdentity> listed() {
+    std::vector<usb::DeviceIdentity> listed()
+    {
         std::vector<usb::DeviceIdentity> devices;
         EXPECT_EQ(transport->list(devices), usb::Status::ok);
         return devices;
     }
 
-    std::unique_ptr<usb::Channel> open_channel(const std::string &id, unsigned channel) {
+    std::unique_ptr<usb::Channel> open_channel(const std::string &id, unsigned channel)
+    {
         std::unique_ptr<usb::Channel> opened;
         EXPECT_EQ(transport->open(id, channel, opened), usb::Status::ok);
         return opened;
     }
 
-    static long long elapsed_ms(Clock::time_point since) {
+    static long long elapsed_ms(Clock::time_point since)
+    {
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
     }
 };

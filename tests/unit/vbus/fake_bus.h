@@ -20,7 +20,8 @@ namespace corvane::testing {
 
 class FakeBus final : public sim::VirtualBus {
 public:
-    FakeBus() {
+    FakeBus()
+    {
         for (int i = 0; i < 2; ++i) {
             usb::DeviceIdentity device;
             device.id = std::to_string(i);
@@ -39,18 +40,21 @@ public:
         }
     }
 
-    ClientId add_client() override {
+    ClientId add_client() override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         clients_.insert(next_client_);
         return next_client_++;
     }
-    void remove_client(ClientId client) override {
+    void remove_client(ClientId client) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         clients_.erase(client);
         std::erase_if(claims_, [&](const auto &claim) { return claim.second == client; });
         changed_.notify_all();
     }
-    std::vector<usb::DeviceIdentity> list() override {
+    std::vector<usb::DeviceIdentity> list() override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         std::vector<usb::DeviceIdentity> shown;
         for (const auto &device : devices_)
@@ -58,21 +62,24 @@ public:
                 shown.push_back(device);
         return shown;
     }
-    usb::Status claim(ClientId client, const std::string &id, unsigned channel) override {
+    usb::Status claim(ClientId client, const std::string &id, unsigned channel) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         if (!present(id))
             return usb::Status::no_device;
         auto [it, added] = claims_.emplace(std::make_pair(id, channel), client);
         return added || it->second == client ? usb::Status::ok : usb::Status::busy;
     }
-    void release(ClientId client, const std::string &id, unsigned channel) override {
+    void release(ClientId client, const std::string &id, unsigned channel) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         auto it = claims_.find({id, channel});
         if (it != claims_.end() && it->second == client)
             claims_.erase(it);
     }
     usb::Status control(ClientId client, const std::string &id, unsigned channel, const usb::ControlSetup &setup,
-                        uint8_t *data, unsigned, uint16_t *transferred) override {
+                        uint8_t *data, unsigned, uint16_t *transferred) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         *transferred = 0;
         if (!holds(client, id, channel))
@@ -88,8 +95,9 @@ public:
         *transferred = setup.length;
         return usb::Status::ok;
     }
-    usb::Status bulk_out(ClientId client, const std::string &id, unsigned channel, const uint8_t *data,
-                         size_t size, unsigned, size_t *transferred) override {
+    usb::Status bulk_out(ClientId client, const std::string &id, unsigned channel, const uint8_t *data, size_t size,
+                         unsigned, size_t *transferred) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         *transferred = 0;
         if (!holds(client, id, channel))
@@ -102,7 +110,8 @@ public:
         return usb::Status::ok;
     }
     usb::Status bulk_in(ClientId client, const std::string &id, unsigned channel, uint8_t *buffer, size_t size,
-                        unsigned timeout_ms, size_t *transferred) override {
+                        unsigned timeout_ms, size_t *transferred) override
+    {
         std::unique_lock<std::mutex> guard(lock_);
         *transferred = 0;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -124,17 +133,20 @@ public:
         *transferred = count;
         return usb::Status::ok;
     }
-    void end_waiting_in(ClientId client, const std::string &id, unsigned channel) override {
+    void end_waiting_in(ClientId client, const std::string &id, unsigned channel) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         if (holds(client, id, channel))
             ++reads_ended_[{id, channel}];
         changed_.notify_all();
     }
-    usb::Status reset_device(ClientId client, const std::string &id) override {
+    usb::Status reset_device(ClientId client, const std::string &id) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         return present(id) ? usb::Status::ok : usb::Status::no_device;
     }
-    usb::Status reenumerate(ClientId client, const std::string &id) override {
+    usb::Status reenumerate(ClientId client, const std::string &id) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         if (!present(id))
             return usb::Status::no_device;
@@ -142,7 +154,8 @@ public:
         changed_.notify_all();
         return usb::Status::ok;
     }
-    usb::Status set_plugged(const std::string &id, bool plugged) override {
+    usb::Status set_plugged(const std::string &id, bool plugged) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         if (!known(id))
             return usb::Status::no_device;
@@ -155,7 +168,8 @@ public:
         changed_.notify_all();
         return usb::Status::ok;
     }
-    usb::Status set_stalled(const std::string &id, bool stalled) override {
+    usb::Status set_stalled(const std::string &id, bool stalled) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         if (!known(id))
             return usb::Status::no_device;
@@ -164,7 +178,8 @@ public:
         return usb::Status::ok;
     }
 
-    usb::Status cut_next_transfer(const std::string &id, size_t bytes) override {
+    usb::Status cut_next_transfer(const std::string &id, size_t bytes) override
+    {
         std::lock_guard<std::mutex> guard(lock_);
         if (!known(id))
             return usb::Status::no_device;
@@ -172,45 +187,54 @@ public:
         return usb::Status::ok;
     }
 
-    size_t client_count() {
+    size_t client_count()
+    {
         std::lock_guard<std::mutex> guard(lock_);
         return clients_.size();
     }
-    std::vector<uint8_t> last_out() {
+    std::vector<uint8_t> last_out()
+    {
         std::lock_guard<std::mutex> guard(lock_);
         return last_out_;
     }
-    usb::ControlSetup last_setup() {
+    usb::ControlSetup last_setup()
+    {
         std::lock_guard<std::mutex> guard(lock_);
         return last_setup_;
     }
-    std::optional<size_t> cut(const std::string &id) {
+    std::optional<size_t> cut(const std::string &id)
+    {
         std::lock_guard<std::mutex> guard(lock_);
         auto it = cuts_.find(id);
         return it == cuts_.end() ? std::nullopt : std::optional<size_t>(it->second);
     }
     // Bytes the device sends of its own accord, with no write of this client behind them.
-    void feed(const std::string &id, unsigned channel, const std::vector<uint8_t> &bytes) {
+    void feed(const std::string &id, unsigned channel, const std::vector<uint8_t> &bytes)
+    {
         std::lock_guard<std::mutex> guard(lock_);
         fifo_[{id, channel}].insert(fifo_[{id, channel}].end(), bytes.begin(), bytes.end());
         changed_.notify_all();
     }
     // Bytes written to the channel that no read has taken yet.
-    size_t unread(const std::string &id, unsigned channel) {
+    size_t unread(const std::string &id, unsigned channel)
+    {
         std::lock_guard<std::mutex> guard(lock_);
         return fifo_[{id, channel}].size();
     }
-    bool stalled(const std::string &id) {
+    bool stalled(const std::string &id)
+    {
         std::lock_guard<std::mutex> guard(lock_);
         return stalled_.count(id) != 0;
     }
 
 private:
-    bool known(const std::string &id) const {
+    bool known(const std::string &id) const
+    {
         return std::any_of(devices_.begin(), devices_.end(), [&](const auto &d) { return d.id == id; });
     }
     bool present(const std::string &id) const { return known(id) && !unplugged_.count(id); }
-    bool holds(ClientId client, const std::string &id, unsigned channel) const {
+    bool holds(ClientId client, const std::string &id, unsigned channel) const
+    {
         auto it = claims_.find({id, channel});
         return present(id) && it != claims_.end() && it->second == client;
     }
@@ -225,7 +249,7 @@ private:
     std::map<std::pair<std::string, unsigned>, uint64_t> reads_ended_;
     std::set<std::string> unplugged_;
     std::set<std::string> stalled_;
-    std::map<std::string, size_t> cuts_;   // recorded only: the fake does not cut transfers
+    std::map<std::string, size_t> cuts_; // recorded only: the fake does not cut transfers
     std::vector<uint8_t> last_out_;
     usb::ControlSetup last_setup_;
 };

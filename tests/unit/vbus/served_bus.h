@@ -22,7 +22,8 @@ namespace corvane::testing {
 
 class ServedBus {
 public:
-    ServedBus() {
+    ServedBus()
+    {
         std::string pattern = (std::filesystem::temp_directory_path() / "corvane-vbus-test-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
@@ -30,19 +31,22 @@ public:
         path_ = (dir_ / "vbus.sock").string();
         start();
     }
-    ~ServedBus() {
+    ~ServedBus()
+    {
         stop();
         std::filesystem::remove_all(dir_);
     }
 
-    void start() {
+    void start()
+    {
         std::string error;
         server_ = sim::Server::start(bus, path_, error);
         if (!server_)
             throw std::runtime_error("server: " + error);
         thread_ = std::thread([this] { server_->run(); });
     }
-    void stop() {
+    void stop()
+    {
         if (!server_)
             return;
         server_->stop();
@@ -66,29 +70,34 @@ private:
 class RawClient {
 public:
     explicit RawClient(const std::string &path) : fd_(usb::vbus::connect_unix(path)) {}
-    ~RawClient() {
+    ~RawClient()
+    {
         if (fd_ >= 0)
             close(fd_);
     }
     bool connected() const { return fd_ >= 0; }
 
-    void send_bytes(const std::vector<uint8_t> &bytes) {
+    void send_bytes(const std::vector<uint8_t> &bytes)
+    {
         iovec part{const_cast<uint8_t *>(bytes.data()), bytes.size()};
         usb::vbus::send_all(fd_, &part, 1);
     }
     // Ends what this side sends; replies can still be read.
     void finish_sending() { shutdown(fd_, SHUT_WR); }
     void send_frame(uint16_t type, const std::vector<uint8_t> &payload, uint32_t claimed_length,
-                    uint32_t request_id = 1) {
+                    uint32_t request_id = 1)
+    {
         std::vector<uint8_t> frame(usb::vbus::header_size);
         usb::vbus::encode_header({claimed_length, request_id, type, 0}, frame.data());
         frame.insert(frame.end(), payload.begin(), payload.end());
         send_bytes(frame);
     }
-    void send_frame(usb::vbus::MessageType type, const std::vector<uint8_t> &payload) {
+    void send_frame(usb::vbus::MessageType type, const std::vector<uint8_t> &payload)
+    {
         send_frame(static_cast<uint16_t>(type), payload, static_cast<uint32_t>(payload.size()));
     }
-    void hello(uint16_t version = usb::vbus::version) {
+    void hello(uint16_t version = usb::vbus::version)
+    {
         std::vector<uint8_t> payload;
         usb::vbus::Writer out(payload);
         out.u32(usb::vbus::magic);
@@ -96,7 +105,8 @@ public:
         send_frame(usb::vbus::MessageType::hello, payload);
     }
     // The next reply's header and payload; false when the connection ended first.
-    bool receive(usb::vbus::FrameHeader &header, std::vector<uint8_t> &payload) {
+    bool receive(usb::vbus::FrameHeader &header, std::vector<uint8_t> &payload)
+    {
         uint8_t head[usb::vbus::header_size];
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         if (usb::vbus::recv_all(fd_, head, sizeof head, deadline) != usb::vbus::IoResult::ok)
@@ -107,7 +117,8 @@ public:
     }
     // True when the server closes the connection (within a bounded wait), after reading
     // and dropping whatever it still sent.
-    bool closed_by_server() {
+    bool closed_by_server()
+    {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         uint8_t sink[256];
         for (;;) {

@@ -16,7 +16,8 @@ namespace ftdi = usb::ftdi;
 
 class VbusChip : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string pattern = (std::filesystem::temp_directory_path() / "corvane-vbuschip-XXXXXX").string();
         ASSERT_TRUE(mkdtemp(pattern.data()));
         dir_ = pattern;
@@ -34,7 +35,8 @@ protected:
         thread_ = std::thread([this] { server_->run(); });
         client_ = usb::make_vbus_client(server_->path());
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         client_.reset();
         if (server_) {
             server_->stop();
@@ -52,7 +54,8 @@ protected:
     std::unique_ptr<usb::Transport> client_;
 };
 
-TEST_F(VbusChip, LatencyTimerSetAndReadBackThroughTheSocket) {
+TEST_F(VbusChip, LatencyTimerSetAndReadBackThroughTheSocket)
+{
     std::unique_ptr<usb::Channel> channel;
     ASSERT_EQ(client_->open("0", 1, channel), Status::ok);
     uint16_t moved = 0;
@@ -63,7 +66,8 @@ TEST_F(VbusChip, LatencyTimerSetAndReadBackThroughTheSocket) {
     EXPECT_EQ(latency, 7);
 }
 
-TEST_F(VbusChip, LoopbackBytesComeBackInPacketsWithStatusBytes) {
+TEST_F(VbusChip, LoopbackBytesComeBackInPacketsWithStatusBytes)
+{
     std::unique_ptr<usb::Channel> channel;
     ASSERT_EQ(client_->open("0", 1, channel), Status::ok);
     std::vector<uint8_t> sent(1000);
@@ -89,7 +93,8 @@ TEST_F(VbusChip, LoopbackBytesComeBackInPacketsWithStatusBytes) {
     EXPECT_EQ(data, sent);
 }
 
-TEST_F(VbusChip, StoppingTheServerEndsAReadThatWaitsForData) {
+TEST_F(VbusChip, StoppingTheServerEndsAReadThatWaitsForData)
+{
     std::unique_ptr<usb::Channel> channel;
     ASSERT_EQ(client_->open("0", 1, channel), Status::ok);
     // Long latency: the chip would otherwise answer with status-only packets.

@@ -10,7 +10,8 @@ namespace {
 using usb::Status;
 namespace vbus = usb::vbus;
 
-std::vector<uint8_t> hello_payload(uint32_t magic, uint16_t version) {
+std::vector<uint8_t> hello_payload(uint32_t magic, uint16_t version)
+{
     std::vector<uint8_t> payload;
     vbus::Writer out(payload);
     out.u32(magic);
@@ -33,7 +34,9 @@ const MalformedCase malformed_cases[] = {
     {"unknown message type", true, [](RawClient &raw) { raw.send_frame(0x7777, {}, 0); }},
     {"second hello", true, [](RawClient &raw) { raw.hello(); }},
     {"string longer than its frame", true,
-     [](RawClient &raw) { raw.send_frame(vbus::MessageType::open, {0x40, 0x00, '0', 1}); }},
+     [](RawClient &raw) {
+         raw.send_frame(vbus::MessageType::open, {0x40, 0x00, '0', 1});
+     }},
     {"control data that disagrees with its length", true,
      [](RawClient &raw) {
          std::vector<uint8_t> payload;
@@ -42,7 +45,7 @@ const MalformedCase malformed_cases[] = {
          out.u8(1);
          vbus::write_setup(out, {0x40, 0x01, 0, 1, 8});
          out.u32(100);
-         out.u8(0xAA);   // one byte where the setup announces eight
+         out.u8(0xAA); // one byte where the setup announces eight
          raw.send_frame(vbus::MessageType::control, payload);
      }},
     {"bulk read larger than a shared slot", true,
@@ -84,7 +87,8 @@ protected:
     ServedBus served;
 };
 
-TEST_P(VbusMalformedFrame, ClosesThatConnectionOnlyAndEndsItsClaims) {
+TEST_P(VbusMalformedFrame, ClosesThatConnectionOnlyAndEndsItsClaims)
+{
     auto good = served.client();
     std::unique_ptr<usb::Channel> kept;
     ASSERT_EQ(good->open("1", 1, kept), Status::ok);
@@ -123,16 +127,16 @@ TEST_P(VbusMalformedFrame, ClosesThatConnectionOnlyAndEndsItsClaims) {
     EXPECT_EQ(status, Status::ok) << "the closed connection still holds its claim";
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, VbusMalformedFrame, ::testing::ValuesIn(malformed_cases),
-                         [](const auto &info) {
-                             std::string name = info.param.name;
-                             for (char &c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Frames, VbusMalformedFrame, ::testing::ValuesIn(malformed_cases), [](const auto &info) {
+    std::string name = info.param.name;
+    for (char &c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+});
 
-TEST(VbusAbsent, NoSimulatorMeansNoDevices) {
+TEST(VbusAbsent, NoSimulatorMeansNoDevices)
+{
     auto client = usb::make_vbus_client("/nonexistent/corvane-vbus.sock");
     std::vector<usb::DeviceIdentity> devices{usb::DeviceIdentity{}};
     EXPECT_EQ(client->list(devices), Status::ok);
@@ -147,7 +151,8 @@ protected:
     std::unique_ptr<usb::Transport> client = served.client();
 };
 
-TEST_F(VbusServerGone, OpenChannelsAnswerNoDeviceAndAWaitingReadReturns) {
+TEST_F(VbusServerGone, OpenChannelsAnswerNoDeviceAndAWaitingReadReturns)
+{
     std::unique_ptr<usb::Channel> channel;
     ASSERT_EQ(client->open("1", 1, channel), Status::ok);
     uint8_t buffer[64];
@@ -174,7 +179,8 @@ TEST_F(VbusServerGone, OpenChannelsAnswerNoDeviceAndAWaitingReadReturns) {
     EXPECT_TRUE(devices.empty());
 }
 
-TEST_F(VbusServerGone, ARestartedSimulatorIsFoundAgainByList) {
+TEST_F(VbusServerGone, ARestartedSimulatorIsFoundAgainByList)
+{
     std::unique_ptr<usb::Channel> channel;
     ASSERT_EQ(client->open("0", 1, channel), Status::ok);
     served.stop();
@@ -193,7 +199,8 @@ TEST_F(VbusServerGone, ARestartedSimulatorIsFoundAgainByList) {
 class VbusFaultSwitch : public ::testing::Test {
 protected:
     // Sends a fault message; the status and the simulator's answer.
-    std::pair<Status, std::string> send_fault(const std::string &text) {
+    std::pair<Status, std::string> send_fault(const std::string &text)
+    {
         RawClient raw(served.path());
         raw.hello();
         vbus::FrameHeader header;
@@ -213,7 +220,8 @@ protected:
     std::unique_ptr<usb::Transport> client = served.client();
 };
 
-TEST_F(VbusFaultSwitch, UnplugEndsOpenChannelsAndPlugBringsTheDeviceBack) {
+TEST_F(VbusFaultSwitch, UnplugEndsOpenChannelsAndPlugBringsTheDeviceBack)
+{
     std::unique_ptr<usb::Channel> channel;
     ASSERT_EQ(client->open("0", 1, channel), Status::ok);
     EXPECT_EQ(send_fault("unplug 0").first, Status::ok);
@@ -235,7 +243,8 @@ TEST_F(VbusFaultSwitch, UnplugEndsOpenChannelsAndPlugBringsTheDeviceBack) {
     EXPECT_EQ(client->open("0", 1, again), Status::ok);
 }
 
-TEST_F(VbusFaultSwitch, ReenumerateEndsTheClaimOfTheChannelThatAskedForIt) {
+TEST_F(VbusFaultSwitch, ReenumerateEndsTheClaimOfTheChannelThatAskedForIt)
+{
     std::unique_ptr<usb::Channel> channel;
     ASSERT_EQ(client->open("0", 1, channel), Status::ok);
     EXPECT_EQ(channel->reenumerate(), Status::ok);
@@ -244,14 +253,16 @@ TEST_F(VbusFaultSwitch, ReenumerateEndsTheClaimOfTheChannelThatAskedForIt) {
     EXPECT_EQ(channel->control({0xC0, 0x05, 0, 1, 2}, answer, 1000, &transferred), Status::no_device);
 }
 
-TEST_F(VbusFaultSwitch, StallSwitchesReachTheBus) {
+TEST_F(VbusFaultSwitch, StallSwitchesReachTheBus)
+{
     EXPECT_EQ(send_fault("stall 1 on").first, Status::ok);
     EXPECT_TRUE(served.bus.stalled("1"));
     EXPECT_EQ(send_fault("stall 1 off").first, Status::ok);
     EXPECT_FALSE(served.bus.stalled("1"));
 }
 
-TEST_F(VbusFaultSwitch, CutSwitchReachesTheBusWithItsByteCount) {
+TEST_F(VbusFaultSwitch, CutSwitchReachesTheBusWithItsByteCount)
+{
     EXPECT_EQ(send_fault("cut 1 1000").first, Status::ok);
     EXPECT_EQ(served.bus.cut("1"), std::optional<size_t>(1000));
     EXPECT_EQ(send_fault("cut 1 0").first, Status::ok);
@@ -266,7 +277,8 @@ TEST_F(VbusFaultSwitch, CutSwitchReachesTheBusWithItsByteCount) {
     EXPECT_EQ(send_fault("cut 9 10").first, Status::no_device);
 }
 
-TEST_F(VbusFaultSwitch, MalformedOrUnknownSwitchesAreRefusedWithTheirForms) {
+TEST_F(VbusFaultSwitch, MalformedOrUnknownSwitchesAreRefusedWithTheirForms)
+{
     for (const char *text : {"stall 1", "stall 1 maybe", "unplug", "explode 0", ""}) {
         SCOPED_TRACE(text);
         auto [status, answer] = send_fault(text);

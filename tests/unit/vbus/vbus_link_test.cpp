@@ -13,7 +13,8 @@ namespace vbus = usb::vbus;
 
 class VbusLink : public ::testing::Test {
 protected:
-    std::unique_ptr<usb::Channel> open_channel(usb::Transport &transport, const std::string &id, unsigned channel) {
+    std::unique_ptr<usb::Channel> open_channel(usb::Transport &transport, const std::string &id, unsigned channel)
+    {
         std::unique_ptr<usb::Channel> opened;
         EXPECT_EQ(transport.open(id, channel, opened), Status::ok);
         return opened;
@@ -23,7 +24,8 @@ protected:
     std::unique_ptr<usb::Transport> client = served.client();
 };
 
-TEST_F(VbusLink, ListsEveryDeviceWithItsWholeIdentity) {
+TEST_F(VbusLink, ListsEveryDeviceWithItsWholeIdentity)
+{
     std::vector<usb::DeviceIdentity> devices;
     ASSERT_EQ(client->list(devices), Status::ok);
     std::vector<usb::DeviceIdentity> expected = served.bus.list();
@@ -46,7 +48,8 @@ TEST_F(VbusLink, ListsEveryDeviceWithItsWholeIdentity) {
     EXPECT_EQ(client->name(), "vbus");
 }
 
-TEST_F(VbusLink, ControlRequestsCarryTheirDataBothWays) {
+TEST_F(VbusLink, ControlRequestsCarryTheirDataBothWays)
+{
     auto channel = open_channel(*client, "0", 2);
     ASSERT_TRUE(channel);
 
@@ -71,7 +74,8 @@ TEST_F(VbusLink, ControlRequestsCarryTheirDataBothWays) {
     EXPECT_EQ(arrived.index, 0x0102);
 }
 
-TEST_F(VbusLink, BulkLoopbackCarriesTransfersLargerThanOneFrame) {
+TEST_F(VbusLink, BulkLoopbackCarriesTransfersLargerThanOneFrame)
+{
     auto channel = open_channel(*client, "1", 1);
     ASSERT_TRUE(channel);
     std::vector<uint8_t> sent(3 * vbus::max_bulk + 4096);
@@ -98,7 +102,8 @@ TEST_F(VbusLink, BulkLoopbackCarriesTransfersLargerThanOneFrame) {
     EXPECT_TRUE(received == sent);
 }
 
-TEST_F(VbusLink, BulkInWithNothingToReadTimesOut) {
+TEST_F(VbusLink, BulkInWithNothingToReadTimesOut)
+{
     auto channel = open_channel(*client, "1", 1);
     ASSERT_TRUE(channel);
     uint8_t buffer[64];
@@ -107,7 +112,8 @@ TEST_F(VbusLink, BulkInWithNothingToReadTimesOut) {
     EXPECT_EQ(got, 0u);
 }
 
-TEST_F(VbusLink, WaitingBulkInDoesNotHoldUpControlRequests) {
+TEST_F(VbusLink, WaitingBulkInDoesNotHoldUpControlRequests)
+{
     auto channel = open_channel(*client, "1", 1);
     ASSERT_TRUE(channel);
     std::atomic<bool> read_done{false};
@@ -136,7 +142,8 @@ TEST_F(VbusLink, WaitingBulkInDoesNotHoldUpControlRequests) {
 
 class VbusClaims : public VbusLink {};
 
-TEST_F(VbusClaims, SecondClientIsRefusedAClaimedChannel) {
+TEST_F(VbusClaims, SecondClientIsRefusedAClaimedChannel)
+{
     auto first = open_channel(*client, "0", 1);
     ASSERT_TRUE(first);
     auto other = served.client();
@@ -146,7 +153,8 @@ TEST_F(VbusClaims, SecondClientIsRefusedAClaimedChannel) {
     EXPECT_EQ(other->open("0", 2, second), Status::ok) << "the other channel of the device is free";
 }
 
-TEST_F(VbusClaims, ClosingTheChannelReleasesTheClaim) {
+TEST_F(VbusClaims, ClosingTheChannelReleasesTheClaim)
+{
     auto first = open_channel(*client, "0", 1);
     ASSERT_TRUE(first);
     first.reset();
@@ -155,7 +163,8 @@ TEST_F(VbusClaims, ClosingTheChannelReleasesTheClaim) {
     EXPECT_EQ(other->open("0", 1, second), Status::ok);
 }
 
-TEST_F(VbusClaims, ClaimsEndWhenTheConnectionEndsWithoutAClose) {
+TEST_F(VbusClaims, ClaimsEndWhenTheConnectionEndsWithoutAClose)
+{
     {
         RawClient raw(served.path());
         raw.hello();
@@ -190,7 +199,8 @@ TEST_F(VbusClaims, ClaimsEndWhenTheConnectionEndsWithoutAClose) {
     EXPECT_EQ(status, Status::ok);
 }
 
-TEST_F(VbusClaims, BadAddressesAreRefused) {
+TEST_F(VbusClaims, BadAddressesAreRefused)
+{
     std::unique_ptr<usb::Channel> channel;
     EXPECT_EQ(client->open("7", 1, channel), Status::no_device);
     EXPECT_EQ(client->open("0", 0, channel), Status::invalid);

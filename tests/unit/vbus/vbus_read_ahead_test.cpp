@@ -17,19 +17,22 @@ namespace vbus = usb::vbus;
 
 class VbusReadAhead : public ::testing::Test {
 protected:
-    std::unique_ptr<usb::Channel> open_loopback() {
+    std::unique_ptr<usb::Channel> open_loopback()
+    {
         std::unique_ptr<usb::Channel> opened;
         EXPECT_EQ(client->open("1", 1, opened), Status::ok);
         return opened;
     }
-    static void write_byte(usb::Channel &channel, uint8_t value) {
+    static void write_byte(usb::Channel &channel, uint8_t value)
+    {
         size_t went = 0;
         ASSERT_EQ(channel.bulk_out(&value, 1, 1000, &went), Status::ok);
         ASSERT_EQ(went, 1u);
     }
     // Reads until `count` bytes came, a read fails or three in a row find nothing (each
     // waits up to a second); by turns copied and shown in place.
-    static std::vector<uint8_t> read_bytes(usb::Channel &channel, size_t count) {
+    static std::vector<uint8_t> read_bytes(usb::Channel &channel, size_t count)
+    {
         std::vector<uint8_t> got;
         uint8_t buffer[64];
         unsigned empty = 0;
@@ -50,7 +53,8 @@ protected:
     std::unique_ptr<usb::Transport> client = served.client();
 };
 
-TEST_F(VbusReadAhead, BytesComeOutInTheOrderTheDeviceSentThem) {
+TEST_F(VbusReadAhead, BytesComeOutInTheOrderTheDeviceSentThem)
+{
     auto channel = open_loopback();
     ASSERT_TRUE(channel);
     constexpr size_t count = 1500;
@@ -64,7 +68,8 @@ TEST_F(VbusReadAhead, BytesComeOutInTheOrderTheDeviceSentThem) {
         ASSERT_EQ(got[i], i % 251) << "byte " << i << " came out of turn";
 }
 
-TEST_F(VbusReadAhead, WhatWasFetchedBeforeADiscardNeverReachesTheCaller) {
+TEST_F(VbusReadAhead, WhatWasFetchedBeforeADiscardNeverReachesTheCaller)
+{
     auto channel = open_loopback();
     ASSERT_TRUE(channel);
     write_byte(*channel, 0xE0);
@@ -81,7 +86,8 @@ TEST_F(VbusReadAhead, WhatWasFetchedBeforeADiscardNeverReachesTheCaller) {
     EXPECT_EQ(after, std::vector<uint8_t>{0x42});
 }
 
-TEST_F(VbusReadAhead, ReadsWaitingAtADiscardLeaveTheNextBytesToLaterReads) {
+TEST_F(VbusReadAhead, ReadsWaitingAtADiscardLeaveTheNextBytesToLaterReads)
+{
     auto channel = open_loopback();
     ASSERT_TRUE(channel);
     uint8_t buffer[64];
@@ -94,7 +100,8 @@ TEST_F(VbusReadAhead, ReadsWaitingAtADiscardLeaveTheNextBytesToLaterReads) {
     EXPECT_EQ(read_bytes(*channel, 2), (std::vector<uint8_t>{0x42, 0x43}));
 }
 
-TEST_F(VbusReadAhead, DiscardsBetweenWritesLoseNoLaterByteWhileAReaderRuns) {
+TEST_F(VbusReadAhead, DiscardsBetweenWritesLoseNoLaterByteWhileAReaderRuns)
+{
     // A reader keeps reads going while discards come from another thread, as a purge
     // does while the driver's reading task runs. A read sent around a discard must
     // count as before it or after it in the simulator's order too, or it takes the next
@@ -134,7 +141,8 @@ TEST_F(VbusReadAhead, DiscardsBetweenWritesLoseNoLaterByteWhileAReaderRuns) {
         ASSERT_EQ(received[i], static_cast<uint8_t>(i));
 }
 
-TEST_F(VbusReadAhead, StopEndsAWaitingReadAndTheReadsAfterIt) {
+TEST_F(VbusReadAhead, StopEndsAWaitingReadAndTheReadsAfterIt)
+{
     auto channel = open_loopback();
     ASSERT_TRUE(channel);
     uint8_t buffer[64];
@@ -147,7 +155,8 @@ TEST_F(VbusReadAhead, StopEndsAWaitingReadAndTheReadsAfterIt) {
     EXPECT_EQ(channel->bulk_in(buffer, sizeof buffer, 600000, &got), Status::timeout);
 }
 
-TEST_F(VbusReadAhead, CutEndsTheWaitingReadOrElseTheNextOneAndNoOther) {
+TEST_F(VbusReadAhead, CutEndsTheWaitingReadOrElseTheNextOneAndNoOther)
+{
     // After a purge the driver waits for its reading task's read; that read must not sit
     // out its time-out for bytes nobody has sent.
     auto channel = open_loopback();
@@ -169,7 +178,8 @@ TEST_F(VbusReadAhead, CutEndsTheWaitingReadOrElseTheNextOneAndNoOther) {
     EXPECT_EQ(read_bytes(*channel, 1), std::vector<uint8_t>{0x55});
 }
 
-TEST_F(VbusReadAhead, ChannelsClosedWithReadsInFlightGiveTheirSlotsBack) {
+TEST_F(VbusReadAhead, ChannelsClosedWithReadsInFlightGiveTheirSlotsBack)
+{
     // Far more reads left in flight, over the channels' lives, than the connection has slots.
     for (unsigned round = 0; round < 2 * vbus::region_slots; ++round) {
         auto channel = open_loopback();
