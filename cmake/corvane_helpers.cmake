@@ -1,10 +1,30 @@
+# corvane_expose(TARGET SCOPE FOLDER): puts on TARGET's include path a folder of the build
+# tree that holds FOLDER (a source folder named from the project root, reached through a
+# link) and nothing else. Headers are included by folder ("driver/reads.h"), so a library
+# shows its users its own headers only, and a file reaches another folder's headers only
+# through a library it links.
+function(corvane_expose target scope folder)
+  set(root ${PROJECT_BINARY_DIR}/exposed/${target})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(REMOVE ${root}/${folder})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
 # corvane_static_library(NAME sources...): the static library corvane_NAME of one folder, as
-# corvane::NAME, with the project root (internal headers by folder) and include/ (ftdev.h)
-# on its include path.
+# corvane::NAME, with its own folder's headers and include/ (ftdev.h) on its users' include
+# path. Test support, which may reach every layer, keeps the project root instead.
 function(corvane_static_library name)
   add_library(corvane_${name} STATIC ${ARGN})
   add_library(corvane::${name} ALIAS corvane_${name})
-  target_include_directories(corvane_${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(folder MATCHES "^tests(/|$)")
+    target_include_directories(corvane_${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  else()
+    corvane_expose(corvane_${name} PUBLIC ${folder})
+  endif()
+  target_include_directories(corvane_${name} PUBLIC ${PROJECT_SOURCE_DIR}/include)
   target_link_libraries(corvane_${name} PUBLIC Threads::Threads)
 endfunction()
 
