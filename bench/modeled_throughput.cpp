@@ -67,7 +67,7 @@ void line(const char *what, double bytes, double seconds, double limit_bytes_per
 {
     double rate = bytes / seconds / 1e6;
     double limit = limit_bytes_per_second / 1e6;
-    std::printf("%s: %.2f MB/s, %.2f MB/s link limit, ratio %.3f\n", what, rate, limit, rate / limit);
+    std::printf("%s %.2f MB/s, %.2f MB/s link limit, ratio %.3f\n", what, rate, limit, rate / limit);
 }
 
 // The cartridge through the device library, as a program of our own would use it.
@@ -291,8 +291,8 @@ int main(int argc, char **argv)
 
         std::printf("corvane-sim --usb-timing, the corvane's chip: 64 MiB each way; MB = 10^6 bytes\n");
         std::printf("updates, reported only:\n");
-        line("  bootloader update, 32 writes of 512 KiB", boot_writes * 512.0 * 1024, boot_write, limit_load);
-        line("  firmware update, 4 MiB in 1 KiB chunks", 4.0 * 1024 * 1024, config_chunks, limit_load);
+        line("  bootloader update, 32 writes of 512 KiB:", boot_writes * 512.0 * 1024, boot_write, limit_load);
+        line("  firmware update, 4 MiB in 1 KiB chunks:", 4.0 * 1024 * 1024, config_chunks, limit_load);
         // Each chunk is two transfers, and each completes at a frame boundary at the earliest.
         const double frame_seconds = std::chrono::duration<double>(model.frame()).count();
         std::printf("  (two transfers per 1 KiB chunk allow at most %.2f MB/s)\n", 1024 / (2 * frame_seconds) / 1e6);
