@@ -31,63 +31,44 @@ constexpr size_t record_span_2232h = offsetof(ProgramDataUnsigned, ft2232h_w0_bi
 constexpr size_t record_span_4232h = offsetof(ProgramDataUnsigned, ft4232h_driver_type_d) + 1;
 constexpr size_t record_span_232h = offsetof(ProgramDataUnsigned, ft232h_w0_bit15) + 1;
 
-// Every field of both forms, in the order callers declare them.
-#define CORVANE_PROGRAM_RECORD_FIELDS(FIELD)                                                                                        \
-    FIELD(vendor_id)                                                                                                                \
-    FIELD(product_id) FIELD(manufacturer) FIELD(manufacturer_id) FIELD(description) FIELD(serial_number) FIELD(                     \
-        max_power) FIELD(tail_flag) FIELD(self_powered) FIELD(remote_wakeup) FIELD(release_0400) FIELD(option_bit0)                 \
-        FIELD(option_bit1) FIELD(option_bit2) FIELD(option_bit3) FIELD(option_bit4) FIELD(usb_version) FIELD(                       \
-            dual_release_0500) FIELD(dual_option_bit0) FIELD(dual_option_bit5) FIELD(dual_option_bit1)                              \
-            FIELD(dual_option_bit6) FIELD(dual_option_bit2) FIELD(dual_option_bit3) FIELD(dual_option_bit4) FIELD(                  \
-                dual_usb_version) FIELD(dual_w0_bit4) FIELD(dual_w0_bit12) FIELD(dual_w0_bit0) FIELD(dual_w0_bit1)                  \
-                FIELD(dual_w0_bit2) FIELD(dual_w0_bit3) FIELD(dual_w0_bit8) FIELD(dual_w0_bit9) FIELD(                              \
-                    dual_w0_bit10) FIELD(dual_w0_bit11) FIELD(r_w0_bit1) FIELD(r_w0_bit2) FIELD(r_byte1)                            \
-                    FIELD(r_option_bit2) FIELD(r_option_bit3) FIELD(r_byte11_bit0) FIELD(r_byte11_bit1) FIELD(                      \
-                        r_byte11_bit2) FIELD(r_byte11_bit3) FIELD(r_byte11_bit4) FIELD(r_byte11_bit5) FIELD(r_byte11_bit6)          \
-                        FIELD(r_byte11_bit7) FIELD(r_select0) FIELD(r_select1) FIELD(r_select2) FIELD(r_select3) FIELD(             \
-                            r_select4) FIELD(r_w0_bit3) FIELD(ft2232h_option_bit2) FIELD(ft2232h_option_bit3)                       \
-                            FIELD(ft2232h_group0_slow_slew) FIELD(ft2232h_group0_schmitt) FIELD(                                    \
-                                ft2232h_group0_drive) FIELD(ft2232h_group1_slow_slew) FIELD(ft2232h_group1_schmitt)                 \
-                                FIELD(ft2232h_group1_drive) FIELD(ft2232h_group2_slow_slew) FIELD(                                  \
-                                    ft2232h_group2_schmitt) FIELD(ft2232h_group2_drive) FIELD(ft2232h_group3_slow_slew)             \
-                                    FIELD(ft2232h_group3_schmitt) FIELD(ft2232h_group3_drive) FIELD(ft2232h_w0_bit0) FIELD(         \
-                                        ft2232h_w0_bit1) FIELD(ft2232h_w0_bit2) FIELD(ft2232h_driver_type_a)                        \
-                                        FIELD(ft2232h_w0_bit8) FIELD(ft2232h_w0_bit9) FIELD(ft2232h_w0_bit10) FIELD(                \
-                                            ft2232h_driver_type_b) FIELD(ft2232h_w0_bit15) FIELD(ft4232h_option_bit2)               \
-                                            FIELD(ft4232h_option_bit3) FIELD(ft4232h_group0_slow_slew) FIELD(                       \
-                                                ft4232h_group0_schmitt) FIELD(ft4232h_group0_drive)                                 \
-                                                FIELD(ft4232h_group1_slow_slew) FIELD(ft4232h_group1_schmitt) FIELD(                \
-                                                    ft4232h_group1_drive) FIELD(ft4232h_group2_slow_slew)                           \
-                                                    FIELD(ft4232h_group2_schmitt) FIELD(ft4232h_group2_drive) FIELD(                \
-                                                        ft4232h_group3_slow_slew) FIELD(ft4232h_group3_schmitt)                     \
-                                                        FIELD(ft4232h_group3_drive) FIELD(ft4232h_byte11_bit4) FIELD(               \
-                                                            ft4232h_byte11_bit5) FIELD(ft4232h_byte11_bit6)                         \
-                                                            FIELD(ft4232h_byte11_bit7) FIELD(ft4232h_driver_type_a) FIELD(          \
-                                                                ft4232h_driver_type_b) FIELD(ft4232h_driver_type_c)                 \
-                                                                FIELD(ft4232h_driver_type_d) FIELD(ft232h_option_bit2) FIELD(       \
-                                                                    ft232h_option_bit3) FIELD(ft232h_group0_slow_slew)              \
-                                                                    FIELD(ft232h_group0_schmitt) FIELD(ft232h_group0_drive) FIELD(  \
-                                                                        ft232h_group1_slow_slew) FIELD(ft232h_group1_schmitt)       \
-                                                                        FIELD(ft232h_group1_drive) FIELD(ft232h_cbus_mux0) FIELD(   \
-                                                                            ft232h_cbus_mux1) FIELD(ft232h_cbus_mux2)               \
-                                                                            FIELD(                                                  \
-                                                                                ft232h_cbus_mux3) FIELD(ft232h_cbus_mux4)           \
-                                                                                FIELD(                                              \
-                                                                                    ft232h_cbus_mux5) FIELD(ft232h_cbus_mux6)       \
-                                                                                    FIELD(                                          \
-                                                                                        ft232h_cbus_mux7) FIELD(ft232h_cbus_mux8)   \
-                                                                                        FIELD(                                      \
-                                                                                            ft232h_cbus_mux9) FIELD(ft232h_w0_bit0) \
-                                                                                            FIELD(ft232h_w0_bit1) FIELD(            \
-                                                                                                ft232h_w0_bit2)                     \
-                                                                                                FIELD(ft232h_w0_bit3) FIELD(        \
-                                                                                                    ft232h_w0_bit8)                 \
-                                                                                                    FIELD(ft232h_w0_bit9) FIELD(    \
-                                                                                                        ft232h_w0_bit10)            \
-                                                                                                        FIELD(                      \
-                                                                                                            ft232h_driver_type)     \
-                                                                                                            FIELD(                  \
-                                                                                                                ft232h_w0_bit15)
+// Every field of both forms, in the order callers declare them (kept by hand in rows: the
+// formatter would stair-step the list).
+// clang-format off
+#define CORVANE_PROGRAM_RECORD_FIELDS(FIELD) \
+    FIELD(vendor_id) FIELD(product_id) FIELD(manufacturer) FIELD(manufacturer_id) FIELD(description) \
+    FIELD(serial_number) FIELD(max_power) FIELD(tail_flag) FIELD(self_powered) FIELD(remote_wakeup) \
+    FIELD(release_0400) FIELD(option_bit0) FIELD(option_bit1) FIELD(option_bit2) FIELD(option_bit3) \
+    FIELD(option_bit4) FIELD(usb_version) FIELD(dual_release_0500) FIELD(dual_option_bit0) \
+    FIELD(dual_option_bit5) FIELD(dual_option_bit1) FIELD(dual_option_bit6) FIELD(dual_option_bit2) \
+    FIELD(dual_option_bit3) FIELD(dual_option_bit4) FIELD(dual_usb_version) FIELD(dual_w0_bit4) \
+    FIELD(dual_w0_bit12) FIELD(dual_w0_bit0) FIELD(dual_w0_bit1) FIELD(dual_w0_bit2) FIELD(dual_w0_bit3) \
+    FIELD(dual_w0_bit8) FIELD(dual_w0_bit9) FIELD(dual_w0_bit10) FIELD(dual_w0_bit11) FIELD(r_w0_bit1) \
+    FIELD(r_w0_bit2) FIELD(r_byte1) FIELD(r_option_bit2) FIELD(r_option_bit3) FIELD(r_byte11_bit0) \
+    FIELD(r_byte11_bit1) FIELD(r_byte11_bit2) FIELD(r_byte11_bit3) FIELD(r_byte11_bit4) FIELD(r_byte11_bit5) \
+    FIELD(r_byte11_bit6) FIELD(r_byte11_bit7) FIELD(r_select0) FIELD(r_select1) FIELD(r_select2) \
+    FIELD(r_select3) FIELD(r_select4) FIELD(r_w0_bit3) FIELD(ft2232h_option_bit2) FIELD(ft2232h_option_bit3) \
+    FIELD(ft2232h_group0_slow_slew) FIELD(ft2232h_group0_schmitt) FIELD(ft2232h_group0_drive) \
+    FIELD(ft2232h_group1_slow_slew) FIELD(ft2232h_group1_schmitt) FIELD(ft2232h_group1_drive) \
+    FIELD(ft2232h_group2_slow_slew) FIELD(ft2232h_group2_schmitt) FIELD(ft2232h_group2_drive) \
+    FIELD(ft2232h_group3_slow_slew) FIELD(ft2232h_group3_schmitt) FIELD(ft2232h_group3_drive) \
+    FIELD(ft2232h_w0_bit0) FIELD(ft2232h_w0_bit1) FIELD(ft2232h_w0_bit2) FIELD(ft2232h_driver_type_a) \
+    FIELD(ft2232h_w0_bit8) FIELD(ft2232h_w0_bit9) FIELD(ft2232h_w0_bit10) FIELD(ft2232h_driver_type_b) \
+    FIELD(ft2232h_w0_bit15) FIELD(ft4232h_option_bit2) FIELD(ft4232h_option_bit3) \
+    FIELD(ft4232h_group0_slow_slew) FIELD(ft4232h_group0_schmitt) FIELD(ft4232h_group0_drive) \
+    FIELD(ft4232h_group1_slow_slew) FIELD(ft4232h_group1_schmitt) FIELD(ft4232h_group1_drive) \
+    FIELD(ft4232h_group2_slow_slew) FIELD(ft4232h_group2_schmitt) FIELD(ft4232h_group2_drive) \
+    FIELD(ft4232h_group3_slow_slew) FIELD(ft4232h_group3_schmitt) FIELD(ft4232h_group3_drive) \
+    FIELD(ft4232h_byte11_bit4) FIELD(ft4232h_byte11_bit5) FIELD(ft4232h_byte11_bit6) \
+    FIELD(ft4232h_byte11_bit7) FIELD(ft4232h_driver_type_a) FIELD(ft4232h_driver_type_b) \
+    FIELD(ft4232h_driver_type_c) FIELD(ft4232h_driver_type_d) FIELD(ft232h_option_bit2) \
+    FIELD(ft232h_option_bit3) FIELD(ft232h_group0_slow_slew) FIELD(ft232h_group0_schmitt) \
+    FIELD(ft232h_group0_drive) FIELD(ft232h_group1_slow_slew) FIELD(ft232h_group1_schmitt) \
+    FIELD(ft232h_group1_drive) FIELD(ft232h_cbus_mux0) FIELD(ft232h_cbus_mux1) FIELD(ft232h_cbus_mux2) \
+    FIELD(ft232h_cbus_mux3) FIELD(ft232h_cbus_mux4) FIELD(ft232h_cbus_mux5) FIELD(ft232h_cbus_mux6) \
+    FIELD(ft232h_cbus_mux7) FIELD(ft232h_cbus_mux8) FIELD(ft232h_cbus_mux9) FIELD(ft232h_w0_bit0) \
+    FIELD(ft232h_w0_bit1) FIELD(ft232h_w0_bit2) FIELD(ft232h_w0_bit3) FIELD(ft232h_w0_bit8) \
+    FIELD(ft232h_w0_bit9) FIELD(ft232h_w0_bit10) FIELD(ft232h_driver_type) FIELD(ft232h_w0_bit15)
+// clang-format on
 
 // Where a field lies, and where a C compiler would put it after the one before it.
 struct FieldPlace {
