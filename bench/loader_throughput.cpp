@@ -13,6 +13,7 @@
 // usage: bench_loader_throughput [--sim PATH] [--loader PATH] [--mebibytes M] [--repeats R]
 // The paths default to ../sim/corvane-sim and ../loader/corvane-loader beside this
 // program's folder; M defaults to 64 (the cartridge's whole SDRAM).
+#include "bench/child_program.h"
 #include "bench/sim_child.h"
 #include "wire/ftdi_protocol.h"
 #include "usb/transport.h"
@@ -64,37 +65,13 @@ struct Finished {
 
 Finished run(std::vector<std::string> args, const std::vector<std::string> &environment)
 {
-    std::vector<char *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0)
-        fail("pipe");
-    auto start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        for (const std::string &entry : environment)
-            putenv(const_cast<char *>(entry.c_str()));
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
     Finished finished;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(out[0], chunk, sizeof chunk)) > 0)
-        finished.out.append(chunk, static_cast<size_t>(got));
-    close(out[0]);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    auto start = Clock::now();
+    bench::ChildExit exit = bench::run_child(std::move(args), environment,
+                                             [&](const char *piece, size_t size) { finished.out.append(piece, size); });
     finished.seconds = seconds_since(start);
-    finished.peak_kib = usage.ru_maxrss;
-    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    finished.peak_kib = exit.peak_kib;
+    finished.status = exit.status;
     return finished;
 }
 

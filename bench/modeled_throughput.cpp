@@ -11,6 +11,7 @@
 // MB means 10^6 bytes throughout. The last two lines are the loader's figures.
 //
 // usage: bench_modeled_throughput [--sim PATH] [--loader PATH] [--repeats R]
+#include "bench/child_program.h"
 #include "bench/sim_child.h"
 #include "sim/usb_timing.h"
 
@@ -139,33 +140,11 @@ struct Finished {
 
 Finished run(std::vector<std::string> args)
 {
-    std::vector<char *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0)
-        fail("pipe");
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
     Finished finished;
-    char chunk[4096];
-    ssize_t got;
-    while ((got = read(out[0], chunk, sizeof chunk)) > 0) {
-        finished.out.append(chunk, static_cast<size_t>(got));
-        finished.marks.emplace_back(finished.out.size(), Clock::now());
-    }
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    finished.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    finished.status = bench::run_child(std::move(args), {}, [&](const char *piece, size_t size) {
+                          finished.out.append(piece, size);
+                          finished.marks.emplace_back(finished.out.size(), Clock::now());
+                      }).status;
     return finished;
 }
 
